@@ -1,0 +1,57 @@
+#pragma once
+
+#include "RegistryValue.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace kelvane {
+
+// One registry hive (for Kelvane: HKEY_LOCAL_MACHINE of the managed Windows).
+//
+// Paths are relative to the hive's root: names joined by '\', no leading '\';
+// the empty path is the root. Key and value names compare without regard to
+// case (Unicode lowercase) and keep the case they were stored with. Subkeys
+// are listed in the store's own order.
+//
+// Reading never fails: a missing key or value is an empty answer. Every
+// writing operation changes the in-memory hive only; save() puts all changes
+// on disk, whole or not at all. Failures throw kelvane::Error with a message
+// naming the file and the key.
+class RegistryStore
+{
+public:
+    virtual ~RegistryStore() = default;
+
+    // The file (or folder) this hive lives in, for messages and the status bar.
+    virtual QString location() const = 0;
+
+    virtual bool keyExists(const QString &path) const = 0;
+    virtual QStringList subkeyNames(const QString &path) const = 0;
+    virtual std::optional<RegistryValue> value(const QString &path, const QString &name) const = 0;
+    virtual QList<RegistryValue> values(const QString &path) const = 0;
+
+    // Creates the key and any missing parent. Creating an existing key does nothing.
+    virtual void createKey(const QString &path) = 0;
+    // Creates the key when missing; replaces a value of the same name.
+    virtual void setValue(const QString &path, const RegistryValue &value) = 0;
+    // Deletes the key with all its subkeys; a missing key is no error.
+    virtual void deleteTree(const QString &path) = 0;
+
+    // Throws when a change could not be saved now (for a Wine prefix: while
+    // a wineserver serves it, since Wine would overwrite the edit).
+    virtual void checkWritable() const = 0;
+    // Writes all changes since the last load or save. On failure the file
+    // on disk is left as it was and the error is thrown.
+    virtual void save() = 0;
+
+    // Whether the file on disk differs from what was loaded: one stat, no parse.
+    virtual bool changedOnDisk() const = 0;
+    // Drops the in-memory hive, including unsaved changes, and reads the file again.
+    virtual void reload() = 0;
+};
+
+} // namespace kelvane

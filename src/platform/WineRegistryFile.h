@@ -1,0 +1,79 @@
+#pragma once
+
+#include "RegistryStore.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+class QIODevice;
+
+namespace kelvane {
+
+// A Wine text registry file (system.reg stands for HKLM) as a RegistryStore.
+//
+// The original bytes are kept. Loading finds the key lines and parses only
+// their names; a key's values are parsed when the key is first read. Saving
+// writes unchanged keys as the exact bytes Wine wrote and re-serialises only
+// the edited ones, so a file loaded and saved unchanged stays byte for byte
+// the same.
+class WineRegistryFile : public RegistryStore
+{
+public:
+    // Reads the file; throws Error when it is unreadable or not a Wine registry.
+    static std::unique_ptr<WineRegistryFile> open(const QString &path);
+    // Parses bytes without a file behind them (tests, fuzzing); save() and
+    // reload() then throw. nameForMessages names the data in errors.
+    static std::unique_ptr<WineRegistryFile> fromBytes(const QByteArray &bytes, const QString &nameForMessages);
+
+    ~WineRegistryFile() override;
+
+    QString location() const override;
+
+    bool keyExists(const QString &path) const override;
+    QStringList subkeyNames(const QString &path) const override;
+    std::optional<RegistryValue> value(const QString &path, const QString &name) const override;
+    QList<RegistryValue> values(const QString &path) const override;
+
+    void createKey(const QString &path) override;
+    void setValue(const QString &path, const RegistryValue &value) override;
+    void deleteTree(const QString &path) override;
+
+    void checkWritable() const override;
+    void save() override;
+
+    bool changedOnDisk() const override;
+    void reload() override;
+
+    // The whole file as it would be saved now.
+    QByteArray toBytes() const;
+    // Writes the same bytes to a device; throws Error when the device fails.
+    void write(QIODevice &device) const;
+
+    // Whether the key is a symbolic link (#link); lookups pass through it.
+    bool isLink(const QString &path) const;
+
+    struct Key;
+
+private:
+    WineRegistryFile();
+    void load(const QByteArray &bytes);
+    Key *find(const QString &path) const;
+    Key *findOrCreate(const QString &path);
+    Key *resolve(Key *key, int &hops) const;
+    void ensureValues(Key *key) const;
+    void markDirty(Key *key);
+
+    QString m_path; // empty for fromBytes
+    QString m_name;
+    QByteArray m_bytes;
+    std::unique_ptr<Key> m_root;
+    // Diskstat of the file as loaded
+    quint64 m_dev = 0, m_ino = 0;
+    qint64 m_mtimeSec = 0, m_mtimeNsec = 0, m_size = -1;
+};
+
+} // namespace kelvane

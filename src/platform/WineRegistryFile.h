@@ -3,13 +3,12 @@
 #include "RegistryStore.h"
 
 #include <QByteArray>
-#include <QHash>
 #include <QString>
 
 #include <memory>
-#include <vector>
 
 class QIODevice;
+struct stat;
 
 namespace kelvane {
 
@@ -61,17 +60,26 @@ public:
 private:
     WineRegistryFile();
     void load(const QByteArray &bytes);
-    Key *find(const QString &path) const;
+    static Key *childOf(Key *key, QStringView name, bool create);
+    Key *find(const QString &path, bool followLast) const;
+    Key *walk(const QString &path, bool followLast, int &hops) const;
+    Key *resolveLink(Key *key, int &hops) const;
     Key *findOrCreate(const QString &path);
-    Key *resolve(Key *key, int &hops) const;
     void ensureValues(Key *key) const;
-    void markDirty(Key *key);
+    void touch(Key *key);
+    static QString fullPath(const Key *key);
+    void serialise(const Key *key, QByteArray &out, qint64 unixSeconds, quint64 filetime) const;
+    void emitTree(const Key *key, QByteArray &out, qint64 unixSeconds, quint64 filetime) const;
+    void rememberStat(const struct stat &st);
 
     QString m_path; // empty for fromBytes
     QString m_name;
-    QByteArray m_bytes;
+    QByteArray m_bytes; // the file as loaded
+    qsizetype m_firstKey = 0; // where the first key line starts
+    bool m_crlf = false;
+    bool m_modified = false;
     std::unique_ptr<Key> m_root;
-    // Diskstat of the file as loaded
+    // The file as loaded, for changedOnDisk()
     quint64 m_dev = 0, m_ino = 0;
     qint64 m_mtimeSec = 0, m_mtimeNsec = 0, m_size = -1;
 };

@@ -1,0 +1,48 @@
+// Parses arbitrary bytes as a Wine registry file, reads every key and value,
+// edits one key and serialises, so that the lazy value parser and the writer
+// both see the input.
+#include "platform/Error.h"
+#include "platform/WineRegistryFile.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+#include <cstdlib>
+
+using namespace Qt::Literals::StringLiterals;
+
+static void visit(const kelvane::WineRegistryFile &file, const QString &path, int depth)
+{
+    if (depth > 64)
+        return;
+    const auto values = file.values(path);
+    for (const auto &value : values) {
+        if (!file.value(path, value.name))
+            std::abort(); // a listed value must be found by its name
+    }
+    for (const QString &name : file.subkeyNames(path))
+        visit(file, path.isEmpty() ? name : path + u'\\' + name, depth + 1);
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
+    try {
+        auto file = kelvane::WineRegistryFile::fromBytes(bytes, u"fuzz input"_s);
+        if (file->toBytes() != bytes)
+            std::abort(); // unchanged means byte for byte the same
+        visit(*file, QString(), 0);
+        const QStringList top = file->subkeyNames(QString());
+        if (!top.isEmpty()) {
+            file->setValue(top.constFirst(), kelvane::RegistryValue::fromText(u"Fuzz\u00e9"_s, u"a\"\\b\nc"_s));
+            const QByteArray saved = file->toBytes();
+            auto again = kelvane::WineRegistryFile::fromBytes(saved, u"fuzz output"_s);
+            const auto v = again->value(top.constFirst(), u"fuzz\u00c9"_s);
+            if (!v || v->text() != u"a\"\\b\nc"_s)
+                std::abort(); // our own edit must read back
+        }
+    } catch (const kelvane::Error &) {
+    }
+    return 0;
+}

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <optional>
 #include <vector>
 
 namespace kelvane {
@@ -22,7 +23,9 @@ public:
 private:
     struct Token
     {
-        enum Kind { Literal, AnyOne, Star, Set } kind;
+        enum Kind { Literal, AnyOne, Star, Set };
+        explicit Token(Kind k) : kind(k) {}
+        Kind kind;
         char16_t ch = 0;                                // Literal
         bool negated = false;                           // Set
         std::vector<std::pair<char16_t, char16_t>> ranges; // Set, bounds lowered

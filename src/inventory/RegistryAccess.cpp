@@ -43,15 +43,19 @@ bool RegistryAccess::OpenForRead(const QString &path)
 }
 
 template<typename Change>
-void RegistryAccess::write(Change change)
+void RegistryAccess::write(const QString &what, Change change)
 {
-    m_store.checkWritable();
-    change();
     try {
-        m_store.save();
-    } catch (...) {
-        m_store.reload(); // the change must not linger to be saved later
-        throw;
+        m_store.checkWritable();
+        change();
+        try {
+            m_store.save();
+        } catch (...) {
+            m_store.reload(); // the change must not linger to be saved later
+            throw;
+        }
+    } catch (const Error &error) {
+        throw Error(u"Cannot %1: %2"_s.arg(what, error.message()));
     }
 }
 
@@ -60,9 +64,16 @@ bool RegistryAccess::OpenForWrite(const QString &path)
     const QString target = resolve(path);
     if (!validPath(target))
         return false;
-    m_store.checkWritable(); // an open key that cannot be written is no success
-    if (!m_store.keyExists(target))
-        write([&] { m_store.createKey(target); });
+    const QString what = u"open HKEY_LOCAL_MACHINE\\%1 in %2 for writing"_s.arg(target, m_store.location());
+    if (m_store.keyExists(target)) {
+        try {
+            m_store.checkWritable(); // a key that cannot be written is not open for writing
+        } catch (const Error &error) {
+            throw Error(u"Cannot %1: %2"_s.arg(what, error.message()));
+        }
+    } else {
+        write(what, [&] { m_store.createKey(target); });
+    }
     m_current = target;
     return true;
 }
@@ -83,7 +94,8 @@ bool RegistryAccess::DeleteTree(const QString &path)
     const QString target = resolve(path);
     if (target.isEmpty() || !validPath(target) || !m_store.keyExists(target))
         return false;
-    write([&] { m_store.deleteTree(target); });
+    write(u"delete HKEY_LOCAL_MACHINE\\%1 in %2"_s.arg(target, m_store.location()),
+          [&] { m_store.deleteTree(target); });
     if (m_current
         && (m_current->compare(target, Qt::CaseInsensitive) == 0
             || m_current->startsWith(target + u'\\', Qt::CaseInsensitive)))
@@ -157,11 +169,8 @@ void RegistryAccess::WriteText(const QString &name, const QString &text)
         throw Error(u"Cannot write the value \"%1\": no registry key is open (%2)"_s.arg(
             name, m_store.location()));
     const QString path = *m_current;
-    try {
-        write([&] { m_store.setValue(path, RegistryValue::fromText(name, text)); });
-    } catch (const Error &error) {
-        throw Error(u"Cannot write the %1: %2"_s.arg(describe(name), error.message()));
-    }
+    write(u"write the "_s + describe(name),
+          [&] { m_store.setValue(path, RegistryValue::fromText(name, text)); });
 }
 
 } // namespace kelvane

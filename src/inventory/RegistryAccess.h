@@ -57,7 +57,7 @@ private:
     QString describe(const QString &valueName) const;
     // checkWritable, change, save; a failed save drops the change.
     template<typename Change>
-    void write(Change change);
+    void write(const QString &what, Change change);
 
     RegistryStore &m_store;
     std::optional<QString> m_current;

@@ -92,28 +92,27 @@ ArpCacheRecord TAppItem::ReadArpCache(RegistryAccess &access) const
     return ArpCacheRecord::fromBytes(bytes);
 }
 
-static QString lowerAsciiLetters(QString text)
-{
-    for (QChar &ch : text)
-        if (ch >= u'A' && ch <= u'Z')
-            ch = QChar(ch.unicode() + (u'a' - u'A'));
-    return text;
-}
-
 bool TAppItem::MatchesFilter(const QString &mask) const
 {
-    const Wildcard wildcard(mask);
-    if (wildcard.matches(lowerAsciiLetters(DisplayName)))
+    const Wildcard wildcard(mask); // compares A-Z without case
+    if (wildcard.matches(DisplayName))
         return true;
     for (const auto &patch : SubItems)
-        if (wildcard.matches(lowerAsciiLetters(patch->DisplayName)))
+        if (wildcard.matches(patch->DisplayName))
             return true;
     return false;
 }
 
+RegistryStore &TAppItem::store() const
+{
+    if (!m_store)
+        throw Error(u"The entry %1 belongs to no registry and cannot be changed"_s.arg(KeyPath));
+    return *m_store;
+}
+
 void TAppItem::DeleteEntry()
 {
-    RegistryAccess access(*m_store);
+    RegistryAccess access(store());
     const QString path = u'\\' + KeyPath;
     if (access.KeyPresent(path))
         access.DeleteTree(path);
@@ -123,7 +122,7 @@ bool TAppItem::Rename(const QString &newName)
 {
     if (newName.isEmpty())
         return false;
-    RegistryAccess access(*m_store);
+    RegistryAccess access(store());
     if (access.OpenForWrite(u'\\' + KeyPath)) {
         access.WriteText(u"DisplayName"_s, newName);
         access.CloseCurrent();
@@ -134,7 +133,7 @@ bool TAppItem::Rename(const QString &newName)
 
 bool TAppItem::writeCommand(const QString &valueName, const QString &text)
 {
-    RegistryAccess access(*m_store);
+    RegistryAccess access(store());
     if (access.OpenForWrite(u'\\' + KeyPath)) {
         access.WriteText(valueName, text);
         access.CloseCurrent();
@@ -157,14 +156,8 @@ bool TAppItem::SetQuietUninstallString(const QString &text)
 TApplications::TApplications(std::shared_ptr<RegistryStore> store)
     : m_store(std::move(store))
 {
-}
-
-// The packed product code of an entry; empty when its key name holds no
-// braced code, or one that could reach another key.
-static QString productCode(const QString &keyPath)
-{
-    const QString code = ConvertGuid(keyPath, false);
-    return code.contains(u'\\') ? QString() : code;
+    if (!m_store)
+        throw Error(u"An inventory needs a registry to read"_s);
 }
 
 void TApplications::LoadFromRegistry(const std::function<void()> &processEvents)
@@ -236,7 +229,7 @@ TAppItemPtr TApplications::ReadApplication(RegistryAccess &access, const QString
         }
     }
 
-    const QString code = productCode(entry->KeyPath);
+    const QString code = ConvertGuid(entry->KeyPath, false);
     if (!code.isEmpty() && access.OpenForRead(KeyInstallerProducts + u'\\' + code)) {
         if (entry->DisplayName.isEmpty())
             entry->DisplayName = optionalText(access, u"ProductName"_s);
@@ -273,7 +266,7 @@ TAppItemPtr TApplications::ReadApplication(RegistryAccess &access, const QString
 
 void TApplications::attachPatches(RegistryAccess &access, TAppItem &entry) const
 {
-    const QString code = productCode(entry.KeyPath);
+    const QString code = ConvertGuid(entry.KeyPath, false);
     if (code.isEmpty() || !access.OpenForRead(KeyInstallerUserData))
         return;
     const QStringList userIds = access.SubkeyNames();

@@ -96,6 +96,7 @@ public:
 
 private:
     bool writeCommand(const QString &valueName, const QString &text);
+    RegistryStore &store() const;
 
     std::shared_ptr<RegistryStore> m_store;
 };

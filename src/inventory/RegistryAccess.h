@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace kelvane {
+
+class RegistryStore;
+struct RegistryValue;
+
+// The one way into the registry (the target's HKEY_LOCAL_MACHINE): at most
+// one current key; a path with a leading '\' is absolute, else relative to
+// the current key (or the hive when none is open). Texts stay Unicode.
+//
+// Every write goes to disk at once. A write refused (e.g. a wineserver serves
+// the prefix) or a failed save throws kelvane::Error and leaves the store as
+// it was on disk.
+class RegistryAccess
+{
+public:
+    explicit RegistryAccess(RegistryStore &store);
+
+    // False when the key is missing; the previous key then stays current.
+    bool OpenForRead(const QString &path);
+    // Creates the key when missing.
+    bool OpenForWrite(const QString &path);
+    void CloseCurrent();
+    bool KeyPresent(const QString &path) const;
+    // Deletes the key with all its subkeys; false when it was not there.
+    bool DeleteTree(const QString &path);
+
+    // Subkey names of the current key; empty when none is open.
+    QStringList SubkeyNames() const;
+
+    // Text of a plain or expandable text value, unexpanded; "" when missing.
+    // Throws for a value of another kind.
+    QString ReadText(const QString &name) const;
+    // A REG_DWORD as a signed 32-bit number; throws when missing or not one.
+    qint32 ReadNumber(const QString &name) const;
+    bool ReadFlag(const QString &name) const { return ReadNumber(name) != 0; }
+    // A binary value's bytes; empty when missing. Throws when it is not
+    // binary or longer than maxSize.
+    QByteArray ReadBytes(const QString &name, qsizetype maxSize) const;
+    bool HasValue(const QString &name) const;
+    void WriteText(const QString &name, const QString &text);
+
+    bool IsOpen() const { return m_current.has_value(); }
+    // Path of the current key below the hive, no leading '\'; "" when none.
+    QString CurrentKeyPath() const { return m_current.value_or(QString()); }
+
+private:
+    QString resolve(const QString &path) const;
+    std::optional<RegistryValue> currentValue(const QString &name) const;
+    QString describe(const QString &valueName) const;
+    // checkWritable, change, save; a failed save drops the change.
+    template<typename Change>
+    void write(const QString &what, Change change);
+
+    RegistryStore &m_store;
+    std::optional<QString> m_current;
+};
+
+} // namespace kelvane

@@ -1,0 +1,335 @@
+#include "kvApplication.h"
+
+#include "RegistryAccess.h"
+#include "Wildcard.h"
+#include "kvInventoryPaths.h"
+#include "platform/Error.h"
+#include "platform/RegistryStore.h"
+
+#include <QtEndian>
+
+#include <limits>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace kelvane {
+
+static qint32 clampToInt32(qint64 number)
+{
+    if (number > std::numeric_limits<qint32>::max())
+        return std::numeric_limits<qint32>::max();
+    if (number < std::numeric_limits<qint32>::min())
+        return std::numeric_limits<qint32>::min();
+    return qint32(number);
+}
+
+// An optional value of the wrong kind is taken as missing: one odd value
+// must not hide the rest of the entry.
+static QString optionalText(const RegistryAccess &access, const QString &name)
+{
+    try {
+        return access.ReadText(name);
+    } catch (const Error &) {
+        return QString();
+    }
+}
+
+ArpCacheRecord ArpCacheRecord::fromBytes(const QByteArray &bytes)
+{
+    QByteArray record(RecordSize, '\0');
+    std::copy_n(bytes.constData(), std::min(bytes.size(), RecordSize), record.data());
+    ArpCacheRecord result;
+    // Clamped rather than cut to its low 32 bits, which would turn 5 GB into 705 MB.
+    result.Size = clampToInt32(qFromLittleEndian<qint64>(record.constData() + SizeOffset));
+    for (qsizetype i = 0; i < PathUnits; ++i) {
+        const char16_t unit = qFromLittleEndian<quint16>(record.constData() + PathOffset + 2 * i);
+        if (unit == 0)
+            break;
+        result.ProgramPath.append(QChar(unit));
+    }
+    return result;
+}
+
+// ---------------------------------------------------------------- TAppItem
+
+TAppItem::TAppItem(std::shared_ptr<RegistryStore> store)
+    : m_store(std::move(store))
+{
+}
+
+TAppSubItemPtr TAppItem::ReadPatch(RegistryAccess &access, const QString &productCode,
+                                   const QString &patchKeyName) const
+{
+    auto patch = std::make_shared<TAppSubItem>();
+    patch->PatchCode = patchKeyName;
+    patch->KeyPath = access.CurrentKeyPath();
+    patch->DisplayName = optionalText(access, u"DisplayName"_s);
+    patch->MoreInfoURL = optionalText(access, u"MoreInfoURL"_s);
+    patch->Installed = optionalText(access, u"Installed"_s);
+    try {
+        patch->Uninstallable = access.ReadFlag(u"Uninstallable"_s);
+    } catch (const Error &) {
+        patch->Uninstallable = false; // without a clear yes, never offer to remove it
+    }
+    patch->UninstallCommand = u"MsiExec /uninstall "_s + ConvertGuid(patchKeyName, true)
+                              + u" /package "_s + ConvertGuid(productCode, true) + u" /qb"_s;
+    if (patch->DisplayName.isEmpty())
+        patch->DisplayName = UpdateTypeName;
+    return patch;
+}
+
+ArpCacheRecord TAppItem::ReadArpCache(RegistryAccess &access) const
+{
+    if (KeyName.isEmpty() || !access.OpenForRead(KeyArpCache + u'\\' + KeyName))
+        return {};
+    QByteArray bytes;
+    try {
+        bytes = access.ReadBytes(u"SlowInfoCache"_s, ArpCacheRecord::RecordSize);
+    } catch (const Error &) {
+        // Not binary or too long: no cache details, the entry itself stays.
+    }
+    access.CloseCurrent();
+    return ArpCacheRecord::fromBytes(bytes);
+}
+
+bool TAppItem::MatchesFilter(const QString &mask) const
+{
+    const Wildcard wildcard(mask); // compares A-Z without case
+    if (wildcard.matches(DisplayName))
+        return true;
+    for (const auto &patch : SubItems)
+        if (wildcard.matches(patch->DisplayName))
+            return true;
+    return false;
+}
+
+RegistryStore &TAppItem::store() const
+{
+    if (!m_store)
+        throw Error(u"The entry %1 belongs to no registry and cannot be changed"_s.arg(KeyPath));
+    return *m_store;
+}
+
+void TAppItem::DeleteEntry()
+{
+    RegistryAccess access(store());
+    const QString path = u'\\' + KeyPath;
+    if (access.KeyPresent(path))
+        access.DeleteTree(path);
+}
+
+bool TAppItem::Rename(const QString &newName)
+{
+    if (newName.isEmpty())
+        return false;
+    RegistryAccess access(store());
+    if (access.OpenForWrite(u'\\' + KeyPath)) {
+        access.WriteText(u"DisplayName"_s, newName);
+        access.CloseCurrent();
+        DisplayName = newName;
+    }
+    return true;
+}
+
+bool TAppItem::writeCommand(const QString &valueName, const QString &text)
+{
+    RegistryAccess access(store());
+    if (access.OpenForWrite(u'\\' + KeyPath)) {
+        access.WriteText(valueName, text);
+        access.CloseCurrent();
+    }
+    return true;
+}
+
+bool TAppItem::SetUninstallString(const QString &text)
+{
+    return writeCommand(u"UninstallString"_s, text);
+}
+
+bool TAppItem::SetQuietUninstallString(const QString &text)
+{
+    return writeCommand(u"QuietUninstallString"_s, text);
+}
+
+// ----------------------------------------------------------- TApplications
+
+TApplications::TApplications(std::shared_ptr<RegistryStore> store)
+    : m_store(std::move(store))
+{
+    if (!m_store)
+        throw Error(u"An inventory needs a registry to read"_s);
+}
+
+void TApplications::LoadFromRegistry(const std::function<void()> &processEvents)
+{
+    Applications.clear();
+    Hotfixes.clear();
+    RegistryAccess access(*m_store);
+
+    bool anyOpened = false;
+    qint32 count = 0;
+    for (const QLatin1StringView root : {KeyUninstall, KeyUninstallWow64}) {
+        if (!access.OpenForRead(root))
+            continue;
+        anyOpened = true;
+        const QStringList names = access.SubkeyNames();
+        count += qint32(names.size());
+        for (const QString &name : names) {
+            if (access.OpenForRead(root + u'\\' + name)) {
+                if (TAppItemPtr entry = ReadApplication(access, name)) {
+                    if (entry->IsHotfix)
+                        AddHotfix(entry);
+                    else
+                        AddApplication(entry);
+                    attachPatches(access, *entry);
+                }
+            }
+            if (processEvents)
+                processEvents();
+        }
+    }
+    if (anyOpened)
+        KeyCount = count;
+}
+
+TAppItemPtr TApplications::ReadApplication(RegistryAccess &access, const QString &keyName) const
+{
+    auto entry = std::make_shared<TAppItem>(m_store);
+    try {
+        entry->UninstallString = access.ReadText(u"UninstallString"_s);
+        entry->QuietUninstallString = access.ReadText(u"QuietUninstallString"_s);
+    } catch (const Error &) {
+        return nullptr; // a command we cannot read is a command we cannot run
+    }
+    if (entry->UninstallString.isEmpty() && entry->QuietUninstallString.isEmpty())
+        return nullptr;
+
+    entry->KeyName = keyName;
+    entry->KeyPath = access.CurrentKeyPath();
+    const QString ownKey = u'\\' + entry->KeyPath;
+
+    entry->DisplayName = optionalText(access, u"DisplayName"_s);
+    entry->DisplayVersion = optionalText(access, u"DisplayVersion"_s);
+    entry->InstallLocation = optionalText(access, u"InstallLocation"_s);
+    entry->ModifyPath = optionalText(access, u"ModifyPath"_s);
+    entry->Publisher = optionalText(access, u"Publisher"_s);
+    entry->UrlInfoAbout = optionalText(access, u"UrlInfoAbout"_s);
+
+    const QString displayIcon = optionalText(access, u"DisplayIcon"_s);
+    if (!displayIcon.isEmpty())
+        entry->IconPaths.append(displayIcon);
+
+    if (access.HasValue(u"EstimatedSize"_s)) {
+        try {
+            // Kilobytes in an unsigned DWORD; clamped when the bytes do not fit.
+            const quint32 kilobytes = quint32(access.ReadNumber(u"EstimatedSize"_s));
+            entry->EstimatedSize = clampToInt32(qint64(kilobytes) * 1024);
+        } catch (const Error &) {
+            entry->EstimatedSize = 0; // then the cache may know the size
+        }
+    }
+
+    const QString code = ConvertGuid(entry->KeyPath, false);
+    if (!code.isEmpty() && access.OpenForRead(KeyInstallerProducts + u'\\' + code)) {
+        if (entry->DisplayName.isEmpty())
+            entry->DisplayName = optionalText(access, u"ProductName"_s);
+        const QString productIcon = optionalText(access, u"ProductIcon"_s);
+        if (!productIcon.isEmpty())
+            entry->IconPaths.append(productIcon);
+    }
+
+    // Product and cache lookups open other keys; the entry's own key is opened again.
+    auto ownText = [&](const QString &name) {
+        return access.OpenForRead(ownKey) ? optionalText(access, name) : QString();
+    };
+    if (entry->DisplayName.isEmpty())
+        entry->DisplayName = ownText(u"QuietDisplayName"_s);
+    if (entry->DisplayName.isEmpty())
+        entry->DisplayName = entry->KeyName;
+    if (entry->DisplayVersion.isEmpty())
+        entry->DisplayVersion = ownText(u"ApplicationVersion"_s);
+
+    const ArpCacheRecord cache = entry->ReadArpCache(access);
+    if (!cache.ProgramPath.isEmpty())
+        entry->IconPaths.append(cache.ProgramPath);
+
+    if (entry->UrlInfoAbout.isEmpty())
+        entry->UrlInfoAbout = ownText(u"HelpLink"_s);
+    if (entry->InstallLocation.isEmpty())
+        entry->InstallLocation = ownText(u"Inno Setup: App Path"_s);
+    if (entry->EstimatedSize == 0)
+        entry->EstimatedSize = cache.Size;
+
+    entry->IsHotfix = matchesMask(entry->KeyPath, QString(HotfixPattern));
+    return entry;
+}
+
+void TApplications::attachPatches(RegistryAccess &access, TAppItem &entry) const
+{
+    const QString code = ConvertGuid(entry.KeyPath, false);
+    if (code.isEmpty() || !access.OpenForRead(KeyInstallerUserData))
+        return;
+    const QStringList userIds = access.SubkeyNames();
+    for (const QString &userId : userIds) {
+        const QString path =
+            KeyInstallerUserData + u'\\' + userId + u"\\Products\\"_s + code + u"\\Patches"_s;
+        if (!access.OpenForRead(path))
+            continue;
+        const QStringList patchNames = access.SubkeyNames();
+        for (const QString &patchName : patchNames)
+            if (access.OpenForRead(path + u'\\' + patchName))
+                entry.AddSubItem(entry.ReadPatch(access, code, patchName));
+    }
+}
+
+// ---------------------------------------------------------------- GUIDs
+
+static QString insertDashes(QString text)
+{
+    for (const int position : GuidDashPositions)
+        text.insert(std::min<qsizetype>(position - 1, text.size()), u'-');
+    return text;
+}
+
+QString ConvertGuid(const QString &text, bool toBraced)
+{
+    QString source;
+    if (toBraced) {
+        source = insertDashes(text);
+    } else {
+        const qsizetype open = text.indexOf(u'{');
+        const qsizetype close = text.indexOf(u'}');
+        if (open < 0 || close < 0 || close < open)
+            return QString();
+        source = text.mid(open + 1, close - open - 1);
+    }
+
+    QString result;
+    const QStringList parts = source.split(u'-');
+    for (qsizetype index = 0; index < parts.size(); ++index) {
+        const QString &part = parts.at(index);
+        if (index < 3) {
+            for (qsizetype i = part.size() - 1; i >= 0; --i)
+                result.append(part.at(i));
+            continue;
+        }
+        for (qsizetype i = 0; i < part.size(); i += 2) {
+            if (i + 1 < part.size())
+                result.append(part.at(i + 1));
+            result.append(part.at(i));
+        }
+    }
+    return toBraced ? u'{' + insertDashes(result) + u'}' : result;
+}
+
+std::optional<qint32> CountUninstallSubkeys(RegistryStore &store)
+{
+    RegistryAccess access(store);
+    std::optional<qint32> count;
+    for (const QLatin1StringView root : {KeyUninstall, KeyUninstallWow64})
+        if (access.OpenForRead(root))
+            count = count.value_or(0) + qint32(access.SubkeyNames().size());
+    return count;
+}
+
+} // namespace kelvane

@@ -1,0 +1,145 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace kelvane {
+
+class RegistryAccess;
+class RegistryStore;
+
+class TAppSubItem;
+class TAppItem;
+using TAppSubItemPtr = std::shared_ptr<TAppSubItem>;
+using TAppItemPtr = std::shared_ptr<TAppItem>;
+// Lists of shared records in insertion order: whoever holds a record keeps it
+// readable after the list is refilled.
+using TAppSubItems = QList<TAppSubItemPtr>;
+using TAppItems = QList<TAppItemPtr>;
+
+// The two interpreted fields of the add/remove-programs cache record
+// ("SlowInfoCache", 552 bytes).
+struct ArpCacheRecord
+{
+    static constexpr qsizetype RecordSize = 552;
+    static constexpr qsizetype SizeOffset = 8;
+    static constexpr qsizetype PathOffset = 28;
+    static constexpr qsizetype PathUnits = 262;
+
+    qint32 Size = 0; // bytes; the 64-bit field clamped to 32 bits
+    QString ProgramPath;
+
+    // Parses a record of at most RecordSize bytes; missing bytes count as zero.
+    static ArpCacheRecord fromBytes(const QByteArray &bytes);
+};
+
+// One Windows Installer patch of an application.
+class TAppSubItem
+{
+public:
+    QString PatchCode;
+    QString KeyPath;
+    QString DisplayName;
+    QString MoreInfoURL;
+    QString UninstallCommand;
+    QString Installed;
+    bool Uninstallable = false;
+};
+
+// One subkey of the Uninstall key that carries an uninstall command.
+class TAppItem
+{
+public:
+    // The store is the one the entry was read from; the entry edits write to it.
+    explicit TAppItem(std::shared_ptr<RegistryStore> store);
+
+    TAppSubItems SubItems;
+    QString KeyName;
+    QString KeyPath; // below the hive, no leading backslash
+    QString DisplayName;
+    QString DisplayVersion;
+    QString InstallLocation;
+    QString ModifyPath;
+    QString Publisher;
+    QString UrlInfoAbout;
+    QString UninstallString;
+    QString QuietUninstallString;
+    QStringList IconPaths;
+    qint32 EstimatedSize = 0; // bytes, 0 = unknown
+    bool IsHotfix = false;
+
+    int SubItemCount() const { return int(SubItems.size()); }
+    TAppSubItemPtr GetSubItem(int index) const { return SubItems.at(index); }
+    bool HasSubItems() const { return !SubItems.isEmpty(); }
+    void AddSubItem(TAppSubItemPtr patch) { SubItems.append(std::move(patch)); }
+
+    // Builds a patch record from the current key of access, which must be the patch's key.
+    TAppSubItemPtr ReadPatch(RegistryAccess &access, const QString &productCode,
+                             const QString &patchKeyName) const;
+    // The entry's cache record; all zero when there is none or it is unreadable.
+    ArpCacheRecord ReadArpCache(RegistryAccess &access) const;
+
+    // Whether the name, or a patch's name, matches the wildcard mask (A-Z
+    // compared without case). Throws kelvane::Error for an invalid mask.
+    bool MatchesFilter(const QString &mask) const;
+
+    // The entry edits write to disk at once; a refused or failed write throws.
+    void DeleteEntry();
+    bool Rename(const QString &newName);
+    bool SetUninstallString(const QString &text);
+    bool SetQuietUninstallString(const QString &text);
+
+private:
+    bool writeCommand(const QString &valueName, const QString &text);
+    RegistryStore &store() const;
+
+    std::shared_ptr<RegistryStore> m_store;
+};
+
+// The inventory: the applications and hotfixes of the last scan.
+class TApplications
+{
+public:
+    explicit TApplications(std::shared_ptr<RegistryStore> store);
+
+    TAppItems Applications;
+    TAppItems Hotfixes;
+    qint32 KeyCount = 0;
+
+    // Rescans the registry. processEvents, when set, runs once per Uninstall
+    // subkey so a user interface stays responsive.
+    void LoadFromRegistry(const std::function<void()> &processEvents = {});
+
+    int ApplicationCount() const { return int(Applications.size()); }
+    TAppItemPtr GetApplication(int index) const { return Applications.at(index); }
+    bool HasApplications() const { return !Applications.isEmpty(); }
+    int HotfixCount() const { return int(Hotfixes.size()); }
+    TAppItemPtr GetHotfix(int index) const { return Hotfixes.at(index); }
+    bool HasHotfixes() const { return !Hotfixes.isEmpty(); }
+    void AddApplication(TAppItemPtr entry) { Applications.append(std::move(entry)); }
+    void AddHotfix(TAppItemPtr entry) { Hotfixes.append(std::move(entry)); }
+
+    // Builds an entry from the current key of access, which must be the
+    // entry's own key; none when it has no uninstall command.
+    TAppItemPtr ReadApplication(RegistryAccess &access, const QString &keyName) const;
+
+private:
+    void attachPatches(RegistryAccess &access, TAppItem &entry) const;
+
+    std::shared_ptr<RegistryStore> m_store;
+};
+
+// Converts between a braced GUID and the packed code Windows Installer uses
+// as a key name (toBraced false: packs the first braced part of text).
+QString ConvertGuid(const QString &text, bool toBraced);
+
+// The number of Uninstall subkeys, counted as the scan counts them (the
+// Wow6432Node key included); none when no Uninstall key can be read.
+std::optional<qint32> CountUninstallSubkeys(RegistryStore &store);
+
+} // namespace kelvane

@@ -23,5 +23,7 @@ inline constexpr QLatin1StringView HotfixPattern("*KB[0-9][0-9][0-9][0-9][0-9][0
 // 1-based positions before which a braced GUID has its dashes.
 inline constexpr std::array<int, 4> GuidDashPositions{9, 14, 19, 24};
 inline constexpr QLatin1StringView UpdateTypeName("Update");
+// The program list's group node of the Windows hotfixes.
+inline constexpr QLatin1StringView WindowsName("Microsoft Windows");
 
 } // namespace kelvane

@@ -1,0 +1,116 @@
+#include "Target.h"
+
+#include "Error.h"
+#include "WineRegistryFile.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace kelvane {
+
+namespace {
+
+const QString SystemRegistryName = u"system.reg"_s;
+
+// Copies a folder tree; throws Error naming the file that failed.
+void copyTree(const QString &source, const QString &destination)
+{
+    if (!QDir().mkpath(destination))
+        throw Error(u"Cannot create the folder %1"_s.arg(destination));
+    QDirIterator it(source, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QFileInfo info(it.next());
+        const QString target = destination + u'/' + QDir(source).relativeFilePath(info.filePath());
+        if (info.isDir()) {
+            if (!QDir().mkpath(target))
+                throw Error(u"Cannot create the folder %1"_s.arg(target));
+        } else if (!QFile::copy(info.filePath(), target)) {
+            throw Error(u"Cannot copy %1 to %2"_s.arg(info.filePath(), target));
+        } else {
+            // Shipped files may be read-only; the user's copy must be editable.
+            QFile::setPermissions(target, QFile::permissions(target) | QFile::WriteOwner);
+        }
+    }
+}
+
+} // namespace
+
+Target::Target(Kind kind, QString description, std::shared_ptr<RegistryStore> registry)
+    : m_kind(kind)
+    , m_description(std::move(description))
+    , m_registry(std::move(registry))
+{
+}
+
+std::unique_ptr<Target> Target::open(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        throw Error(u"%1 does not exist"_s.arg(path));
+    if (info.isDir()) {
+        const QString file = QDir(path).filePath(SystemRegistryName);
+        if (!QFileInfo::exists(file))
+            throw Error(u"%1 is not a Wine prefix: it holds no %2"_s.arg(path, SystemRegistryName));
+        std::shared_ptr<RegistryStore> store = WineRegistryFile::open(file);
+        return std::unique_ptr<Target>(new Target(Kind::WinePrefix, QDir::cleanPath(info.absoluteFilePath()), store));
+    }
+    QFile probe(path);
+    if (probe.open(QIODevice::ReadOnly) && probe.peek(4) == QByteArrayLiteral("regf"))
+        throw Error(u"%1 is a Windows registry hive; hive files are not supported yet"_s.arg(path));
+    std::shared_ptr<RegistryStore> store = WineRegistryFile::open(path);
+    return std::unique_ptr<Target>(new Target(Kind::RegistryFile, QDir::cleanPath(info.absoluteFilePath()), store));
+}
+
+std::unique_ptr<Target> Target::fromEnvironment(const QProcessEnvironment &environment, const QString &sampleSource)
+{
+    const QString named = environment.value(u"KELVANE_REGISTRY"_s);
+    if (!named.isEmpty())
+        return open(named);
+    const QString prefix = environment.value(u"WINEPREFIX"_s);
+    if (!prefix.isEmpty())
+        return open(prefix);
+    const QString home = environment.value(u"HOME"_s, QDir::homePath());
+    const QString defaultPrefix = home + u"/.wine"_s;
+    if (QFileInfo::exists(defaultPrefix + u'/' + SystemRegistryName))
+        return open(defaultPrefix);
+    return openSample(sampleSource);
+}
+
+std::unique_ptr<Target> Target::openSample(const QString &sampleSource)
+{
+    const QString dataFolder = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (dataFolder.isEmpty())
+        throw Error(u"No per-user data folder is known to copy the sample registry into"_s);
+    const QString copy = dataFolder + u"/Kelvane/sample"_s;
+    if (!QFileInfo::exists(copy + u'/' + SystemRegistryName)) {
+        if (!QFileInfo::exists(sampleSource + u'/' + SystemRegistryName))
+            throw Error(u"No registry found: set KELVANE_REGISTRY or WINEPREFIX (the sample registry %1 is missing)"_s
+                            .arg(sampleSource));
+        // Copy into a fresh folder and move it in place, so that an
+        // interrupted copy never passes for the sample.
+        const QString partial = copy + u".partial"_s;
+        QDir(partial).removeRecursively();
+        copyTree(sampleSource, partial);
+        QDir(copy).removeRecursively();
+        if (!QDir().rename(partial, copy))
+            throw Error(u"Cannot move %1 to %2"_s.arg(partial, copy));
+    }
+    std::shared_ptr<RegistryStore> store = WineRegistryFile::open(copy + u'/' + SystemRegistryName);
+    return std::unique_ptr<Target>(new Target(Kind::Sample, copy, store));
+}
+
+QString Target::defaultSampleSource()
+{
+    const QString installed = QCoreApplication::applicationDirPath() + u"/../share/kelvane/sample"_s;
+    if (QFileInfo::exists(installed + u'/' + SystemRegistryName))
+        return QDir::cleanPath(installed);
+    return QStringLiteral(KELVANE_SAMPLE_SOURCE);
+}
+
+} // namespace kelvane

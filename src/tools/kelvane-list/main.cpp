@@ -1,0 +1,124 @@
+// kelvane-list: prints the inventory of the managed registry, for scripts and
+// offline reports. Exit status: 0 done, 1 the registry could not be used,
+// 2 bad arguments or filter.
+#include "ListOutput.h"
+
+#include "inventory/NameOrder.h"
+#include "inventory/ProgramTree.h"
+#include "inventory/kvApplication.h"
+#include "platform/Error.h"
+#include "platform/Target.h"
+
+#include <QCoreApplication>
+#include <QProcessEnvironment>
+#include <QStringList>
+
+#include <cstdio>
+
+using namespace Qt::Literals::StringLiterals;
+using namespace kelvane;
+
+namespace {
+
+constexpr int ExitTarget = 1;
+constexpr int ExitUsage = 2;
+
+const char Usage[] =
+    "Usage: kelvane-list [--registry PATH] [--json | --tree] [--no-updates] [--filter TEXT]\n"
+    "\n"
+    "Prints the applications, updates and hotfixes registered in a Windows registry.\n"
+    "\n"
+    "  --registry PATH  a Wine prefix folder or a Wine registry file (system.reg);\n"
+    "                   without it: KELVANE_REGISTRY, WINEPREFIX, ~/.wine, the sample\n"
+    "  --tree           the sorted list as the program list shows it (default)\n"
+    "  --json           every record in scan order, as JSON\n"
+    "  --no-updates     leave out updates and the hotfix group (tree only)\n"
+    "  --filter TEXT    keep the entries whose names contain TEXT (wildcards * ? [...])\n"
+    "  --help           this text\n";
+
+struct Options
+{
+    QString registry;
+    bool json = false;
+    bool showUpdates = true;
+    QString filter;
+};
+
+void printError(const QString &message)
+{
+    std::fprintf(stderr, "kelvane-list: %s\n", message.toUtf8().constData());
+}
+
+void writeOut(const QByteArray &bytes)
+{
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QStringList arguments = app.arguments();
+    arguments.removeFirst();
+
+    Options options;
+    bool treeChosen = false;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString &argument = arguments.at(i);
+        if (argument == u"--help"_s || argument == u"-h"_s) {
+            std::fputs(Usage, stdout);
+            return 0;
+        }
+        if (argument == u"--json"_s) {
+            options.json = true;
+        } else if (argument == u"--tree"_s) {
+            treeChosen = true;
+        } else if (argument == u"--no-updates"_s) {
+            options.showUpdates = false;
+        } else if (argument == u"--registry"_s || argument == u"--filter"_s) {
+            if (i + 1 >= arguments.size()) {
+                printError(u"%1 needs a value"_s.arg(argument));
+                return ExitUsage;
+            }
+            (argument == u"--registry"_s ? options.registry : options.filter) = arguments.at(++i);
+        } else {
+            printError(u"unknown option %1 (see --help)"_s.arg(argument));
+            return ExitUsage;
+        }
+    }
+    if (options.json && treeChosen) {
+        printError(u"--json and --tree exclude each other"_s);
+        return ExitUsage;
+    }
+
+    std::unique_ptr<Target> target;
+    try {
+        target = options.registry.isEmpty()
+            ? Target::fromEnvironment(QProcessEnvironment::systemEnvironment(), Target::defaultSampleSource())
+            : Target::open(options.registry);
+    } catch (const Error &error) {
+        printError(error.message());
+        return ExitTarget;
+    }
+
+    TApplications inventory(target->registry());
+    inventory.LoadFromRegistry();
+
+    if (options.json) {
+        writeOut(InventoryJson(inventory));
+        return 0;
+    }
+    QList<ProgramTreeNode> tree;
+    try {
+        tree = BuildProgramTree(inventory, options.filter, options.showUpdates, NameOrder());
+    } catch (const Error &error) {
+        printError(error.message());
+        return ExitUsage;
+    }
+    QByteArray out;
+    for (const QString &line : ProgramTreeLines(tree))
+        out.append(line.toUtf8()).append('\n');
+    writeOut(out);
+    return 0;
+}

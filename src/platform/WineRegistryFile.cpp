@@ -683,7 +683,11 @@ void WineRegistryFile::emitTree(const Key *key, QByteArray &out) const
     };
     if (key->dirty) {
         // Wine writes a key that has values, no subkeys, a class or a link.
-        if (!key->values.isEmpty() || key->children.empty() || !key->classLine.isEmpty() || key->link) {
+        // The root ("[]") only when values were set on it, through a link.
+        const bool write = key == m_root.get()
+            ? !key->values.isEmpty()
+            : (!key->values.isEmpty() || key->children.empty() || !key->classLine.isEmpty() || key->link);
+        if (write) {
             separate();
             serialise(key, out);
         }
@@ -703,8 +707,7 @@ QByteArray WineRegistryFile::toBytes() const
         return m_bytes;
     QByteArray out = m_bytes.left(m_firstKey);
     out.reserve(m_bytes.size() + 4096);
-    for (const auto &child : m_root->children)
-        emitTree(child.get(), out);
+    emitTree(m_root.get(), out);
     // Wine ends the file after the last value, without an empty line.
     const QByteArray eol = m_crlf ? QByteArrayLiteral("\r\n") : QByteArrayLiteral("\n");
     while (out.size() > m_firstKey && out.endsWith(QByteArray(eol + eol)))

@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 
 using namespace Qt::Literals::StringLiterals;
@@ -19,7 +20,7 @@ static void visit(const kelvane::WineRegistryFile &file, const QString &path, in
     const auto values = file.values(path);
     for (const auto &value : values) {
         if (!file.value(path, value.name))
-            std::abort(); // a listed value must be found by its name
+            { std::fprintf(stderr, "listed value not found\n"); std::abort(); }
     }
     for (const QString &name : file.subkeyNames(path))
         visit(file, path.isEmpty() ? name : path + u'\\' + name, depth + 1);
@@ -31,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     try {
         auto file = kelvane::WineRegistryFile::fromBytes(bytes, u"fuzz input"_s);
         if (file->toBytes() != bytes)
-            std::abort(); // unchanged means byte for byte the same
+            { std::fprintf(stderr, "unchanged output differs\n"); std::abort(); }
         visit(*file, QString(), 0);
         const QStringList top = file->subkeyNames(QString());
         if (!top.isEmpty()) {
@@ -40,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             auto again = kelvane::WineRegistryFile::fromBytes(saved, u"fuzz output"_s);
             const auto v = again->value(top.constFirst(), u"fuzz\u00c9"_s);
             if (!v || v->text() != u"a\"\\b\nc"_s)
-                std::abort(); // our own edit must read back
+                { std::fprintf(stderr, "edit not read back\n"); std::abort(); }
         }
     } catch (const kelvane::Error &) {
     }

@@ -33,6 +33,9 @@ struct WineRegistryFile::Key
     bool link = false;
     bool parsed = false;
     bool dirty = false;
+    // When we changed it: unix seconds for the key line, FILETIME for #time.
+    qint64 stampSeconds = 0;
+    quint64 stampFiletime = 0;
     QByteArray classLine; // "#class=..." as written
     QList<RegistryValue> values; // kept in Wine's order
 };
@@ -223,11 +226,14 @@ qsizetype lineEnd(const QByteArray &bytes, qsizetype from, qsizetype limit)
 bool parseValue(const char *&p, const char *end, RegistryValue &value)
 {
     value = RegistryValue();
+    // Names and texts end on their line; only hex data continues.
+    const void *newline = std::memchr(p, '\n', size_t(end - p));
+    const char *lineStop = newline ? static_cast<const char *>(newline) : end;
     if (*p == '@') {
         ++p;
     } else {
         ++p; // the opening quote
-        if (!parseString(p, end, '"', value.name))
+        if (!parseString(p, lineStop, '"', value.name))
             return false;
     }
     while (p < end && (*p == ' ' || *p == '\t'))
@@ -240,7 +246,7 @@ bool parseValue(const char *&p, const char *end, RegistryValue &value)
     const QByteArrayView rest(p, end - p);
     auto parseText = [&](quint32 type) {
         QString text;
-        if (!parseString(p, end, '"', text))
+        if (!parseString(p, lineStop, '"', text))
             return false;
         value.type = type;
         value.data = utf16Data(text);
@@ -300,8 +306,11 @@ void insertValue(QList<RegistryValue> &values, const RegistryValue &value)
 {
     auto it = std::lower_bound(values.begin(), values.end(), value.name,
                                [](const RegistryValue &v, const QString &name) { return wineCompare(v.name, name) < 0; });
-    if (it != values.end() && wineCompare(it->name, value.name) == 0)
-        *it = value;
+    if (it != values.end() && wineCompare(it->name, value.name) == 0) {
+        // Like Wine, a replaced value keeps the spelling of its name.
+        it->type = value.type;
+        it->data = value.data;
+    }
     else
         values.insert(it, value);
 }
@@ -526,6 +535,10 @@ QList<RegistryValue> WineRegistryFile::values(const QString &path) const
 void WineRegistryFile::touch(Key *key)
 {
     ensureValues(key);
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    key->stampSeconds = now.tv_sec;
+    key->stampFiletime = quint64(now.tv_sec) * 10000000ULL + quint64(now.tv_nsec / 100) + quint64(filetimeUnixEpoch);
     key->dirty = true;
     m_modified = true;
 }
@@ -596,14 +609,14 @@ QString WineRegistryFile::fullPath(const Key *key)
     return parts.join(u'\\');
 }
 
-void WineRegistryFile::serialise(const Key *key, QByteArray &out, qint64 unixSeconds, quint64 filetime) const
+void WineRegistryFile::serialise(const Key *key, QByteArray &out) const
 {
     const QByteArray eol = m_crlf ? QByteArrayLiteral("\r\n") : QByteArrayLiteral("\n");
     out += '[';
     appendEscaped(out, fullPath(key), "[]");
-    out += "] " + QByteArray::number(unixSeconds) + eol;
+    out += "] " + QByteArray::number(key->stampSeconds) + eol;
     char buffer[40];
-    std::snprintf(buffer, sizeof buffer, "#time=%x%08x", unsigned(filetime >> 32), unsigned(filetime & 0xffffffffu));
+    std::snprintf(buffer, sizeof buffer, "#time=%x%08x", unsigned(key->stampFiletime >> 32), unsigned(key->stampFiletime & 0xffffffffu));
     out += QByteArray(buffer) + eol;
     if (!key->classLine.isEmpty())
         out += key->classLine + eol;
@@ -658,7 +671,7 @@ void WineRegistryFile::serialise(const Key *key, QByteArray &out, qint64 unixSec
     }
 }
 
-void WineRegistryFile::emitTree(const Key *key, QByteArray &out, qint64 unixSeconds, quint64 filetime) const
+void WineRegistryFile::emitTree(const Key *key, QByteArray &out) const
 {
     const QByteArray eol = m_crlf ? QByteArrayLiteral("\r\n") : QByteArrayLiteral("\n");
     auto separate = [&] {
@@ -670,9 +683,13 @@ void WineRegistryFile::emitTree(const Key *key, QByteArray &out, qint64 unixSeco
     };
     if (key->dirty) {
         // Wine writes a key that has values, no subkeys, a class or a link.
-        if (!key->values.isEmpty() || key->children.empty() || !key->classLine.isEmpty() || key->link) {
+        // The root ("[]") only when values were set on it, through a link.
+        const bool write = key == m_root.get()
+            ? !key->values.isEmpty()
+            : (!key->values.isEmpty() || key->children.empty() || !key->classLine.isEmpty() || key->link);
+        if (write) {
             separate();
-            serialise(key, out, unixSeconds, filetime);
+            serialise(key, out);
         }
     } else {
         for (const auto &[begin, end] : key->ranges) {
@@ -681,21 +698,16 @@ void WineRegistryFile::emitTree(const Key *key, QByteArray &out, qint64 unixSeco
         }
     }
     for (const auto &child : key->children)
-        emitTree(child.get(), out, unixSeconds, filetime);
+        emitTree(child.get(), out);
 }
 
 QByteArray WineRegistryFile::toBytes() const
 {
     if (!m_modified)
         return m_bytes;
-    struct timespec now {};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    const qint64 unixSeconds = now.tv_sec;
-    const quint64 filetime = quint64(now.tv_sec) * 10000000ULL + quint64(now.tv_nsec / 100) + quint64(filetimeUnixEpoch);
     QByteArray out = m_bytes.left(m_firstKey);
     out.reserve(m_bytes.size() + 4096);
-    for (const auto &child : m_root->children)
-        emitTree(child.get(), out, unixSeconds, filetime);
+    emitTree(m_root.get(), out);
     // Wine ends the file after the last value, without an empty line.
     const QByteArray eol = m_crlf ? QByteArrayLiteral("\r\n") : QByteArrayLiteral("\n");
     while (out.size() > m_firstKey && out.endsWith(QByteArray(eol + eol)))

@@ -68,8 +68,8 @@ private:
     void ensureValues(Key *key) const;
     void touch(Key *key);
     static QString fullPath(const Key *key);
-    void serialise(const Key *key, QByteArray &out, qint64 unixSeconds, quint64 filetime) const;
-    void emitTree(const Key *key, QByteArray &out, qint64 unixSeconds, quint64 filetime) const;
+    void serialise(const Key *key, QByteArray &out) const;
+    void emitTree(const Key *key, QByteArray &out) const;
     void rememberStat(const struct stat &st);
 
     QString m_path; // empty for fromBytes

@@ -145,6 +145,14 @@ private slots:
         QTEST(list, "parts");
     }
 
+#ifdef QT_NO_DEBUG
+    // Debug builds stop at the assertion instead.
+    void splitTextWithoutList()
+    {
+        QVERIFY_THROWS_EXCEPTION(Error, SplitText(nullptr, u"a"_s, u','));
+    }
+#endif
+
     void ownVersionInfo()
     {
         const QStringList info = GetVersionInfo({});

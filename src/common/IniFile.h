@@ -59,14 +59,10 @@ public:
     static std::optional<qint32> parseInteger(QByteArrayView text);
 
 private:
-    struct Line
-    {
-        QByteArray text; // as read, without the line break
-    };
     static std::optional<QByteArray> sectionName(const QByteArray &line);
     static bool splitEntry(const QByteArray &line, QByteArray *key, QByteArray *value);
 
-    QList<QByteArray> m_lines;
+    QList<QByteArray> m_lines; // as read, without line breaks
     QByteArray m_eol = "\n";
 };
 

@@ -1,0 +1,282 @@
+#include "IniFile.h"
+
+#include "platform/Error.h"
+
+#include <QFile>
+#include <QIODevice>
+#include <QSaveFile>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace kelvane {
+
+namespace {
+
+bool equalsNoCase(QByteArrayView a, QByteArrayView b)
+{
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+void checkName(QByteArrayView name, const char *what, bool section)
+{
+    for (char c : name) {
+        if (c == '\r' || c == '\n' || c == '\0' || (section ? c == ']' : c == '='))
+            throw Error(u"Invalid INI %1 name \"%2\""_s.arg(QLatin1StringView(what), QString::fromUtf8(name)));
+    }
+    if (name.trimmed().size() != name.size() || name.isEmpty() || (!section && (name.front() == '[' || name.front() == ';')))
+        throw Error(u"Invalid INI %1 name \"%2\""_s.arg(QLatin1StringView(what), QString::fromUtf8(name)));
+}
+
+} // namespace
+
+TIniFile TIniFile::fromBytes(const QByteArray &bytes)
+{
+    TIniFile ini;
+    if (bytes.isEmpty())
+        return ini;
+    const qsizetype firstLf = bytes.indexOf('\n');
+    if (firstLf > 0 && bytes.at(firstLf - 1) == '\r')
+        ini.m_eol = "\r\n";
+    qsizetype start = 0;
+    while (start < bytes.size()) {
+        qsizetype end = bytes.indexOf('\n', start);
+        if (end < 0)
+            end = bytes.size();
+        QByteArray line = bytes.mid(start, end - start);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        ini.m_lines.append(line);
+        start = end + 1;
+    }
+    return ini;
+}
+
+TIniFile TIniFile::fromDevice(QIODevice &device, const QString &name)
+{
+    QByteArray bytes;
+    char buffer[16384];
+    for (;;) {
+        const qint64 n = device.read(buffer, sizeof buffer);
+        if (n < 0)
+            throw Error(u"Unable to read %1: %2"_s.arg(name, device.errorString()));
+        if (n == 0 && (device.atEnd() || !device.isSequential()))
+            break;
+        bytes.append(buffer, n);
+        if (n == 0 && !device.waitForReadyRead(-1))
+            break;
+    }
+    return fromBytes(bytes);
+}
+
+TIniFile TIniFile::fromFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.exists())
+        return {};
+    if (!file.open(QIODevice::ReadOnly))
+        throw Error(u"Unable to read %1: %2"_s.arg(path, file.errorString()));
+    return fromDevice(file, path);
+}
+
+std::optional<QByteArray> TIniFile::sectionName(const QByteArray &line)
+{
+    const QByteArray t = line.trimmed();
+    if (!t.startsWith('['))
+        return std::nullopt;
+    const qsizetype close = t.indexOf(']');
+    // Like the profile functions, an unclosed bracket still names a section.
+    return (close < 0 ? t.mid(1) : t.mid(1, close - 1)).trimmed();
+}
+
+bool TIniFile::splitEntry(const QByteArray &line, QByteArray *key, QByteArray *value)
+{
+    const QByteArray t = line.trimmed();
+    if (t.isEmpty() || t.startsWith(';') || t.startsWith('['))
+        return false;
+    const qsizetype eq = t.indexOf('=');
+    if (eq < 0)
+        return false;
+    *key = t.left(eq).trimmed();
+    *value = t.mid(eq + 1).trimmed();
+    return !key->isEmpty();
+}
+
+QList<TIniFile::Section> TIniFile::sections() const
+{
+    QList<Section> result;
+    qsizetype current = -1;
+    for (const QByteArray &line : m_lines) {
+        if (auto name = sectionName(line)) {
+            current = -1;
+            for (qsizetype i = 0; i < result.size(); ++i) {
+                if (equalsNoCase(result[i].name, *name)) {
+                    current = i;
+                    break;
+                }
+            }
+            if (current < 0) {
+                result.append(Section{*name, {}});
+                current = result.size() - 1;
+            }
+            continue;
+        }
+        QByteArray key, value;
+        if (current < 0 || !splitEntry(line, &key, &value))
+            continue;
+        bool seen = false;
+        for (const Entry &e : result[current].entries)
+            seen = seen || equalsNoCase(e.key, key);
+        if (!seen)
+            result[current].entries.append(Entry{key, value});
+    }
+    return result;
+}
+
+std::optional<QByteArray> TIniFile::value(QByteArrayView section, QByteArrayView key) const
+{
+    bool inSection = false;
+    for (const QByteArray &line : m_lines) {
+        if (auto name = sectionName(line)) {
+            inSection = equalsNoCase(*name, section);
+            continue;
+        }
+        QByteArray k, v;
+        if (inSection && splitEntry(line, &k, &v) && equalsNoCase(k, key))
+            return v;
+    }
+    return std::nullopt;
+}
+
+QString TIniFile::readString(QByteArrayView section, QByteArrayView key, const QString &defaultValue) const
+{
+    const auto v = value(section, key);
+    return v ? QString::fromUtf8(*v) : defaultValue;
+}
+
+std::optional<qint32> TIniFile::parseInteger(QByteArrayView text)
+{
+    bool negative = false;
+    if (!text.isEmpty() && (text.front() == '-' || text.front() == '+')) {
+        negative = text.front() == '-';
+        text = text.sliced(1);
+    }
+    int base = 10;
+    if (text.startsWith("0x") || text.startsWith("0X")) {
+        base = 16;
+        text = text.sliced(2);
+    } else if (text.startsWith("$")) {
+        base = 16;
+        text = text.sliced(1);
+    }
+    if (text.isEmpty())
+        return std::nullopt;
+    quint64 n = 0;
+    for (char c : text) {
+        int d;
+        if (c >= '0' && c <= '9')
+            d = c - '0';
+        else if (base == 16 && c >= 'a' && c <= 'f')
+            d = c - 'a' + 10;
+        else if (base == 16 && c >= 'A' && c <= 'F')
+            d = c - 'A' + 10;
+        else
+            return std::nullopt;
+        n = n * base + d;
+        if (n > 0xFFFFFFFFull)
+            return std::nullopt;
+    }
+    if (base == 16) {
+        // Eight hex digits are a 32-bit pattern ($FFFFFFFF is -1).
+        const qint32 v = static_cast<qint32>(static_cast<quint32>(n));
+        return negative ? static_cast<qint32>(0u - static_cast<quint32>(v)) : v;
+    }
+    if (negative ? n > 0x80000000ull : n > 0x7FFFFFFFull)
+        return std::nullopt;
+    return negative ? static_cast<qint32>(0 - static_cast<qint64>(n)) : static_cast<qint32>(n);
+}
+
+qint32 TIniFile::readInteger(QByteArrayView section, QByteArrayView key, qint32 defaultValue) const
+{
+    const auto v = value(section, key);
+    if (!v)
+        return defaultValue;
+    return parseInteger(*v).value_or(defaultValue);
+}
+
+bool TIniFile::readBool(QByteArrayView section, QByteArrayView key, bool defaultValue) const
+{
+    return readInteger(section, key, defaultValue ? 1 : 0) != 0;
+}
+
+void TIniFile::writeValue(QByteArrayView section, QByteArrayView key, QByteArrayView value)
+{
+    checkName(section, "section", true);
+    checkName(key, "key", false);
+    if (value.contains('\r') || value.contains('\n') || value.contains('\0'))
+        throw Error(u"Invalid INI value for key \"%1\""_s.arg(QString::fromUtf8(key)));
+    QByteArray line = key.toByteArray() + '=' + value.toByteArray();
+
+    bool inSection = false;
+    qsizetype lastInSection = -1; // last non-blank line of the first matching section
+    bool found = false;
+    for (qsizetype i = 0; i < m_lines.size(); ++i) {
+        if (auto name = sectionName(m_lines[i])) {
+            if (found && inSection)
+                break;
+            inSection = equalsNoCase(*name, section);
+            if (inSection) {
+                found = true;
+                lastInSection = i;
+            }
+            continue;
+        }
+        if (!inSection)
+            continue;
+        QByteArray k, v;
+        if (splitEntry(m_lines[i], &k, &v) && equalsNoCase(k, key)) {
+            m_lines[i] = line;
+            return;
+        }
+        if (!m_lines[i].trimmed().isEmpty())
+            lastInSection = i;
+    }
+    if (found) {
+        m_lines.insert(lastInSection + 1, line);
+        return;
+    }
+    m_lines.append('[' + section.toByteArray() + ']');
+    m_lines.append(line);
+}
+
+void TIniFile::writeString(QByteArrayView section, QByteArrayView key, const QString &value)
+{
+    writeValue(section, key, value.toUtf8());
+}
+
+void TIniFile::writeInteger(QByteArrayView section, QByteArrayView key, qint32 value)
+{
+    writeValue(section, key, QByteArray::number(value));
+}
+
+void TIniFile::writeBool(QByteArrayView section, QByteArrayView key, bool value)
+{
+    writeValue(section, key, value ? "1" : "0");
+}
+
+QByteArray TIniFile::toBytes() const
+{
+    QByteArray out;
+    for (const QByteArray &line : m_lines)
+        out += line + m_eol;
+    return out;
+}
+
+void TIniFile::saveToFile(const QString &path) const
+{
+    QSaveFile file(path);
+    const QByteArray bytes = toBytes();
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+        throw Error(u"Unable to write to %1"_s.arg(path));
+}
+
+} // namespace kelvane

@@ -1,0 +1,67 @@
+#pragma once
+
+// Fixed names, paths and numbers shared by every part of Kelvane.
+
+#include <QString>
+#include <QStringView>
+
+#include <array>
+
+namespace kelvane::config {
+
+// Set by whoever builds Kelvane (CMake cache options); empty by default.
+extern const QString AuthorName;
+inline constexpr QStringView FormPrefix = u"kv";
+extern const QString WebsiteUrl;
+extern const QString BugReportAddress;
+inline constexpr QStringView LanguageFolder = u"languages\\";
+inline constexpr QStringView LanguageExtension = u".lng";
+inline constexpr QStringView DefaultLanguage = u"default";
+inline constexpr QStringView SettingsFolder = u"Kelvane";
+inline constexpr QStringView SettingsFile = u"settings.ini";
+inline constexpr bool DefaultAllowEdition = false;
+inline constexpr bool DefaultShowUpdates = true;
+inline constexpr bool DefaultMaximized = false;
+inline constexpr bool DefaultSaveWindow = true;
+inline constexpr const char SectionGeneral[] = "general";
+inline constexpr const char SectionWindow[] = "window";
+inline constexpr const char SectionProgram[] = "program";
+inline constexpr const char SectionMain[] = "main";
+inline constexpr const char SectionOptions[] = "options";
+inline constexpr const char SectionCaptions[] = "captions";
+inline constexpr const char SectionStrings[] = "strings";
+inline constexpr QStringView ExportExtension = u".txt";
+// QDateTime pattern: 20070619_2222.
+inline constexpr QStringView ExportDateFormat = u"yyyyMMdd'_'hhmm";
+inline constexpr QStringView KeyArpCache = u"\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Management\\ARPCache";
+inline constexpr QStringView KeyInstallerProducts = u"\\SOFTWARE\\Classes\\Installer\\Products";
+inline constexpr QStringView KeyUninstall = u"\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+inline constexpr QStringView KeyInstallerUserData = u"\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData";
+inline constexpr int RefreshInterval = 1000;
+inline constexpr std::array<int, 4> GuidDashPositions = {9, 14, 19, 24};
+inline constexpr std::array<int, 3> DateDashPositions = {5, 8, 11};
+inline constexpr QStringView ShortcutUninstall = u"Del";
+inline constexpr QStringView ShortcutUninstallQuiet = u"Shift+Del";
+
+// Colours and font styles without a GUI dependency; the widgets map them.
+struct Rgb
+{
+    int red;
+    int green;
+    int blue;
+    // Taken from the palette's window-text colour when set.
+    bool systemWindowText;
+};
+enum class FontStyle { Plain, Underlined };
+inline constexpr Rgb LabelColor = {0, 0, 0, true};
+inline constexpr Rgb LinkColor = {0, 0, 153, false};
+inline constexpr FontStyle LinkStyle = FontStyle::Underlined;
+inline constexpr FontStyle LabelStyle = FontStyle::Plain;
+inline constexpr int DialogMargin = 8;
+inline constexpr QStringView StatusTextIdle = u"";
+inline constexpr QStringView UpdateTypeName = u"Update";
+inline constexpr QStringView WindowsName = u"Microsoft Windows";
+// Key paths of hotfix entries (wildcard mask).
+inline constexpr QStringView HotfixPattern = u"*KB[0-9][0-9][0-9][0-9][0-9][0-9]*";
+
+} // namespace kelvane::config

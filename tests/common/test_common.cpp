@@ -1,0 +1,175 @@
+#include "common/kvCommon.h"
+#include "platform/Error.h"
+
+#include <QLocale>
+#include <QTest>
+
+using namespace Qt::Literals::StringLiterals;
+using namespace kelvane;
+
+namespace {
+
+TextLookup english()
+{
+    return [](const QString &key) {
+        if (key == u"Size0")
+            return u"Bytes"_s;
+        if (key == u"DateFormat")
+            return u"%MONTH%/%DAY%/%YEAR%"_s;
+        return QString();
+    };
+}
+
+} // namespace
+
+class TestCommon : public QObject
+{
+    Q_OBJECT
+private slots:
+    void formatSize_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("0 untouched") << 0 << u"keep"_s;
+        QTest::newRow("1 untouched") << 1 << u"keep"_s;
+        QTest::newRow("negative untouched") << -5 << u"keep"_s;
+        QTest::newRow("2") << 2 << u"2.00 Bytes"_s;
+        QTest::newRow("999") << 999 << u"999.00 Bytes"_s;
+        QTest::newRow("1000") << 1000 << u"1000.00 Bytes"_s;
+        QTest::newRow("1001") << 1001 << u"0.98 KB"_s;
+        QTest::newRow("1536") << 1536 << u"1.50 KB"_s;
+        QTest::newRow("1e6") << 1000000 << u"976.56 KB"_s;
+        QTest::newRow("1e6+1") << 1000001 << u"0.95 MB"_s;
+        QTest::newRow("1536000") << 1536000 << u"1.46 MB"_s;
+        QTest::newRow("max") << 2147483647 << u"2.00 GB"_s;
+    }
+
+    void formatSize()
+    {
+        QFETCH(int, size);
+        QLocale::setDefault(QLocale::c());
+        QTEST(FormatSize(size, english(), u"keep"_s), "expected");
+    }
+
+    void formatSizeDefaultUnitAndSeparator()
+    {
+        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+        QCOMPARE(FormatSize(999, TextLookup(), {}), u"999,00 bytes"_s);
+        QCOMPARE(FormatSize(1536, english(), {}), u"1,50 KB"_s);
+        QLocale::setDefault(QLocale::c());
+    }
+
+    void formatDate_data()
+    {
+        QTest::addColumn<QString>("date");
+        QTest::addColumn<int>("year");
+        QTest::addColumn<int>("month");
+        QTest::addColumn<int>("day");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("20070105") << u"20070105"_s << 2007 << 1 << 5 << u"01/05/2007"_s;
+        QTest::newRow("20071231") << u"20071231"_s << 2007 << 12 << 31 << u"12/31/2007"_s;
+    }
+
+    void formatDate()
+    {
+        QFETCH(QString, date);
+        const DateStrings d = FormatDate(date, english());
+        QTEST(int(d.Year), "year");
+        QTEST(int(d.Month), "month");
+        QTEST(int(d.Day), "day");
+        QTEST(d.Text, "text");
+    }
+
+    void formatDateInvalid_data()
+    {
+        QTest::addColumn<QString>("date");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("empty") << QString() << u"'' is not a valid integer value"_s;
+        QTest::newRow("short") << u"200701"_s << u"'' is not a valid integer value"_s;
+        QTest::newRow("letters") << u"2007ab05"_s << u"'ab' is not a valid integer value"_s;
+    }
+
+    void formatDateInvalid()
+    {
+        QFETCH(QString, date);
+        QFETCH(QString, message);
+        try {
+            FormatDate(date, english());
+            QFAIL("no error");
+        } catch (const Error &e) {
+            QCOMPARE(e.message(), message);
+        }
+    }
+
+    void replaceText_data()
+    {
+        QTest::addColumn<QString>("placeholder");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("two") << u"%A%"_s << u"x"_s << u"%A% and %A%"_s << u"x and x"_s;
+        QTest::newRow("value holds placeholder") << u"%A%"_s << u"<%A%>"_s << u"%A%-%A%"_s << u"<%A%>-<%A%>"_s;
+        QTest::newRow("case-sensitive") << u"%A%"_s << u"x"_s << u"%a%"_s << u"%a%"_s;
+        QTest::newRow("none") << u"%A%"_s << u"x"_s << u"plain"_s << u"plain"_s;
+    }
+
+    void replaceText()
+    {
+        QFETCH(QString, placeholder);
+        QFETCH(QString, value);
+        QFETCH(QString, text);
+        QTEST(ReplaceText(placeholder, value, text), "expected");
+    }
+
+    void splitText_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QChar>("delimiter");
+        QTest::addColumn<QStringList>("parts");
+        QTest::newRow("trailing") << u"a-b-"_s << QChar(u'-') << QStringList{u"a"_s, u"b"_s, QString()};
+        QTest::newRow("empty") << QString() << QChar(u'-') << QStringList{};
+        QTest::newRow("blanks kept") << u" a , b"_s << QChar(u',') << QStringList{u" a "_s, u" b"_s};
+        QTest::newRow("only delimiter") << u","_s << QChar(u',') << QStringList{QString(), QString()};
+        QTest::newRow("quoted") << u"\"a,b\",c"_s << QChar(u',') << QStringList{u"a,b"_s, u"c"_s};
+        QTest::newRow("doubled quote") << u"\"say \"\"hi\"\"\""_s << QChar(u',') << QStringList{u"say \"hi\""_s};
+        QTest::newRow("unclosed quote") << u"\"abc"_s << QChar(u',') << QStringList{u"abc"_s};
+        QTest::newRow("quote inside") << u"a\"b,c"_s << QChar(u',') << QStringList{u"a\"b"_s, u"c"_s};
+    }
+
+    void splitText()
+    {
+        QFETCH(QString, text);
+        QFETCH(QChar, delimiter);
+        QStringList list{u"old"_s};
+        SplitText(&list, text, delimiter);
+        QTEST(list, "parts");
+    }
+
+#ifdef QT_NO_DEBUG
+    // Debug builds stop at the assertion instead.
+    void splitTextWithoutList()
+    {
+        QVERIFY_THROWS_EXCEPTION(Error, SplitText(nullptr, u"a"_s, u','));
+    }
+#endif
+
+    void ownVersionInfo()
+    {
+        const QStringList info = GetVersionInfo({});
+        QVERIFY(info.contains(u"ProductName=Kelvane"_s));
+        QVERIFY(info.contains(u"ProductVersion=2.0 PR3"_s));
+        QVERIFY(info.contains(u"FileVersion=2.0.0.27"_s));
+        for (const QString &line : info)
+            QVERIFY2(!line.endsWith(u'='), qPrintable(line));
+    }
+
+    void programFolder()
+    {
+        const QString folder = GetProgramFolder();
+        QVERIFY(folder.endsWith(u'/'));
+        QVERIFY(QFileInfo::exists(folder + QFileInfo(QCoreApplication::applicationFilePath()).fileName()));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCommon)
+#include "test_common.moc"

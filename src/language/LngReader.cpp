@@ -15,10 +15,6 @@ QByteArray trimmed(QByteArrayView text)
     return text.sliced(begin, end - begin).toByteArray();
 }
 
-bool sameName(const QByteArray &a, const QByteArray &b)
-{
-    return a.compare(b, Qt::CaseInsensitive) == 0;
-}
 
 } // namespace
 
@@ -38,8 +34,9 @@ LngReader::LngReader(const QByteArray &bytes)
             const qsizetype close = line.indexOf(']');
             const QByteArray name = trimmed(QByteArrayView(line).sliced(1, (close < 0 ? line.size() : close) - 1));
             current = nullptr;
-            if (find(name) == nullptr) {
-                m_sections.append(Section{name, {}});
+            if (!m_index.contains(name.toLower())) {
+                m_index.insert(name.toLower(), m_sections.size());
+                m_sections.append(Section{name, {}, {}});
                 current = &m_sections.last();
             }
             continue;
@@ -53,21 +50,17 @@ LngReader::LngReader(const QByteArray &bytes)
         QByteArray value = eq < 0 ? QByteArray() : trimmed(QByteArrayView(line).sliced(eq + 1));
         if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
             value = value.sliced(1, value.size() - 2);
-        bool known = false;
-        for (const Entry &entry : std::as_const(current->entries))
-            known = known || sameName(entry.key, key);
-        if (!known)
+        if (!current->index.contains(key.toLower())) {
+            current->index.insert(key.toLower(), current->entries.size());
             current->entries.append(Entry{key, value.left(ValueBufferSize - 1)});
+        }
     }
 }
 
 const LngReader::Section *LngReader::find(const QByteArray &section) const
 {
-    for (const Section &s : m_sections) {
-        if (sameName(s.name, section))
-            return &s;
-    }
-    return nullptr;
+    const auto found = m_index.constFind(section.toLower());
+    return found == m_index.constEnd() ? nullptr : &m_sections.at(*found);
 }
 
 QList<QByteArray> LngReader::keys(const QByteArray &section) const
@@ -89,10 +82,9 @@ QList<QByteArray> LngReader::keys(const QByteArray &section) const
 QByteArray LngReader::value(const QByteArray &section, const QByteArray &key) const
 {
     if (const Section *s = find(section)) {
-        for (const Entry &entry : s->entries) {
-            if (sameName(entry.key, key))
-                return entry.value;
-        }
+        const auto found = s->index.constFind(key.toLower());
+        if (found != s->index.constEnd())
+            return s->entries.at(*found).value;
     }
     return {};
 }

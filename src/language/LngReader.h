@@ -1,13 +1,15 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 
 namespace kelvane {
 
 // Bounded reader for language files: INI text in the profile-function rules.
 // Section and key names compare case-insensitively (ASCII, as the names are
-// plain identifiers); the first occurrence of a section or a key wins. Lines
+// plain identifiers); the first occurrence of a section or a key wins. Names
+// are looked up by hash so that a huge file cannot make reading quadratic. Lines
 // starting with ';' are comments; names and values are trimmed of spaces and
 // tabs, and one pair of surrounding double quotes is dropped from a value.
 class LngReader
@@ -35,10 +37,12 @@ private:
     {
         QByteArray name;
         QList<Entry> entries;
+        QHash<QByteArray, qsizetype> index; // lower-case key -> entry
     };
     const Section *find(const QByteArray &section) const;
 
     QList<Section> m_sections;
+    QHash<QByteArray, qsizetype> m_index; // lower-case section name -> section
 };
 
 } // namespace kelvane

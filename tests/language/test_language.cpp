@@ -2,6 +2,7 @@
 #include "language/kvLanguage.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
 #include <QStringDecoder>
@@ -234,6 +235,20 @@ private slots:
         QCOMPARE(lang.Strings.value(u"Long"_s).size(), 2047);
         QCOMPARE(lang.Captions.count(), 819);
         QCOMPARE(LngReader(file).keys("captions").size(), 819);
+    }
+
+    void manyKeysReadInLinearTime()
+    {
+        QByteArray file = "[captions]\n";
+        for (int i = 0; i < 100000; ++i)
+            file += "K" + QByteArray::number(i) + "=v\n[s" + QByteArray::number(i) + "]\n[captions]\n";
+        QElapsedTimer timer;
+        timer.start();
+        const LngReader reader(file);
+        QCOMPARE(reader.value("CAPTIONS", "k0"), QByteArray("v"));
+        QCOMPARE(reader.value("captions", "K1"), QByteArray()); // a repeated section is hidden by the first
+        QVERIFY(reader.value("S99999", "x").isEmpty());
+        QVERIFY2(timer.elapsed() < 10000, "reading must not be quadratic in the number of names");
     }
 
     void listLanguages()

@@ -49,7 +49,7 @@ for n in 1000 10000 50000; do
     list_ms[$n]=$l_ms
     kb=$(peak_kb "$list" --registry "$file" --json)
     above_kb=$(( kb - base_kb ))
-    read -r _ scan_ms check_us ratio < <("$scan" "$file" | tr ' ' '\n' | cut -d= -f2 | tr '\n' ' ')
+    read -r _ scan_ms check_us ratio <<< "$("$scan" "$file" | tr ' ' '\n' | cut -d= -f2 | tr '\n' ' ')"
     awk -v n="$n" -v b="$bytes" -v l="$lines" -v w="$wc_ms" -v k="$l_ms" -v a="$above_kb" \
         -v s="${scan_ms}" -v c="${check_us}" -v r="${ratio}" 'BEGIN {
         printf "| %d | %.2f | %d | %s | %s | %.1f | %.1f | %.2f | %s | %s | %s |\n",

@@ -1,0 +1,223 @@
+// Appends synthetic uninstall entries to a Wine system.reg, so scans can be
+// timed on registries of realistic shape and size.
+#include "platform/Error.h"
+
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QFile>
+#include <QSaveFile>
+#include <QString>
+#include <QStringList>
+
+#include <cstdio>
+#include <random>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+constexpr qint64 kUnixTime = 1733650000; // fixed so runs produce the same bytes
+
+// Wine's string escaping: backslash and quote.
+QByteArray quoted(const QString &text)
+{
+    QByteArray out = text.toUtf8();
+    out.replace('\\', "\\\\");
+    out.replace('"', "\\\"");
+    return '"' + out + '"';
+}
+
+QByteArray keyPath(const QString &path)
+{
+    QByteArray out = path.toUtf8();
+    out.replace('\\', "\\\\");
+    return out;
+}
+
+class Writer
+{
+public:
+    explicit Writer(QByteArray &out)
+        : m_out(out)
+    {
+    }
+
+    void key(const QString &path)
+    {
+        m_out += "\n[" + keyPath(path) + "] " + QByteArray::number(kUnixTime) + '\n';
+        // FILETIME of the same moment
+        const quint64 filetime = (quint64(kUnixTime) + 11644473600ULL) * 10000000ULL;
+        m_out += "#time=" + QByteArray::number(filetime, 16) + '\n';
+    }
+    void str(const char *name, const QString &value) { m_out += '"' + QByteArray(name) + "\"=" + quoted(value) + '\n'; }
+    void dword(const char *name, quint32 value)
+    {
+        m_out += '"' + QByteArray(name) + "\"=dword:" + QByteArray::number(value, 16).rightJustified(8, '0') + '\n';
+    }
+    // Wrapped like Wine does: a trailing backslash and two spaces of indent.
+    void hex(const char *name, const QByteArray &bytes)
+    {
+        QByteArray line = '"' + QByteArray(name) + "\"=hex:";
+        for (qsizetype i = 0; i < bytes.size(); ++i) {
+            line += QByteArray::number(quint8(bytes[i]), 16).rightJustified(2, '0');
+            if (i + 1 < bytes.size()) {
+                line += ',';
+                if (line.size() > 76) {
+                    m_out += line + "\\\n";
+                    line = "  ";
+                }
+            }
+        }
+        m_out += line + '\n';
+    }
+
+private:
+    QByteArray &m_out;
+};
+
+QString guid(std::mt19937 &rng)
+{
+    std::uniform_int_distribution<int> digit(0, 15);
+    QString g;
+    for (int i = 0; i < 32; ++i) {
+        if (i == 8 || i == 12 || i == 16 || i == 20)
+            g += u'-';
+        g += QChar(u"0123456789ABCDEF"[digit(rng)]);
+    }
+    return u'{' + g + u'}';
+}
+
+// Windows Installer's packed form: the first three groups reversed whole,
+// the remaining bytes with their two hex digits swapped.
+QString packedGuid(const QString &braced)
+{
+    const QString g = braced.mid(1, 36).remove(u'-');
+    auto reversed = [](QStringView s) {
+        QString r;
+        for (qsizetype i = s.size() - 1; i >= 0; --i)
+            r += s[i];
+        return r;
+    };
+    QString out = reversed(QStringView(g).mid(0, 8)) + reversed(QStringView(g).mid(8, 4)) + reversed(QStringView(g).mid(12, 4));
+    for (qsizetype i = 16; i < 32; i += 2)
+        out += QString(g[i + 1]) + g[i];
+    return out;
+}
+
+// The 552-byte ARPCache record: size (int64) at 8, program path (UTF-16LE) at 28.
+QByteArray slowInfoCache(qint64 size, const QString &path)
+{
+    QByteArray bytes(552, '\0');
+    auto putLe = [&bytes](int offset, quint64 value, int width) {
+        for (int i = 0; i < width; ++i)
+            bytes[offset + i] = char((value >> (8 * i)) & 0xff);
+    };
+    putLe(0, 552, 4);
+    putLe(4, 1, 4); // has a name
+    putLe(8, quint64(size), 8);
+    putLe(16, (quint64(kUnixTime) + 11644473600ULL) * 10000000ULL, 8);
+    putLe(24, 3, 4); // times used
+    const QString name = path.left(259);
+    for (qsizetype i = 0; i < name.size(); ++i)
+        putLe(28 + int(2 * i), name[i].unicode(), 2);
+    return bytes;
+}
+
+const QStringList kPublishers = {u"Northwind Software"_s, u"Contoso Ltd."_s, u"Fabrikam, Inc."_s,
+                                 u"Adventure Works"_s, u"Tailspin Toys"_s, u"Litware \"Labs\""_s,
+                                 u"Wide World Importers"_s, u"Proseware"_s};
+const QStringList kWords = {u"Photo"_s, u"Studio"_s, u"Audio"_s, u"Manager"_s, u"Toolkit"_s, u"Viewer"_s,
+                            u"Editor"_s, u"Sync"_s, u"Runtime"_s, u"Backup"_s, u"Déjà"_s, u"Player"_s};
+const QStringList kSids = {u"S-1-5-18"_s, u"S-1-5-21-1004336348-1177238915-682003330-1001"_s};
+
+void appendEntries(QByteArray &out, int count)
+{
+    std::mt19937 rng(20261208);
+    std::uniform_int_distribution<int> percent(0, 99);
+    Writer w(out);
+    const QString uninstall = u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"_s;
+    for (int i = 0; i < count; ++i) {
+        const QString publisher = kPublishers[i % kPublishers.size()];
+        const QString product = kWords[rng() % kWords.size()] + u' ' + kWords[rng() % kWords.size()] + u' '
+                                + QString::number(i);
+        const QString version = u"%1.%2.%3"_s.arg(rng() % 20).arg(rng() % 10).arg(rng() % 1000);
+        const QString folder = u"C:\\Program Files\\"_s + QString(publisher).remove(u'"') + u'\\' + product;
+        const bool msi = percent(rng) < 20;
+        QString keyName;
+        QString uninstallString;
+        if (msi) {
+            keyName = guid(rng);
+            uninstallString = u"MsiExec.exe /X"_s + keyName;
+        } else {
+            keyName = u"Bench"_s + QString(product).remove(u' ');
+            uninstallString = u'"' + folder + u"\\uninstall.exe\""_s;
+        }
+        w.key(uninstall + keyName);
+        w.str("DisplayName", product);
+        w.str("DisplayVersion", version);
+        w.str("Publisher", publisher);
+        w.str("InstallLocation", folder);
+        w.str("UninstallString", uninstallString);
+        if (!msi && i % 3 == 0)
+            w.str("QuietUninstallString", u'"' + folder + u"\\uninstall.exe\" /S"_s);
+        w.str("DisplayIcon", folder + u"\\app.exe,0"_s);
+        w.dword("EstimatedSize", 1024 + rng() % 500000);
+        w.str("URLInfoAbout", u"https://example.com/"_s + QString::number(i));
+        if (msi) {
+            w.dword("WindowsInstaller", 1);
+            const QString packed = packedGuid(keyName);
+            w.key(u"Software\\Classes\\Installer\\Products\\"_s + packed);
+            w.str("ProductName", product);
+            w.dword("Version", 0x01000000);
+            if (i % 4 == 0) {
+                const QString patch = packedGuid(guid(rng));
+                for (const QString &sid : kSids) {
+                    w.key(u"Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\"_s + sid
+                          + u"\\Products\\"_s + packed + u"\\Patches\\"_s + patch);
+                    w.dword("State", 1);
+                    w.str("DisplayName", product + u" Update 1"_s);
+                    w.str("MoreInfoURL", u"https://example.com/kb/"_s + QString::number(i));
+                }
+            }
+        }
+        if (i % 2 == 0) {
+            w.key(u"Software\\Microsoft\\Windows\\CurrentVersion\\App Management\\ARPCache\\"_s + keyName);
+            w.hex("SlowInfoCache", slowInfoCache(qint64(1 + rng() % 400000) * 1024, folder + u"\\app.exe"_s));
+            w.hex("Changed", QByteArray(4, '\0'));
+        }
+    }
+}
+
+void run(const QStringList &args)
+{
+    bool ok = false;
+    const int count = args.value(2).toInt(&ok);
+    if (args.size() != 4 || !ok || count < 0)
+        throw kelvane::Error(u"usage: kelvane-bench-generate BASE_SYSTEM_REG N OUT_FILE"_s);
+    QFile base(args[1]);
+    if (!base.open(QIODevice::ReadOnly))
+        throw kelvane::Error(u"%1: cannot read: %2"_s.arg(args[1], base.errorString()));
+    QByteArray out = base.readAll();
+    if (!out.startsWith("WINE REGISTRY Version 2"))
+        throw kelvane::Error(u"%1: not a Wine registry file"_s.arg(args[1]));
+    if (!out.endsWith('\n'))
+        out += '\n';
+    appendEntries(out, count);
+    QSaveFile file(args[3]);
+    if (!file.open(QIODevice::WriteOnly) || file.write(out) != out.size() || !file.commit())
+        throw kelvane::Error(u"%1: cannot write: %2"_s.arg(args[3], file.errorString()));
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    try {
+        run(app.arguments());
+    } catch (const kelvane::Error &e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return 1;
+    }
+    return 0;
+}

@@ -177,7 +177,9 @@ QString Target::hostPath(const QString &windowsPath) const
             else
                 existing = false;
         }
-        host += u'/' + name;
+        if (!host.endsWith(u'/')) // Wine's Z: is the host's root
+            host += u'/';
+        host += name;
     }
     return host;
 }

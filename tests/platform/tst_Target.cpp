@@ -201,6 +201,8 @@ private slots:
         QTest::newRow("missing tail kept as given") << u"D:\\New Folder\\x"_s << u"media/New Folder/x"_s;
         QTest::newRow("dot-dot stops at the root") << u"C:\\..\\..\\..\\dosdevices\\..\\WINDOWS"_s
                                                    << u"prefix/drive_c/windows"_s;
+        QTest::newRow("Z: is the host root") << u"Z:\\"_s << u"@/"_s;
+        QTest::newRow("below the host root") << u"z:\\tmp"_s << u"@/tmp"_s;
         QTest::newRow("unmapped drive") << u"E:\\x"_s << QString();
         QTest::newRow("relative to drive") << u"C:windows"_s << QString();
         QTest::newRow("UNC") << u"\\\\server\\share\\x"_s << QString();
@@ -219,10 +221,13 @@ private slots:
             QDir().mkpath(prefix + u"/dosdevices"_s);
             QVERIFY(QFile::link(u"../drive_c"_s, prefix + u"/dosdevices/c:"_s));
             QVERIFY(QFile::link(m_root.filePath(u"media"_s), prefix + u"/dosdevices/d:"_s));
+            QVERIFY(QFile::link(u"/"_s, prefix + u"/dosdevices/z:"_s));
             prepared = true;
         }
         const std::unique_ptr<Target> target = Target::open(prefix);
-        const QString expected = host.isEmpty() ? QString() : QDir(m_root.path()).canonicalPath() + u'/' + host;
+        const QString expected = host.isEmpty()       ? QString()
+                                 : host.startsWith(u'@') ? host.mid(1)
+                                                         : QDir(m_root.path()).canonicalPath() + u'/' + host;
         QCOMPARE(target->hostPath(windowsPath), expected);
     }
 

@@ -8,7 +8,10 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QStandardPaths>
+
+#include <algorithm>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -41,9 +44,10 @@ void copyTree(const QString &source, const QString &destination)
 
 } // namespace
 
-Target::Target(Kind kind, QString description, std::shared_ptr<RegistryStore> registry)
+Target::Target(Kind kind, QString description, QString driveFolder, std::shared_ptr<RegistryStore> registry)
     : m_kind(kind)
     , m_description(std::move(description))
+    , m_driveFolder(std::move(driveFolder))
     , m_registry(std::move(registry))
 {
 }
@@ -58,13 +62,16 @@ std::unique_ptr<Target> Target::open(const QString &path)
         if (!QFileInfo::exists(file))
             throw Error(u"%1 is not a Wine prefix: it holds no %2"_s.arg(path, SystemRegistryName));
         std::shared_ptr<RegistryStore> store = WineRegistryFile::open(file);
-        return std::unique_ptr<Target>(new Target(Kind::WinePrefix, QDir::cleanPath(info.absoluteFilePath()), store));
+        return std::unique_ptr<Target>(new Target(Kind::WinePrefix, QDir::cleanPath(info.absoluteFilePath()),
+                                                    QDir::cleanPath(info.absoluteFilePath()), store));
     }
     QFile probe(path);
     if (probe.open(QIODevice::ReadOnly) && probe.peek(4) == QByteArrayLiteral("regf"))
         throw Error(u"%1 is a Windows registry hive; hive files are not supported yet"_s.arg(path));
     std::shared_ptr<RegistryStore> store = WineRegistryFile::open(path);
-    return std::unique_ptr<Target>(new Target(Kind::RegistryFile, QDir::cleanPath(info.absoluteFilePath()), store));
+    return std::unique_ptr<Target>(new Target(Kind::RegistryFile, QDir::cleanPath(info.absoluteFilePath()),
+                                                    // A registry file named directly usually sits in its prefix.
+                                                    QDir::cleanPath(info.absolutePath()), store));
 }
 
 std::unique_ptr<Target> Target::fromEnvironment(const QProcessEnvironment &environment, const QString &sampleSource)
@@ -102,7 +109,7 @@ std::unique_ptr<Target> Target::openSample(const QString &sampleSource)
             throw Error(u"Cannot move %1 to %2"_s.arg(partial, copy));
     }
     std::shared_ptr<RegistryStore> store = WineRegistryFile::open(copy + u'/' + SystemRegistryName);
-    return std::unique_ptr<Target>(new Target(Kind::Sample, copy, store));
+    return std::unique_ptr<Target>(new Target(Kind::Sample, copy, copy, store));
 }
 
 QString Target::defaultSampleSource()
@@ -111,6 +118,70 @@ QString Target::defaultSampleSource()
     if (QFileInfo::exists(installed + u'/' + SystemRegistryName))
         return QDir::cleanPath(installed);
     return QStringLiteral(KELVANE_SAMPLE_SOURCE);
+}
+
+QString Target::driveRoot(QChar letter) const
+{
+    if (!letter.isLetter() || letter.unicode() > 0x7f)
+        return {};
+    const QChar lower = letter.toLower();
+    if (m_kind != Kind::Sample) {
+        const QFileInfo link(m_driveFolder + u"/dosdevices/"_s + lower + u':');
+        if (link.isDir())
+            return link.canonicalFilePath();
+    }
+    if (lower == u'c') {
+        const QFileInfo driveC(m_driveFolder + u"/drive_c"_s);
+        if (driveC.isDir())
+            return driveC.canonicalFilePath();
+    }
+    return {};
+}
+
+QString Target::hostPath(const QString &windowsPath) const
+{
+    if (windowsPath.size() < 2 || windowsPath.at(1) != u':')
+        return {};
+    const QString rest = windowsPath.mid(2);
+    if (!rest.isEmpty() && rest.at(0) != u'\\' && rest.at(0) != u'/')
+        return {}; // "C:name" is relative to the drive's current folder
+    const QString root = driveRoot(windowsPath.at(0));
+    if (root.isEmpty())
+        return {};
+
+    QStringList parts;
+    for (const QString &part : rest.split(QRegularExpression(u"[\\\\/]"_s), Qt::SkipEmptyParts)) {
+        if (part == u"."_s)
+            continue;
+        if (part == u".."_s) {
+            if (!parts.isEmpty())
+                parts.removeLast();
+            continue;
+        }
+        parts.append(part);
+    }
+
+    QString host = root;
+    bool existing = true;
+    for (const QString &part : std::as_const(parts)) {
+        QString name = part;
+        if (existing && !QFileInfo::exists(host + u'/' + part)) {
+            // Windows names are case-insensitive: take the entry Wine would find.
+            const QStringList entries = QDir(host).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden
+                                                             | QDir::System);
+            const auto match = std::find_if(entries.begin(), entries.end(), [&part](const QString &entry) {
+                return entry.compare(part, Qt::CaseInsensitive) == 0;
+            });
+            if (match != entries.end())
+                name = *match;
+            else
+                existing = false;
+        }
+        if (!host.endsWith(u'/')) // Wine's Z: is the host's root
+            host += u'/';
+        host += name;
+    }
+    return host;
 }
 
 } // namespace kelvane

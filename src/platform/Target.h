@@ -38,12 +38,24 @@ public:
     QString description() const { return m_description; }
     std::shared_ptr<RegistryStore> registry() const { return m_registry; }
 
+    // The host folder of a drive letter, or empty when the target has no such
+    // drive. Wine prefixes use their dosdevices links (C: falls back to
+    // drive_c); the sample only has C:, its drive_c folder.
+    QString driveRoot(QChar letter) const;
+
+    // The host path of an absolute Windows path ("C:\\Program Files\\x"), or
+    // empty when its drive is not mapped or the path is not absolute on a
+    // drive. Names match case-insensitively like Windows' do; "." and ".."
+    // are resolved and never climb above the drive's root.
+    QString hostPath(const QString &windowsPath) const;
+
 private:
-    Target(Kind kind, QString description, std::shared_ptr<RegistryStore> registry);
+    Target(Kind kind, QString description, QString driveFolder, std::shared_ptr<RegistryStore> registry);
     static std::unique_ptr<Target> openSample(const QString &sampleSource);
 
     Kind m_kind;
     QString m_description;
+    QString m_driveFolder; // the prefix (or sample) folder holding dosdevices and drive_c
     std::shared_ptr<RegistryStore> m_registry;
 };
 

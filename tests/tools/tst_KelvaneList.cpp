@@ -108,6 +108,8 @@ private slots:
         QTest::newRow("registry without value") << QStringList{u"--registry"_s} << 2 << u"--registry"_s;
         QTest::newRow("filter without value")
             << QStringList{u"--registry"_s, Fixture, u"--filter"_s} << 2 << u"--filter"_s;
+        QTest::newRow("json with filter") << QStringList{u"--json"_s, u"--filter"_s, u"x"_s} << 2 << u"--filter"_s;
+        QTest::newRow("json without updates") << QStringList{u"--no-updates"_s, u"--json"_s} << 2 << u"--no-updates"_s;
         QTest::newRow("json and tree") << QStringList{u"--json"_s, u"--tree"_s} << 2 << u"--json"_s;
         QTest::newRow("missing registry") << QStringList{u"--registry"_s, u"/nonexistent/system.reg"_s} << 1
                                           << u"/nonexistent/system.reg"_s;

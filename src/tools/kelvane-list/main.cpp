@@ -33,7 +33,8 @@ const char Usage[] =
     "  --tree           the sorted list as the program list shows it (default)\n"
     "  --json           every record in scan order, as JSON\n"
     "  --no-updates     leave out updates and the hotfix group (tree only)\n"
-    "  --filter TEXT    keep the entries whose names contain TEXT (wildcards * ? [...])\n"
+    "  --filter TEXT    keep the entries whose names contain TEXT (wildcards * ? [...];\n"
+    "                   tree only)\n"
     "  --help           this text\n";
 
 struct Options
@@ -89,6 +90,12 @@ int main(int argc, char *argv[])
     }
     if (options.json && treeChosen) {
         printError(u"--json and --tree exclude each other"_s);
+        return ExitUsage;
+    }
+    // The JSON lists every record as scanned; a silently ignored filter
+    // would pass a partial request off as done.
+    if (options.json && (!options.filter.isEmpty() || !options.showUpdates)) {
+        printError(u"--filter and --no-updates apply to --tree only"_s);
         return ExitUsage;
     }
 

@@ -1,0 +1,126 @@
+#include "kvOSCheck.h"
+
+#include "RegistryStore.h"
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace kelvane {
+
+namespace {
+
+// "5.1" or "4.10.2222": the first two dot-separated numbers, when both parse.
+bool parseVersion(const QString &text, quint32 &major, quint32 &minor)
+{
+    const QStringList parts = text.trimmed().split(u'.');
+    if (parts.size() < 2)
+        return false;
+    bool okMajor = false;
+    bool okMinor = false;
+    const uint ma = parts.at(0).toUInt(&okMajor);
+    const uint mi = parts.at(1).toUInt(&okMinor);
+    if (!okMajor || !okMinor)
+        return false;
+    major = ma;
+    minor = mi;
+    return true;
+}
+
+} // namespace
+
+TOSCheck::TOSCheck(const RegistryStore &store, QObject *parent)
+    : QObject(parent)
+{
+    const QString nt = u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion"_s;
+    const auto current = store.value(nt, u"CurrentVersion"_s);
+    quint32 major = 0;
+    quint32 minor = 0;
+    if (current && current->isText() && parseVersion(current->text(), major, minor)) {
+        // Windows 10 and later freeze CurrentVersion at 6.3; these dwords tell the truth.
+        const auto majorDword = store.value(nt, u"CurrentMajorVersionNumber"_s);
+        const auto minorDword = store.value(nt, u"CurrentMinorVersionNumber"_s);
+        if (majorDword && majorDword->type == RegDword && majorDword->dword()
+            && minorDword && minorDword->type == RegDword && minorDword->dword()) {
+            major = *majorDword->dword();
+            minor = *minorDword->dword();
+        }
+        m_platform = 2;
+        m_major = major;
+        m_minor = minor;
+        return;
+    }
+    const auto nine = store.value(u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion"_s, u"VersionNumber"_s);
+    if (nine && nine->isText() && parseVersion(nine->text(), major, minor)) {
+        m_platform = 1;
+        m_major = major;
+        m_minor = minor;
+    }
+}
+
+TOSVersion TOSCheck::classify(quint32 platform, quint32 major, quint32 minor)
+{
+    if (platform == 1) {
+        if (major != 4)
+            return osUnknown;
+        switch (minor) {
+        case 0: return osWin95;
+        case 10: return osWin98;
+        case 90: return osWinMe;
+        default: return osUnknown;
+        }
+    }
+    if (platform == 2) {
+        if (major == 5) {
+            switch (minor) {
+            case 0: return osWin2000;
+            case 1: return osWinXP;
+            case 2: return osWin2003;
+            default: return osUnknown;
+            }
+        }
+        if (major == 6)
+            return minor == 0 ? osWinVista : osUnknown;
+    }
+    return osUnknown;
+}
+
+TOSCompatibility TOSCheck::compatibility(TOSVersion version)
+{
+    if (version >= osWin2000 && version <= osWin2003)
+        return ocSupported;
+    if (version == osWinVista)
+        return ocPartial;
+    return ocUnsupported;
+}
+
+TOSVersion TOSCheck::GetOSVersion() const
+{
+    return classify(m_platform, m_major, m_minor);
+}
+
+TOSCompatibility TOSCheck::GetCompatibility() const
+{
+    return compatibility(GetOSVersion());
+}
+
+void TOSCheck::GetOSName(QString &name) const
+{
+    switch (GetOSVersion()) {
+    case osUnknown: name = u"Unknwon Win32 OS"_s; break;
+    case osWin95: name = u"Microsoft Windows 95"_s; break;
+    case osWin98: name = u"Microsoft Windows 98"_s; break;
+    case osWinMe: name = u"Microsoft Windows Me"_s; break;
+    case osWin2000: name = u"Microsoft Windows 2000"_s; break;
+    case osWinXP: name = u"Microsoft Windows XP"_s; break;
+    case osWin2003: name = u"Microsoft Windows Server 2003"_s; break;
+    case osWinVista: name = u"Microsoft Windows Vista"_s; break;
+    }
+}
+
+QString TOSCheck::GetOSName() const
+{
+    QString name;
+    GetOSName(name);
+    return name;
+}
+
+} // namespace kelvane

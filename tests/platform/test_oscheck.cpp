@@ -1,5 +1,5 @@
-#include "kvOSCheck.h"
-#include "RegistryStore.h"
+#include "platform/kvOSCheck.h"
+#include "platform/RegistryStore.h"
 
 #include <QHash>
 #include <QTest>

@@ -1,0 +1,64 @@
+#include "kvCommonGui.h"
+
+#include "settings/kvConfig.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QLabel>
+#include <QUrl>
+
+namespace kelvane {
+
+namespace {
+
+QColor linkColor()
+{
+    return QColor(config::LinkColor.red, config::LinkColor.green, config::LinkColor.blue);
+}
+
+} // namespace
+
+void OpenDocument(const QString &target)
+{
+    if (target.isEmpty())
+        return;
+    // An existing host path opens in the file manager; anything else is an
+    // address (http:, https:, mailto:, ...).
+    const QFileInfo file(target);
+    if (QDir::isAbsolutePath(target) && file.exists()) {
+        QDesktopServices::openUrl(QUrl::fromLocalFile(file.absoluteFilePath()));
+        return;
+    }
+    const QUrl url = QUrl::fromUserInput(target);
+    if (url.isValid())
+        QDesktopServices::openUrl(url);
+}
+
+void SetLinkStyle(QLabel *label, bool isLink)
+{
+    // The colour goes into the label's own palette so that DisplayStatusHint
+    // can tell a link by its font colour, as the status hints are defined.
+    const config::Rgb &rgb = isLink ? config::LinkColor : config::LabelColor;
+    const config::FontStyle style = isLink ? config::LinkStyle : config::LabelStyle;
+    QPalette palette = label->palette();
+    // The plain look takes the window-text colour the label would inherit.
+    const QPalette inherited = label->parentWidget() ? label->parentWidget()->palette() : QPalette();
+    palette.setColor(QPalette::WindowText, rgb.systemWindowText ? inherited.color(QPalette::WindowText)
+                                                                : QColor(rgb.red, rgb.green, rgb.blue));
+    label->setPalette(palette);
+    QFont font = label->font();
+    font.setUnderline(style == config::FontStyle::Underlined);
+    label->setFont(font);
+    if (isLink)
+        label->setCursor(Qt::PointingHandCursor);
+    else
+        label->unsetCursor();
+}
+
+bool HasLinkStyle(const QLabel *label)
+{
+    return label->palette().color(QPalette::WindowText) == linkColor();
+}
+
+} // namespace kelvane

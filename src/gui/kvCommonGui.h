@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+
+class QLabel;
+
+namespace kelvane {
+
+// Opens a web address, a mailto: address or a host file or folder with the
+// desktop's handler. The empty text does nothing; a failure is not reported.
+void OpenDocument(const QString &target);
+
+// Gives a label the link look (link colour, underlined, hand cursor) or the
+// plain look (window-text colour, plain, default cursor).
+void SetLinkStyle(QLabel *label, bool isLink);
+
+// True when the label currently has the link look (what the status hints test).
+bool HasLinkStyle(const QLabel *label);
+
+} // namespace kelvane

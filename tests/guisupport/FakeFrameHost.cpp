@@ -1,0 +1,50 @@
+#include "FakeFrameHost.h"
+
+#include "gui/kvCommonGui.h"
+
+#include <QAbstractButton>
+#include <QLabel>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace kelvane::test {
+
+FakeFrameHost::FakeFrameHost(const QString &targetPath, const QString &programFolder)
+    : m_lang(programFolder)
+    , m_target(Target::open(targetPath))
+    , m_osCheck(std::make_unique<TOSCheck>(*m_target->registry()))
+{
+    m_lang.LoadDefaults();
+}
+
+void FakeFrameHost::DisplayStatusHint(QObject *sender)
+{
+    lastHintSender = sender;
+    QString key;
+    if (qobject_cast<QAbstractButton *>(sender))
+        key = u"Hint"_s + sender->objectName();
+    else if (auto *label = qobject_cast<QLabel *>(sender); label && HasLinkStyle(label))
+        key = u"HintGotoLink"_s;
+    const QString text = key.isEmpty() ? QString() : m_lang.Strings.value(key);
+    if (!text.isEmpty())
+        m_status = text;
+}
+
+void FakeFrameHost::ResetStatusHint(QObject *)
+{
+    m_status.clear();
+}
+
+bool FakeFrameHost::DisplayConfirmation(const QString &text)
+{
+    confirmations.append(text);
+    return confirmationAnswers.isEmpty() ? false : confirmationAnswers.takeFirst();
+}
+
+QString FakeFrameHost::GetSaveFileName(const QString &defaultName, const QString &)
+{
+    saveDialogDefaults.append(defaultName);
+    return saveFileNames.isEmpty() ? QString() : saveFileNames.takeFirst();
+}
+
+} // namespace kelvane::test

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "gui/kvFrameHost.h"
+#include "language/kvLanguage.h"
+#include "platform/Target.h"
+#include "platform/kvOSCheck.h"
+#include "settings/kvSettings.h"
+
+#include <QStringList>
+#include <QWidget>
+#include <memory>
+
+namespace kelvane::test {
+
+// A main window stand-in: owns the settings, the catalogue (built-in texts)
+// and a target, records every message and answers confirmations and save
+// dialogs from queues the test fills.
+class FakeFrameHost : public TkvFrameHost
+{
+public:
+    // `targetPath`: a Wine prefix folder or registry file.
+    explicit FakeFrameHost(const QString &targetPath, const QString &programFolder = {});
+
+    TSettings &settings() override { return m_settings; }
+    TLang &lang() override { return m_lang; }
+    Target &target() override { return *m_target; }
+    const TOSCheck &osCheck() const override { return *m_osCheck; }
+    QWidget *mainWindow() override { return &m_window; }
+    void DisplayStatusHint(QObject *sender) override;
+    void ResetStatusHint(QObject *sender) override;
+    void setStatusText(const QString &text) override { m_status = text; }
+    QString statusText() const override { return m_status; }
+    void DisplayMessage(const QString &text) override { messages.append(text); }
+    bool DisplayConfirmation(const QString &text) override;
+    QString GetSaveFileName(const QString &defaultName, const QString &filter) override;
+
+    QStringList messages;
+    QStringList confirmations;
+    QList<bool> confirmationAnswers;      // taken from the front; empty answers "no"
+    QStringList saveFileNames;            // taken from the front; empty cancels
+    QStringList saveDialogDefaults;       // the default names the dialogs were given
+    QObject *lastHintSender = nullptr;
+
+private:
+    TSettings m_settings;
+    TLang m_lang;
+    std::unique_ptr<Target> m_target;
+    std::unique_ptr<TOSCheck> m_osCheck;
+    QWidget m_window;
+    QString m_status;
+};
+
+} // namespace kelvane::test

@@ -142,7 +142,7 @@ QString unknownErrorText(quint32 code)
     case StartCode::OfflineTarget:
         return u"This registry is an offline copy: Kelvane does not run its commands (code %1)."_s.arg(hex);
     case StartCode::RunnerUnavailable:
-        return u"Wine could not be started to run this command. Is it installed? (code %1)"_s.arg(hex);
+        return u"The command could not be started: Wine is not available (code %1)."_s.arg(hex);
     case StartCode::InvalidCommandLine:
         return u"The command line is empty or too long (code %1)."_s.arg(hex);
     case StartCode::FolderNotOpened:

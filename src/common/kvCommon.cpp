@@ -2,12 +2,14 @@
 
 #include "CommandRunner.h"
 #include "platform/Error.h"
+#include "platform/PeResources.h"
 #include "settings/kvConfig.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QLocale>
 
+#include <algorithm>
 #include <optional>
 
 using namespace Qt::Literals::StringLiterals;
@@ -35,16 +37,6 @@ QString ownVersionString(const QString &key)
         return u"2.0 PR3"_s;
     if (key == u"FileVersion")
         return u"2.0.0.27"_s;
-    return {};
-}
-
-// The one place where the PE version-resource reader plugs in: it must return
-// the StringFileInfo\040904E4 value of `key` in `fileName`, or empty. Not yet
-// connected, so every other file gives no version strings.
-QString peVersionString(const QString &fileName, const QString &key)
-{
-    Q_UNUSED(fileName);
-    Q_UNUSED(key);
     return {};
 }
 
@@ -167,8 +159,21 @@ QString GetProgramFolder()
 QStringList GetVersionInfo(const QString &fileName)
 {
     QStringList list;
+    // Only US English in the Windows Latin-1 code page is consulted, as the
+    // version API was asked for it; other blocks give no strings.
+    const QList<QPair<QString, QString>> strings =
+        fileName.isEmpty() ? QList<QPair<QString, QString>>() : pe::readVersionStrings(fileName, u"040904E4"_s);
     for (const QString &key : versionKeys()) {
-        const QString value = fileName.isEmpty() ? ownVersionString(key) : peVersionString(fileName, key);
+        QString value;
+        if (fileName.isEmpty()) {
+            value = ownVersionString(key);
+        } else {
+            const auto found = std::find_if(strings.begin(), strings.end(), [&key](const auto &entry) {
+                return entry.first.compare(key, Qt::CaseInsensitive) == 0;
+            });
+            if (found != strings.end())
+                value = found->second.left(found->second.indexOf(QChar(u'\0'))); // the text up to its NUL
+        }
         if (!value.isEmpty())
             list.append(key + u'=' + value);
     }

@@ -1,6 +1,6 @@
 #include "kvLanguage.h"
 
-#include "LngReader.h"
+#include "common/IniFile.h"
 #include "kvLanguageDefault.h"
 
 #include <QDir>
@@ -123,15 +123,15 @@ void TLang::LoadLanguage(const QString &name, bool withDefaults)
     QFile file(FileName);
     if (info.isFile() && info.size() <= MaxLanguageFileSize && file.open(QIODevice::ReadOnly))
         bytes = file.read(MaxLanguageFileSize);
-    const LngReader reader(bytes);
-    RightToLeft = reader.integer("options", "rightToLeft", 0) != 0;
-    UseUTF8 = reader.integer("options", "useUTF8", 0) != 0;
+    const TIniFile reader = TIniFile::fromBytes(bytes, TIniFile::LanguageFileRules);
+    RightToLeft = reader.readBool("options", "rightToLeft", false);
+    UseUTF8 = reader.readBool("options", "useUTF8", false);
     for (int i = 0; i < 3; ++i) {
         LangTable &table = *Sections[i];
         if (!withDefaults)
             table.clear();
         for (const QByteArray &key : reader.keys(SectionNames[i])) {
-            const QByteArray raw = reader.value(SectionNames[i], key);
+            const QByteArray raw = reader.value(SectionNames[i], key).value_or(QByteArray());
             table.setValue(fromCp1252(key), UseUTF8 ? QString::fromUtf8(raw) : fromCp1252(raw));
         }
     }

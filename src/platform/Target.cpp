@@ -3,6 +3,7 @@
 #include "Error.h"
 #include "WineRegistryFile.h"
 #include "common/OfflineRunner.h"
+#include "common/WineRunner.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -50,8 +51,11 @@ Target::Target(Kind kind, QString description, QString driveFolder, std::shared_
     , m_description(std::move(description))
     , m_driveFolder(std::move(driveFolder))
     , m_registry(std::move(registry))
-    , m_runner(std::make_unique<OfflineRunner>(*this))
 {
+    if (m_kind == Kind::WinePrefix)
+        m_runner = std::make_unique<WineRunner>(*this);
+    else
+        m_runner = std::make_unique<OfflineRunner>(*this);
 }
 
 Target::~Target() = default;

@@ -44,9 +44,12 @@ public:
     QString description() const { return m_description; }
     std::shared_ptr<RegistryStore> registry() const { return m_registry; }
 
-    // How this target runs command lines: offline targets (the sample, a
-    // registry file named on its own) resolve them but never run them.
+    // How this target runs command lines: a Wine prefix through wine; offline
+    // targets (the sample, a registry file named on its own) resolve them but
+    // never run them.
     CommandRunner &runner() const { return *m_runner; }
+    // The folder holding dosdevices and drive_c (for a Wine prefix: WINEPREFIX).
+    QString driveFolder() const { return m_driveFolder; }
 
     // The host folder of a drive letter, or empty when the target has no such
     // drive. Wine prefixes use their dosdevices links (C: falls back to

@@ -329,11 +329,27 @@ private slots:
         const QString script = m_driveC + u"/Program Files/App/mark.exe"_s;
         writeFile(script, "#!/bin/sh\ntouch '" + marker.toUtf8() + "'\n");
         QFile::setPermissions(script, QFile::permissions(script) | QFileDevice::ExeOwner);
-        const RunContext context{&m_target->runner(), {}, {}, {}};
+        // A registry file named on its own is offline, though its folder has a drive_c.
+        const auto offline = Target::open(m_root.filePath(u"prefix/system.reg"_s));
+        QCOMPARE(offline->kind(), Target::Kind::RegistryFile);
+        const RunContext context{&offline->runner(), {}, {}, {}};
         QCOMPARE(RunCommand(u"C:\\Program Files\\App\\mark.exe"_s, true, context), StartCode::OfflineTarget);
         QCOMPARE(RunCommand(u"C:\\Tools\\gone.exe"_s, true, context), StartCode::FileNotFound);
         QCOMPARE(RunCommand(u"C:\\Gone\\gone.exe"_s, true, context), StartCode::PathNotFound);
         QVERIFY(!QFileInfo::exists(marker));
+    }
+
+    void missingWineIsNeverNotFound()
+    {
+        QCOMPARE(m_target->kind(), Target::Kind::WinePrefix);
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", m_root.filePath(u"empty"_s).toUtf8());
+        const RunContext context{&m_target->runner(), {}, {}, {}};
+        const quint32 existing = RunCommand(u"C:\\Tools\\tool.exe"_s, true, context);
+        const quint32 missing = RunCommand(u"C:\\Tools\\gone.exe"_s, true, context);
+        qputenv("PATH", path);
+        QCOMPARE(existing, StartCode::RunnerUnavailable);
+        QCOMPARE(missing, StartCode::FileNotFound); // resolved before wine is looked for
     }
 
     void explorerOpensTheHostFolder_data()

@@ -1,6 +1,5 @@
-#include "WineRunner.h"
+#include "TargetRunners.h"
 
-#include "OfflineRunner.h"
 #include "WindowsCommandLine.h"
 #include "platform/Target.h"
 
@@ -60,11 +59,6 @@ private:
 
 } // namespace
 
-WineRunner::WineRunner(const Target &target)
-    : m_target(target)
-{
-}
-
 quint32 WineRunner::start(const QString &commandLine, std::unique_ptr<StartedCommand> &started)
 {
     started.reset();
@@ -86,11 +80,6 @@ quint32 WineRunner::start(const QString &commandLine, std::unique_ptr<StartedCom
         return StartCode::RunnerUnavailable;
     started = std::make_unique<WineCommand>(std::move(process), environment);
     return StartCode::Success;
-}
-
-QString WineRunner::hostFolder(const QString &windowsFolder) const
-{
-    return TargetHostFolder(m_target, windowsFolder);
 }
 
 } // namespace kelvane

@@ -2,8 +2,7 @@
 
 #include "Error.h"
 #include "WineRegistryFile.h"
-#include "common/OfflineRunner.h"
-#include "common/WineRunner.h"
+#include "common/TargetRunners.h"
 
 #include <QCoreApplication>
 #include <QDir>

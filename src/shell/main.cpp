@@ -1,0 +1,27 @@
+// kelvane: the desktop program. Reads no command-line arguments; the managed
+// registry is chosen from the environment (KELVANE_REGISTRY, WINEPREFIX, ~/.wine).
+#include "shell/kvStartup.h"
+
+#include <QApplication>
+#include <QFrame>
+
+using namespace kelvane;
+
+int main(int argc, char *argv[])
+{
+    QApplication application(argc, argv);
+    TkvStartupOptions options;
+    options.programFrame = [](TkvFrameHost &, QWidget *parent) -> QWidget * {
+        auto *frame = new QFrame(parent);
+        frame->setObjectName(QStringLiteral("kvFrameProgram"));
+        frame->setFocusPolicy(Qt::StrongFocus);
+        return frame;
+    };
+    options.settingsFrame = [](TkvFrameHost &, QWidget *parent) -> QWidget * {
+        auto *frame = new QFrame(parent);
+        frame->setObjectName(QStringLiteral("kvFrameSettings"));
+        frame->setFocusPolicy(Qt::StrongFocus);
+        return frame;
+    };
+    return RunKelvane(options);
+}

@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
@@ -72,7 +73,6 @@ TkvFrameSettings::TkvFrameSettings(TkvFrameHost &host, QWidget *parent)
     titlePalette.setColor(QPalette::WindowText, titlePalette.color(QPalette::HighlightedText));
     m_panelTitle->setPalette(titlePalette);
     m_labelTitle = named(new QLabel(m_panelTitle), u"LabelSettingsTitle"_s);
-    m_labelTitle->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     QFont titleFont = m_labelTitle->font();
     titleFont.setBold(true);
     titleFont.setPixelSize(TitlePixelSize);
@@ -157,11 +157,28 @@ TkvFrameSettings::TkvFrameSettings(TkvFrameHost &host, QWidget *parent)
     m_labelAuthorValue->installEventFilter(this);
     connect(qApp, &QApplication::focusChanged, this, &TkvFrameSettings::focusMoved);
 
+    alignLabels();
     // The captions of the catalogue in force stand in for design-time texts.
     m_host.lang().ApplyToFrame(this);
 }
 
 TkvFrameSettings::~TkvFrameSettings() = default;
+
+void TkvFrameSettings::alignLabels()
+{
+    // A label aligns plain text by the text's own direction: "2.0" would sit
+    // on the left of a right-to-left page. Align by the page's direction.
+    const Qt::Alignment side = (isRightToLeft() ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignAbsolute;
+    for (QLabel *label : findChildren<QLabel *>())
+        label->setAlignment(side | Qt::AlignVCenter);
+}
+
+void TkvFrameSettings::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::LayoutDirectionChange)
+        alignLabels();
+    QFrame::changeEvent(event);
+}
 
 bool TkvFrameSettings::ownsWidget(const QWidget *widget) const
 {
@@ -236,6 +253,11 @@ void TkvFrameSettings::SetItems(QObject *sender)
 
 void TkvFrameSettings::FindLanguages(QObject *sender)
 {
+    // Listing lets pending events run after each file; a Reset or focus
+    // entry among them would list again into the half-built catalogue.
+    if (m_findingLanguages)
+        return;
+    const QScopedValueRollback finding(m_findingLanguages, true);
     TLang &lang = m_host.lang();
     m_comboLanguage->setEnabled(true);
     int remembered = -1;
@@ -279,6 +301,11 @@ void TkvFrameSettings::CheckChanges(QObject *)
                          || m_checkSaveWindow->isChecked() != settings.SaveWindow
                          || m_checkShowUpdates->isChecked() != settings.ShowUpdates
                          || m_checkAllowEdition->isChecked() != settings.AllowEdition;
+    // A button disabled while it has the focus would pass it on along the tab
+    // chain, out into the main window; the next click into the page would
+    // then count as entering it.
+    if (!pending && (m_buttonApply->hasFocus() || m_buttonReset->hasFocus()))
+        setFocus(Qt::OtherFocusReason);
     m_buttonApply->setEnabled(pending);
     m_buttonReset->setEnabled(pending);
 }

@@ -36,9 +36,11 @@ public:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
     void focusMoved(QWidget *old, QWidget *now);
+    void alignLabels();
     bool ownsWidget(const QWidget *widget) const;
     // The item of the selected list entry; null without a selection.
     const TLangItem *selectedItem() const;
@@ -67,6 +69,7 @@ private:
     TLangSet m_entries;
     // Whether the author value currently carries the link handlers.
     bool m_authorIsLink = false;
+    bool m_findingLanguages = false;
 };
 
 } // namespace kelvane

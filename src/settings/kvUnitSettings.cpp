@@ -68,11 +68,8 @@ TkvFrameSettings::TkvFrameSettings(TkvFrameHost &host, QWidget *parent)
     m_panelTitle->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     m_panelTitle->setFixedHeight(TitleHeight);
     m_panelTitle->setAutoFillBackground(true);
-    QPalette titlePalette = m_panelTitle->palette();
-    titlePalette.setColor(QPalette::Window, titlePalette.color(QPalette::Highlight));
-    titlePalette.setColor(QPalette::WindowText, titlePalette.color(QPalette::HighlightedText));
-    m_panelTitle->setPalette(titlePalette);
     m_labelTitle = named(new QLabel(m_panelTitle), u"LabelSettingsTitle"_s);
+    colourTitle();
     QFont titleFont = m_labelTitle->font();
     titleFont.setBold(true);
     titleFont.setPixelSize(TitlePixelSize);
@@ -155,14 +152,18 @@ TkvFrameSettings::TkvFrameSettings(TkvFrameHost &host, QWidget *parent)
     m_buttonApply->installEventFilter(this);
     m_buttonReset->installEventFilter(this);
     m_labelAuthorValue->installEventFilter(this);
-    connect(qApp, &QApplication::focusChanged, this, &TkvFrameSettings::focusMoved);
+    m_focusWatch = connect(qApp, &QApplication::focusChanged, this, &TkvFrameSettings::focusMoved);
 
     alignLabels();
     // The captions of the catalogue in force stand in for design-time texts.
     m_host.lang().ApplyToFrame(this);
 }
 
-TkvFrameSettings::~TkvFrameSettings() = default;
+TkvFrameSettings::~TkvFrameSettings()
+{
+    // The children, destroyed after this part of the frame, move the focus.
+    disconnect(m_focusWatch);
+}
 
 void TkvFrameSettings::alignLabels()
 {
@@ -173,10 +174,21 @@ void TkvFrameSettings::alignLabels()
         label->setAlignment(side | Qt::AlignVCenter);
 }
 
+void TkvFrameSettings::colourTitle()
+{
+    // Copied colours do not follow the page's palette: renewed on each change.
+    QPalette title = palette();
+    title.setColor(QPalette::Window, title.color(QPalette::Highlight));
+    title.setColor(QPalette::WindowText, title.color(QPalette::HighlightedText));
+    m_panelTitle->setPalette(title);
+}
+
 void TkvFrameSettings::changeEvent(QEvent *event)
 {
     if (event->type() == QEvent::LayoutDirectionChange)
         alignLabels();
+    else if (event->type() == QEvent::PaletteChange)
+        colourTitle();
     QFrame::changeEvent(event);
 }
 

@@ -41,6 +41,7 @@ protected:
 private:
     void focusMoved(QWidget *old, QWidget *now);
     void alignLabels();
+    void colourTitle();
     bool ownsWidget(const QWidget *widget) const;
     // The item of the selected list entry; null without a selection.
     const TLangItem *selectedItem() const;
@@ -70,6 +71,7 @@ private:
     // Whether the author value currently carries the link handlers.
     bool m_authorIsLink = false;
     bool m_findingLanguages = false;
+    QMetaObject::Connection m_focusWatch;
 };
 
 } // namespace kelvane

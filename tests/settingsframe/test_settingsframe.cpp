@@ -211,6 +211,13 @@ private slots:
         QCOMPARE(titleLabel->font().pixelSize(), 15);
         QCOMPARE(titleLabel->palette().color(QPalette::WindowText),
                  frame.palette().color(QPalette::HighlightedText));
+        // A new desktop palette recolours the title.
+        QPalette changed = page->host->mainWindow()->palette();
+        changed.setColor(QPalette::Highlight, Qt::darkGreen);
+        changed.setColor(QPalette::HighlightedText, Qt::yellow);
+        page->host->mainWindow()->setPalette(changed);
+        QCOMPARE(title->palette().color(QPalette::Window), QColor(Qt::darkGreen));
+        QCOMPARE(titleLabel->palette().color(QPalette::WindowText), QColor(Qt::yellow));
         QCOMPARE(page->find<QGroupBox>(u"GroupboxSettingsGeneral"_s)->height(), 50);
         QCOMPARE(page->find<QGroupBox>(u"GroupboxSettingsLanguage"_s)->height(), 94);
         QCOMPARE(page->find<QGroupBox>(u"GroupboxSettingsProgram"_s)->title(), u"Applications settings"_s);

@@ -3,7 +3,10 @@
 #include "LngReader.h"
 #include "kvLanguageDefault.h"
 
+#include <algorithm>
+
 #include <QDir>
+#include <QStringList>
 #include <QFile>
 #include <QFileInfo>
 #include <QMetaProperty>
@@ -111,12 +114,26 @@ void TLang::LoadLanguage(const QString &name, bool withDefaults)
 {
     if (withDefaults)
         LoadDefaults();
-    FileName = QDir(languageFolder()).filePath(name + LanguageExtension);
+    const QDir folder(languageFolder());
+    FileName = folder.filePath(name + LanguageExtension);
     if (name.isEmpty())
         return;
-    const QFileInfo info(FileName);
-    if (!info.exists())
-        return;
+    QFileInfo info(FileName);
+    if (!info.exists()) {
+        // Settings written on Windows name files whatever their case ("french"
+        // for French.lng): the first name-order match that differs only in case.
+        const QString wanted = name + LanguageExtension;
+        const QStringList names = folder.entryList(QDir::AllEntries | QDir::Hidden | QDir::System
+                                                       | QDir::NoDotAndDotDot,
+                                                   QDir::Name);
+        const auto match = std::find_if(names.cbegin(), names.cend(), [&wanted](const QString &entry) {
+            return entry.compare(wanted, Qt::CaseInsensitive) == 0;
+        });
+        if (match == names.cend())
+            return;
+        FileName = folder.filePath(*match);
+        info = QFileInfo(FileName);
+    }
     Name = name;
     // An unreadable entry (a folder, no permission, oversized) reads as an empty file: never an error.
     QByteArray bytes;

@@ -2,6 +2,7 @@
 
 #include "Error.h"
 #include "WineRegistryFile.h"
+#include "common/OfflineRunner.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -49,8 +50,11 @@ Target::Target(Kind kind, QString description, QString driveFolder, std::shared_
     , m_description(std::move(description))
     , m_driveFolder(std::move(driveFolder))
     , m_registry(std::move(registry))
+    , m_runner(std::make_unique<OfflineRunner>(*this))
 {
 }
+
+Target::~Target() = default;
 
 std::unique_ptr<Target> Target::open(const QString &path)
 {

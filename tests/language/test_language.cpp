@@ -173,6 +173,22 @@ private slots:
         QCOMPARE(lang.Captions.count(), 48);
     }
 
+    void fileNameCaseIgnored()
+    {
+        writeLanguage(u"French.lng"_s, "[captions]\nButtonMenuQuit=&Quitter\n");
+        writeLanguage(u"german.lng"_s, "[captions]\nButtonMenuQuit=&Beenden\n");
+        writeLanguage(u"GERMAN.lng"_s, "[captions]\nButtonMenuQuit=wrong\n");
+        TLang lang(m_program.path());
+        lang.LoadLanguage(u"french"_s, true);
+        // The name stays as asked for: the preferences compare it case-sensitively.
+        QCOMPARE(lang.Name, u"french"_s);
+        QCOMPARE(lang.FileName, languages() + u"/French.lng"_s);
+        QCOMPARE(lang.Captions.value(u"ButtonMenuQuit"_s), u"&Quitter"_s);
+        // An exact match wins over one that differs in case.
+        lang.LoadLanguage(u"german"_s, true);
+        QCOMPARE(lang.Captions.value(u"ButtonMenuQuit"_s), u"&Beenden"_s);
+    }
+
     void encodings_data()
     {
         QTest::addColumn<QByteArray>("file");

@@ -6,13 +6,18 @@
 #include "kvUnitAbout.h"
 #include "kvUnitMessage.h"
 #include "language/kvLanguage.h"
+#include "common/CommandRunner.h"
 #include "platform/Error.h"
+#include "platform/RegistryStore.h"
 #include "platform/Target.h"
 #include "platform/kvOSCheck.h"
 #include "settings/kvConfig.h"
 #include "settings/kvSettings.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QUrl>
 #include <QEnterEvent>
 #include <QFileDialog>
 #include <QFrame>
@@ -131,6 +136,7 @@ void TkvFormMain::buildLayout()
     setStatusBar(StatusBarMain);
 
     connect(ButtonMenuPrograms, &QPushButton::clicked, this, &TkvFormMain::LaunchProgram);
+    connect(ButtonMenuComponents, &QPushButton::clicked, this, &TkvFormMain::LaunchWindowsComponents);
     connect(ButtonMenuSettings, &QPushButton::clicked, this, &TkvFormMain::LaunchSettings);
     connect(ButtonMenuAbout, &QPushButton::clicked, this, &TkvFormMain::LaunchAbout);
     connect(ButtonMenuQuit, &QPushButton::clicked, this, &TkvFormMain::QuitApplication);
@@ -270,6 +276,44 @@ void TkvFormMain::BringToFront()
 void TkvFormMain::LaunchProgram()
 {
     DisplayFrame(FrameList.at(0));
+}
+
+QString TkvFormMain::WindowsComponentsCommand(const TOSCheck &osCheck, const RegistryStore &registry)
+{
+    if (osCheck.GetOSVersion() == osWinVista)
+        return u"OptionalFeatures.exe"_s;
+    // The managed Windows' own folder; this machine's environment knows it
+    // only when the program runs inside that Windows.
+    QString windir;
+    if (const auto root = registry.value(u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion"_s, u"SystemRoot"_s);
+        root && root->isText())
+        windir = root->text();
+    if (windir.isEmpty())
+        windir = qEnvironmentVariable("windir");
+    return u"sysocmgr.exe /i:"_s + windir + u"\\inf\\sysoc.inf"_s;
+}
+
+RunContext TkvFormMain::runContext()
+{
+    RunContext context;
+    context.runner = m_runner ? m_runner : &m_target.runner();
+    context.processEvents = [] { QCoreApplication::processEvents(); };
+    context.setMainWindowEnabled = [this](bool enabled) {
+        setEnabled(enabled);
+        // Back to the front; the window's own focus widget takes the keys again.
+        if (enabled)
+            activateWindow();
+    };
+    context.openFolder = [](const QString &hostFolder) {
+        return QDesktopServices::openUrl(QUrl::fromLocalFile(hostFolder));
+    };
+    return context;
+}
+
+void TkvFormMain::LaunchWindowsComponents()
+{
+    // A components program that cannot start shows nothing.
+    RunCommand(WindowsComponentsCommand(m_osCheck, *m_target.registry()), true, runContext());
 }
 
 void TkvFormMain::LaunchSettings()

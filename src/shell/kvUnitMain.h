@@ -16,8 +16,11 @@ class QStatusBar;
 
 namespace kelvane {
 
+class CommandRunner;
+class RegistryStore;
 class TkvFormAbout;
 class TkvFormMessage;
+struct RunContext;
 
 // Makes one of the main window's two frames.
 using FrameFactory = std::function<QWidget *(TkvFrameHost &host, QWidget *parent)>;
@@ -57,7 +60,18 @@ public:
     // A second start asked for this window: out of the task bar, to the front.
     void BringToFront();
 
+    // The command that opens the Windows components dialog of the target:
+    // "OptionalFeatures.exe" on Vista, else sysocmgr.exe with the Windows
+    // folder (the target's SystemRoot, or the "windir" variable).
+    static QString WindowsComponentsCommand(const TOSCheck &osCheck, const RegistryStore &registry);
+    // How commands start from this window: the target's runner, waiting
+    // with this window disabled.
+    RunContext runContext();
+    // Tests start commands with a runner of their own.
+    void setCommandRunner(CommandRunner *runner) { m_runner = runner; }
+
     void LaunchProgram();
+    void LaunchWindowsComponents();
     void LaunchSettings();
     void LaunchAbout();
     void QuitApplication();
@@ -93,6 +107,7 @@ private:
     TkvFormMessage *m_message = nullptr;
     TkvFormAbout *m_about = nullptr;
     DialogHook m_dialogHook;
+    CommandRunner *m_runner = nullptr;
     QList<QWidget *> FrameList;
     bool PendingMaximize = false;
     bool m_centreOnShow = false;

@@ -1,3 +1,4 @@
+#include "common/CommandRunner.h"
 #include "gui/kvCommonGui.h"
 #include "language/kvLanguage.h"
 #include "platform/Target.h"
@@ -40,6 +41,35 @@ FrameFactory plainFrame(const QString &name)
         return frame;
     };
 }
+
+// Records the command lines it is given; each command runs for two polls,
+// noting whether the window was disabled meanwhile.
+class RecordingRunner : public CommandRunner
+{
+public:
+    struct Command : StartedCommand
+    {
+        RecordingRunner &runner;
+        int polls = 0;
+        explicit Command(RecordingRunner &owner) : runner(owner) {}
+        bool waitFor(int) override
+        {
+            runner.enabledWhileWaiting.append(runner.window->isEnabled());
+            return ++polls > 2;
+        }
+    };
+    quint32 start(const QString &commandLine, std::unique_ptr<StartedCommand> &started) override
+    {
+        commandLines.append(commandLine);
+        started = std::make_unique<Command>(*this);
+        return StartCode::Success;
+    }
+    QString hostFolder(const QString &) const override { return {}; }
+
+    QWidget *window = nullptr;
+    QStringList commandLines;
+    QList<bool> enabledWhileWaiting;
+};
 
 void sendEnter(QWidget *widget)
 {
@@ -266,6 +296,36 @@ private slots:
         QVERIFY(offered.endsWith(u"/Kelvane_20070619_2222.txt"_s));
         m_main->setDialogHook([](QDialog &dialog) { dialog.reject(); });
         QCOMPARE(m_main->GetSaveFileName(u"x.txt"_s, QString()), QString());
+    }
+
+    void componentsCommand_data()
+    {
+        QTest::addColumn<QString>("registry");
+        QTest::addColumn<QString>("command");
+        QTest::newRow("XP") << u"xp"_s << u"sysocmgr.exe /i:C:\\WINDOWS\\inf\\sysoc.inf"_s;
+        QTest::newRow("Vista") << u"vista"_s << u"OptionalFeatures.exe"_s;
+    }
+    void componentsCommand()
+    {
+        QFETCH(QString, registry);
+        QFETCH(QString, command);
+        const auto target = Target::open(QStringLiteral(KELVANE_TEST_DATA "/shell/") + registry + u"/system.reg"_s);
+        const TOSCheck check(*target->registry());
+        QCOMPARE(TkvFormMain::WindowsComponentsCommand(check, *target->registry()), command);
+    }
+
+    void componentsWaitWithTheWindowDisabled()
+    {
+        createMain();
+        showMain();
+        RecordingRunner runner;
+        runner.window = m_main.get();
+        m_main->setCommandRunner(&runner);
+        QTest::mouseClick(m_main->ButtonMenuComponents, Qt::LeftButton);
+        QCOMPARE(runner.commandLines, QStringList{u"sysocmgr.exe /i:C:\\WINDOWS\\inf\\sysoc.inf"_s});
+        QVERIFY(!runner.enabledWhileWaiting.isEmpty());
+        QVERIFY(!runner.enabledWhileWaiting.contains(true));
+        QVERIFY(m_main->isEnabled());
     }
 
     void bringToFrontRestoresMinimised()

@@ -3,6 +3,8 @@
 #include "language/kvLanguage.h"
 #include "platform/Target.h"
 #include "platform/kvOSCheck.h"
+#include "settings/kvSettings.h"
+#include "settings/kvUnitSettings.h"
 #include "shell/kvStartup.h"
 #include "shell/kvUnitAbout.h"
 #include "shell/kvUnitMain.h"
@@ -51,7 +53,10 @@ int main(int argc, char *argv[])
 
     const auto target = Target::open(QStringLiteral(KELVANE_SOURCE_DIR "/data/sample"));
     const TOSCheck osCheck(*target->registry());
-    TkvFormMain main(*target, osCheck, plainFrame(u"kvFrameProgram"_s), plainFrame(u"kvFrameSettings"_s),
+    const FrameFactory settingsFrame = [](TkvFrameHost &host, QWidget *parent) -> QWidget * {
+        return new TkvFrameSettings(host, parent);
+    };
+    TkvFormMain main(*target, osCheck, plainFrame(u"kvFrameProgram"_s), settingsFrame,
                      QStringLiteral(KELVANE_SOURCE_DIR));
     auto *message = new TkvFormMessage(main.lang(), &main);
     auto *about = new TkvFormAbout(main.lang(),
@@ -61,14 +66,18 @@ int main(int argc, char *argv[])
     main.setForms(message, about);
     main.resize(760, 520);
     main.show();
-    if (!QTest::qWaitForWindowExposed(&main))
+    if (!QTest::qWaitForWindowActive(&main))
         return 1;
 
     for (const QString &language : {u"default"_s, u"hebrew"_s}) {
         const QString suffix = language == u"hebrew" ? u"-he"_s : QString();
+        main.settings().Language = language;
         main.lang().LoadLanguage(language, true);
         main.lang().ApplyToForm(&main);
-        main.setStatusText(main.lang().Strings.value(u"HintButtonMenuPrograms"_s));
+        // Entering the page again shows the language now in use.
+        main.LaunchProgram();
+        main.LaunchSettings();
+        main.setStatusText(main.lang().Strings.value(u"HintButtonMenuSettings"_s));
         QCoreApplication::processEvents();
         save(main, folder + u"/shell-main"_s + suffix + u".png"_s);
 

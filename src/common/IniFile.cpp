@@ -12,9 +12,15 @@ namespace kelvane {
 
 namespace {
 
+// ASCII case folding, the same for lookups through the index and for writes.
+QByteArray lowered(QByteArrayView name)
+{
+    return name.toByteArray().toLower();
+}
+
 bool equalsNoCase(QByteArrayView a, QByteArrayView b)
 {
-    return a.compare(b, Qt::CaseInsensitive) == 0;
+    return a.size() == b.size() && lowered(a) == lowered(b);
 }
 
 void checkName(QByteArrayView name, const char *what, bool section)
@@ -29,9 +35,10 @@ void checkName(QByteArrayView name, const char *what, bool section)
 
 } // namespace
 
-TIniFile TIniFile::fromBytes(const QByteArray &bytes)
+TIniFile TIniFile::fromBytes(const QByteArray &bytes, const Rules &rules)
 {
     TIniFile ini;
+    ini.m_rules = rules;
     if (bytes.isEmpty())
         return ini;
     const qsizetype firstLf = bytes.indexOf('\n');
@@ -39,19 +46,18 @@ TIniFile TIniFile::fromBytes(const QByteArray &bytes)
         ini.m_eol = "\r\n";
     qsizetype start = 0;
     while (start < bytes.size()) {
-        qsizetype end = bytes.indexOf('\n', start);
-        if (end < 0)
-            end = bytes.size();
-        QByteArray line = bytes.mid(start, end - start);
-        if (line.endsWith('\r'))
-            line.chop(1);
-        ini.m_lines.append(line);
+        qsizetype end = start;
+        while (end < bytes.size() && bytes.at(end) != '\n' && bytes.at(end) != '\r' && bytes.at(end) != '\0')
+            ++end;
+        ini.m_lines.append(bytes.mid(start, end - start));
+        if (end + 1 < bytes.size() && bytes.at(end) == '\r' && bytes.at(end + 1) == '\n')
+            ++end; // CR LF is one line break
         start = end + 1;
     }
     return ini;
 }
 
-TIniFile TIniFile::fromDevice(QIODevice &device, const QString &name)
+TIniFile TIniFile::fromDevice(QIODevice &device, const QString &name, const Rules &rules)
 {
     QByteArray bytes;
     char buffer[16384];
@@ -65,17 +71,17 @@ TIniFile TIniFile::fromDevice(QIODevice &device, const QString &name)
         if (n == 0 && !device.waitForReadyRead(-1))
             break;
     }
-    return fromBytes(bytes);
+    return fromBytes(bytes, rules);
 }
 
-TIniFile TIniFile::fromFile(const QString &path)
+TIniFile TIniFile::fromFile(const QString &path, const Rules &rules)
 {
     QFile file(path);
     if (!file.exists())
-        return {};
+        return fromBytes({}, rules);
     if (!file.open(QIODevice::ReadOnly))
         throw Error(u"Unable to read %1: %2"_s.arg(path, file.errorString()));
-    return fromDevice(file, path);
+    return fromDevice(file, path, rules);
 }
 
 std::optional<QByteArray> TIniFile::sectionName(const QByteArray &line)
@@ -88,63 +94,96 @@ std::optional<QByteArray> TIniFile::sectionName(const QByteArray &line)
     return (close < 0 ? t.mid(1) : t.mid(1, close - 1)).trimmed();
 }
 
-bool TIniFile::splitEntry(const QByteArray &line, QByteArray *key, QByteArray *value)
+bool TIniFile::splitEntry(const QByteArray &line, QByteArray *key, QByteArray *value) const
 {
     const QByteArray t = line.trimmed();
     if (t.isEmpty() || t.startsWith(';') || t.startsWith('['))
         return false;
     const qsizetype eq = t.indexOf('=');
-    if (eq < 0)
+    if (eq < 0 && !m_rules.bareNamesAreKeys)
         return false;
-    *key = t.left(eq).trimmed();
-    *value = t.mid(eq + 1).trimmed();
+    *key = (eq < 0 ? t : t.left(eq)).trimmed();
+    *value = eq < 0 ? QByteArray() : t.mid(eq + 1).trimmed();
+    if (m_rules.unquoteValues && value->size() >= 2 && value->front() == '"' && value->back() == '"')
+        *value = value->sliced(1, value->size() - 2);
+    if (m_rules.valueBufferSize > 0 && value->size() >= m_rules.valueBufferSize)
+        value->truncate(m_rules.valueBufferSize - 1);
     return !key->isEmpty();
 }
 
-QList<TIniFile::Section> TIniFile::sections() const
+const TIniFile::Index &TIniFile::index() const
 {
-    QList<Section> result;
-    qsizetype current = -1;
+    if (m_index)
+        return *m_index;
+    auto built = std::make_shared<Index>();
+    qsizetype current = -1; // -1: outside a section, or in one that an earlier one hides
     for (const QByteArray &line : m_lines) {
         if (auto name = sectionName(line)) {
-            current = -1;
-            for (qsizetype i = 0; i < result.size(); ++i) {
-                if (equalsNoCase(result[i].name, *name)) {
-                    current = i;
-                    break;
-                }
-            }
-            if (current < 0) {
-                result.append(Section{*name, {}});
-                current = result.size() - 1;
+            const QByteArray lower = lowered(*name);
+            const auto found = built->sectionIndex.constFind(lower);
+            if (found == built->sectionIndex.constEnd()) {
+                current = built->sections.size();
+                built->sectionIndex.insert(lower, current);
+                built->sections.append(Section{*name, {}});
+                built->keyIndex.append(QHash<QByteArray, qsizetype>());
+            } else {
+                current = m_rules.repeatedSectionsMerge ? *found : -1;
             }
             continue;
         }
         QByteArray key, value;
         if (current < 0 || !splitEntry(line, &key, &value))
             continue;
-        bool seen = false;
-        for (const Entry &e : result[current].entries)
-            seen = seen || equalsNoCase(e.key, key);
-        if (!seen)
-            result[current].entries.append(Entry{key, value});
+        QHash<QByteArray, qsizetype> &keys = built->keyIndex[current];
+        const QByteArray lower = lowered(key);
+        if (!keys.contains(lower)) {
+            keys.insert(lower, built->sections[current].entries.size());
+            built->sections[current].entries.append(Entry{key, value});
+        }
+    }
+    m_index = built;
+    return *m_index;
+}
+
+const TIniFile::Section *TIniFile::findSection(QByteArrayView section) const
+{
+    const Index &i = index();
+    const auto found = i.sectionIndex.constFind(lowered(section));
+    return found == i.sectionIndex.constEnd() ? nullptr : &i.sections.at(*found);
+}
+
+QList<TIniFile::Section> TIniFile::sections() const
+{
+    return index().sections;
+}
+
+QList<QByteArray> TIniFile::keys(QByteArrayView section) const
+{
+    QList<QByteArray> result;
+    const Section *s = findSection(section);
+    if (!s)
+        return result;
+    qsizetype used = 1; // the NUL that ends the list
+    for (const Entry &entry : s->entries) {
+        used += entry.key.size() + 1;
+        if (m_rules.keyListBufferSize > 0 && used > m_rules.keyListBufferSize)
+            break;
+        result.append(entry.key);
     }
     return result;
 }
 
 std::optional<QByteArray> TIniFile::value(QByteArrayView section, QByteArrayView key) const
 {
-    bool inSection = false;
-    for (const QByteArray &line : m_lines) {
-        if (auto name = sectionName(line)) {
-            inSection = equalsNoCase(*name, section);
-            continue;
-        }
-        QByteArray k, v;
-        if (inSection && splitEntry(line, &k, &v) && equalsNoCase(k, key))
-            return v;
-    }
-    return std::nullopt;
+    const Section *s = findSection(section);
+    if (!s)
+        return std::nullopt;
+    const Index &i = index();
+    const QHash<QByteArray, qsizetype> &keys = i.keyIndex.at(s - i.sections.constData());
+    const auto found = keys.constFind(lowered(key));
+    if (found == keys.constEnd())
+        return std::nullopt;
+    return s->entries.at(*found).value;
 }
 
 QString TIniFile::readString(QByteArrayView section, QByteArrayView key, const QString &defaultValue) const
@@ -215,6 +254,7 @@ void TIniFile::writeValue(QByteArrayView section, QByteArrayView key, QByteArray
     if (value.contains('\r') || value.contains('\n') || value.contains('\0'))
         throw Error(u"Invalid INI value for key \"%1\""_s.arg(QString::fromUtf8(key)));
     QByteArray line = key.toByteArray() + '=' + value.toByteArray();
+    m_index.reset();
 
     bool inSection = false;
     qsizetype lastInSection = -1; // last non-blank line of the first matching section

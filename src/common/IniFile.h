@@ -1,23 +1,42 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QString>
 
+#include <memory>
 #include <optional>
 
 class QIODevice;
 
 namespace kelvane {
 
+// How TIniFile reads a file; the defaults are those of settings.ini.
+struct IniRules
+{
+    bool repeatedSectionsMerge = true; // false: a repeated section is hidden by the first
+    bool bareNamesAreKeys = false;     // a line without '=' names a key with an empty value
+    bool unquoteValues = false;        // one pair of surrounding double quotes is dropped
+    qsizetype valueBufferSize = 0;     // > 0: at most this minus 1 bytes of a value are seen
+    qsizetype keyListBufferSize = 0;   // > 0: a section's names, each + NUL, and a final NUL fit
+};
+
 // INI reader and writer with the rules of the Windows profile functions:
 // "[section]" and "key=value" lines, names compared without regard to
 // (ASCII) case, first match wins, values changed in place, new keys appended
 // to their section, new sections appended to the file. Works on raw bytes so
 // each caller picks its own text encoding; all other lines are kept as they are.
+// Lines end at LF, CR LF, a lone CR or a NUL; names and values are trimmed;
+// lines starting with ';' are comments. Lookups go through an index, so
+// reading every key of a huge file stays linear.
 class TIniFile
 {
 public:
+    using Rules = IniRules;
+    // Language files, read as the profile functions read them into their fixed buffers.
+    static constexpr Rules LanguageFileRules{false, true, true, 2048, 16384};
+
     struct Entry
     {
         QByteArray key;
@@ -30,14 +49,17 @@ public:
     };
 
     TIniFile() = default;
-    static TIniFile fromBytes(const QByteArray &bytes);
+    static TIniFile fromBytes(const QByteArray &bytes, const Rules &rules = {});
     // Throws Error naming `name` when the device fails.
-    static TIniFile fromDevice(QIODevice &device, const QString &name);
+    static TIniFile fromDevice(QIODevice &device, const QString &name, const Rules &rules = {});
     // A missing file reads as empty; an unreadable one throws Error.
-    static TIniFile fromFile(const QString &path);
+    static TIniFile fromFile(const QString &path, const Rules &rules = {});
 
-    // Raw view in file order; duplicate sections are merged into the first.
+    // Raw view in file order, repeated sections treated by the rules, values
+    // cut to the value buffer. Keys beyond the key-list buffer are included.
     QList<Section> sections() const;
+    // The key names of a section in file order, as far as they fit the key-list buffer.
+    QList<QByteArray> keys(QByteArrayView section) const;
     std::optional<QByteArray> value(QByteArrayView section, QByteArrayView key) const;
 
     QString readString(QByteArrayView section, QByteArrayView key, const QString &defaultValue) const;
@@ -59,11 +81,21 @@ public:
     static std::optional<qint32> parseInteger(QByteArrayView text);
 
 private:
+    struct Index
+    {
+        QList<Section> sections;
+        QHash<QByteArray, qsizetype> sectionIndex;            // lower-case name -> section
+        QList<QHash<QByteArray, qsizetype>> keyIndex;         // per section: lower-case key -> entry
+    };
     static std::optional<QByteArray> sectionName(const QByteArray &line);
-    static bool splitEntry(const QByteArray &line, QByteArray *key, QByteArray *value);
+    bool splitEntry(const QByteArray &line, QByteArray *key, QByteArray *value) const;
+    const Index &index() const;
+    const Section *findSection(QByteArrayView section) const;
 
     QList<QByteArray> m_lines; // as read, without line breaks
     QByteArray m_eol = "\n";
+    Rules m_rules;
+    mutable std::shared_ptr<const Index> m_index; // built on first lookup, dropped by every write
 };
 
 } // namespace kelvane

@@ -1,11 +1,16 @@
 #include "kvCommon.h"
 
+#include "CommandRunner.h"
 #include "platform/Error.h"
+#include "platform/PeResources.h"
 #include "settings/kvConfig.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QLocale>
+
+#include <algorithm>
+#include <optional>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -35,16 +40,6 @@ QString ownVersionString(const QString &key)
     return {};
 }
 
-// The one place where the PE version-resource reader plugs in: it must return
-// the StringFileInfo\040904E4 value of `key` in `fileName`, or empty. Not yet
-// connected, so every other file gives no version strings.
-QString peVersionString(const QString &fileName, const QString &key)
-{
-    Q_UNUSED(fileName);
-    Q_UNUSED(key);
-    return {};
-}
-
 qint32 toInteger(const QString &part)
 {
     bool ok = false;
@@ -52,6 +47,102 @@ qint32 toInteger(const QString &part)
     if (!ok)
         throw Error(u"'%1' is not a valid integer value"_s.arg(part));
     return v;
+}
+
+bool isBlank(QChar c)
+{
+    return c == u' ' || c == u'\t';
+}
+
+// The folder of "explorer.exe <folder>" (the program named without a folder,
+// quotes around either part allowed), or nullopt for any other command line.
+std::optional<QString> explorerFolder(const QString &commandLine)
+{
+    QStringView line = QStringView(commandLine).trimmed();
+    QStringView program;
+    QStringView rest;
+    if (line.startsWith(u'"')) {
+        const qsizetype close = line.indexOf(u'"', 1);
+        if (close < 0)
+            return std::nullopt;
+        program = line.sliced(1, close - 1);
+        rest = line.sliced(close + 1);
+        if (!rest.isEmpty() && !isBlank(rest.front()))
+            return std::nullopt;
+    } else {
+        qsizetype end = 0;
+        while (end < line.size() && !isBlank(line.at(end)))
+            ++end;
+        program = line.first(end);
+        rest = line.sliced(end);
+    }
+    if (program.compare(u"explorer.exe", Qt::CaseInsensitive) != 0
+        && program.compare(u"explorer", Qt::CaseInsensitive) != 0)
+        return std::nullopt;
+    rest = rest.trimmed();
+    if (rest.size() >= 2 && rest.front() == u'"' && rest.back() == u'"')
+        rest = rest.sliced(1, rest.size() - 2);
+    return rest.toString();
+}
+
+quint32 startAndWait(const QString &commandLine, bool wait, const RunContext &context)
+{
+    if (context.openFolder) {
+        if (const auto folder = explorerFolder(commandLine)) {
+            const QString host = context.runner ? context.runner->hostFolder(*folder) : QString();
+            if (host.isEmpty())
+                return StartCode::PathNotFound;
+            return context.openFolder(host) ? StartCode::Success : StartCode::FolderNotOpened;
+        }
+    }
+    if (!context.runner)
+        return StartCode::RunnerUnavailable;
+    std::unique_ptr<StartedCommand> started;
+    const quint32 code = context.runner->start(commandLine, started);
+    if (code != StartCode::Success)
+        return code;
+    if (!wait || !started)
+        return StartCode::Success;
+
+    // The main window comes back even when a hook throws.
+    struct Enabler
+    {
+        const RunContext &context;
+        ~Enabler()
+        {
+            if (context.setMainWindowEnabled)
+                context.setMainWindowEnabled(true);
+        }
+    };
+    if (context.setMainWindowEnabled)
+        context.setMainWindowEnabled(false);
+    const Enabler enabler{context};
+    for (;;) {
+        if (context.processEvents)
+            context.processEvents();
+        if (started->waitFor(100))
+            break;
+    }
+    return StartCode::Success;
+}
+
+// Kelvane's words for a failure the catalogue has no text for.
+QString unknownErrorText(quint32 code)
+{
+    const QString hex = u"0x"_s + QString::number(code, 16).rightJustified(8, u'0').toUpper();
+    switch (code) {
+    case StartCode::OfflineTarget:
+        return u"This registry is an offline copy: Kelvane does not run its commands (code %1)."_s.arg(hex);
+    case StartCode::RunnerUnavailable:
+        return u"The command could not be started: Wine is not available (code %1)."_s.arg(hex);
+    case StartCode::InvalidCommandLine:
+        return u"The command line is empty or too long (code %1)."_s.arg(hex);
+    case StartCode::FolderNotOpened:
+        return u"The file manager could not open the folder (code %1)."_s.arg(hex);
+    default:
+        break;
+    }
+    return u"The command could not be started (error code %1)."_s.arg(code);
 }
 
 } // namespace
@@ -68,8 +159,21 @@ QString GetProgramFolder()
 QStringList GetVersionInfo(const QString &fileName)
 {
     QStringList list;
+    // Only US English in the Windows Latin-1 code page is consulted, as the
+    // version API was asked for it; other blocks give no strings.
+    const QList<QPair<QString, QString>> strings =
+        fileName.isEmpty() ? QList<QPair<QString, QString>>() : pe::readVersionStrings(fileName, u"040904E4"_s);
     for (const QString &key : versionKeys()) {
-        const QString value = fileName.isEmpty() ? ownVersionString(key) : peVersionString(fileName, key);
+        QString value;
+        if (fileName.isEmpty()) {
+            value = ownVersionString(key);
+        } else {
+            const auto found = std::find_if(strings.begin(), strings.end(), [&key](const auto &entry) {
+                return entry.first.compare(key, Qt::CaseInsensitive) == 0;
+            });
+            if (found != strings.end())
+                value = found->second.left(found->second.indexOf(QChar(u'\0'))); // the text up to its NUL
+        }
         if (!value.isEmpty())
             list.append(key + u'=' + value);
     }
@@ -134,6 +238,37 @@ QString ReplaceText(const QString &placeholder, const QString &value, const QStr
     }
     result += QStringView(text).mid(from);
     return result;
+}
+
+quint32 RunCommand(const QString &commandLine, bool wait, const RunContext &context)
+{
+    try {
+        return startAndWait(commandLine, wait, context);
+    } catch (...) {
+        // A fault of the runner is never "not found": that would offer to delete a valid entry.
+        return StartCode::RunnerUnavailable;
+    }
+}
+
+bool ExecuteCommand(const QString &commandLine, const TextLookup &strings, bool wait, const RunContext &context,
+                    const std::function<void(const QString &)> &displayMessage)
+{
+    const quint32 code = RunCommand(commandLine, wait, context);
+    if (code == StartCode::Success)
+        return true;
+    QString key;
+    if (code == StartCode::FileNotFound || code == StartCode::PathNotFound)
+        key = u"ErrorFileNotFound"_s;
+    else if (code == StartCode::AccessDenied)
+        key = u"ErrorAccessDenied"_s;
+    else
+        key = u"ErrorUnknown"_s;
+    QString text = strings ? strings(key) : QString();
+    if (text.isEmpty() && key == u"ErrorUnknown")
+        text = unknownErrorText(code);
+    if (displayMessage)
+        displayMessage(text);
+    return false;
 }
 
 void SplitText(QStringList *list, const QString &text, QChar delimiter)

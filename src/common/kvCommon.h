@@ -7,6 +7,8 @@
 
 namespace kelvane {
 
+class CommandRunner;
+
 // A catalogue's text for a key (empty when the key is missing).
 using TextLookup = std::function<QString(const QString &key)>;
 
@@ -35,5 +37,26 @@ QString ReplaceText(const QString &placeholder, const QString &value, const QStr
 
 // Strict split at `delimiter`; a part opening with '"' runs to its closing quote ("" is one quote).
 void SplitText(QStringList *list, const QString &text, QChar delimiter);
+
+// What starting a command needs of its caller. The hooks may be empty.
+struct RunContext
+{
+    CommandRunner *runner = nullptr; // the target's runner; none: every start fails with RunnerUnavailable
+    std::function<void()> processEvents; // lets the user interface paint while a command is waited for
+    // false before a wait; true after it, which also gives the main window the focus.
+    std::function<void(bool enabled)> setMainWindowEnabled;
+    // Opens a host folder in the desktop's file manager ("explorer.exe <folder>");
+    // empty: explorer.exe is started like any other program.
+    std::function<bool(const QString &hostFolder)> openFolder;
+};
+
+// Starts a command line, waiting for it when `wait` is set (polling every
+// 100 ms with the main window disabled). 0, or a StartCode; never throws.
+quint32 RunCommand(const QString &commandLine, bool wait, const RunContext &context);
+
+// RunCommand, and when the start fails one message naming the reason through
+// `displayMessage` (texts of `strings`). True when the command was started.
+bool ExecuteCommand(const QString &commandLine, const TextLookup &strings, bool wait, const RunContext &context,
+                    const std::function<void(const QString &)> &displayMessage);
 
 } // namespace kelvane

@@ -1,9 +1,12 @@
 #include "kvLanguage.h"
 
-#include "LngReader.h"
+#include "common/IniFile.h"
 #include "kvLanguageDefault.h"
 
+#include <algorithm>
+
 #include <QDir>
+#include <QStringList>
 #include <QFile>
 #include <QFileInfo>
 #include <QMetaProperty>
@@ -111,27 +114,41 @@ void TLang::LoadLanguage(const QString &name, bool withDefaults)
 {
     if (withDefaults)
         LoadDefaults();
-    FileName = QDir(languageFolder()).filePath(name + LanguageExtension);
+    const QDir folder(languageFolder());
+    FileName = folder.filePath(name + LanguageExtension);
     if (name.isEmpty())
         return;
-    const QFileInfo info(FileName);
-    if (!info.exists())
-        return;
+    QFileInfo info(FileName);
+    if (!info.exists()) {
+        // Settings written on Windows name files whatever their case ("french"
+        // for French.lng): the first name-order match that differs only in case.
+        const QString wanted = name + LanguageExtension;
+        const QStringList names = folder.entryList(QDir::AllEntries | QDir::Hidden | QDir::System
+                                                       | QDir::NoDotAndDotDot,
+                                                   QDir::Name);
+        const auto match = std::find_if(names.cbegin(), names.cend(), [&wanted](const QString &entry) {
+            return entry.compare(wanted, Qt::CaseInsensitive) == 0;
+        });
+        if (match == names.cend())
+            return;
+        FileName = folder.filePath(*match);
+        info = QFileInfo(FileName);
+    }
     Name = name;
     // An unreadable entry (a folder, no permission, oversized) reads as an empty file: never an error.
     QByteArray bytes;
     QFile file(FileName);
     if (info.isFile() && info.size() <= MaxLanguageFileSize && file.open(QIODevice::ReadOnly))
         bytes = file.read(MaxLanguageFileSize);
-    const LngReader reader(bytes);
-    RightToLeft = reader.integer("options", "rightToLeft", 0) != 0;
-    UseUTF8 = reader.integer("options", "useUTF8", 0) != 0;
+    const TIniFile reader = TIniFile::fromBytes(bytes, TIniFile::LanguageFileRules);
+    RightToLeft = reader.readBool("options", "rightToLeft", false);
+    UseUTF8 = reader.readBool("options", "useUTF8", false);
     for (int i = 0; i < 3; ++i) {
         LangTable &table = *Sections[i];
         if (!withDefaults)
             table.clear();
         for (const QByteArray &key : reader.keys(SectionNames[i])) {
-            const QByteArray raw = reader.value(SectionNames[i], key);
+            const QByteArray raw = reader.value(SectionNames[i], key).value_or(QByteArray());
             table.setValue(fromCp1252(key), UseUTF8 ? QString::fromUtf8(raw) : fromCp1252(raw));
         }
     }

@@ -2,6 +2,7 @@
 
 #include "Error.h"
 #include "WineRegistryFile.h"
+#include "common/TargetRunners.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -50,7 +51,13 @@ Target::Target(Kind kind, QString description, QString driveFolder, std::shared_
     , m_driveFolder(std::move(driveFolder))
     , m_registry(std::move(registry))
 {
+    if (m_kind == Kind::WinePrefix)
+        m_runner = std::make_unique<WineRunner>(*this);
+    else
+        m_runner = std::make_unique<OfflineRunner>(*this);
 }
+
+Target::~Target() = default;
 
 std::unique_ptr<Target> Target::open(const QString &path)
 {

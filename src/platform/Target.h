@@ -9,6 +9,8 @@
 
 namespace kelvane {
 
+class CommandRunner;
+
 // The Windows installation Kelvane manages: its HKEY_LOCAL_MACHINE and where
 // it lives on this machine.
 class Target
@@ -22,6 +24,10 @@ public:
 
     // Opens a prefix folder or a Wine registry file; throws Error naming the path.
     static std::unique_ptr<Target> open(const QString &path);
+
+    ~Target();
+    Target(const Target &) = delete;
+    Target &operator=(const Target &) = delete;
 
     // Chooses the target as every Kelvane program does: KELVANE_REGISTRY,
     // then WINEPREFIX, then ~/.wine when it holds system.reg, then the
@@ -37,6 +43,13 @@ public:
     // The prefix folder or registry file, as shown to the user.
     QString description() const { return m_description; }
     std::shared_ptr<RegistryStore> registry() const { return m_registry; }
+
+    // How this target runs command lines: a Wine prefix through wine; offline
+    // targets (the sample, a registry file named on its own) resolve them but
+    // never run them.
+    CommandRunner &runner() const { return *m_runner; }
+    // The folder holding dosdevices and drive_c (for a Wine prefix: WINEPREFIX).
+    QString driveFolder() const { return m_driveFolder; }
 
     // The host folder of a drive letter, or empty when the target has no such
     // drive. Wine prefixes use their dosdevices links (C: falls back to
@@ -57,6 +70,7 @@ private:
     QString m_description;
     QString m_driveFolder; // the prefix (or sample) folder holding dosdevices and drive_c
     std::shared_ptr<RegistryStore> m_registry;
+    std::unique_ptr<CommandRunner> m_runner; // refers to this target
 };
 
 } // namespace kelvane

@@ -2,6 +2,9 @@
 #include "platform/Error.h"
 
 #include <QLocale>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace Qt::Literals::StringLiterals;
@@ -161,6 +164,60 @@ private slots:
         QVERIFY(info.contains(u"FileVersion=2.0.0.27"_s));
         for (const QString &line : info)
             QVERIFY2(!line.endsWith(u'='), qPrintable(line));
+    }
+
+    // Real executables from makensis: an ANSI build files its strings under
+    // 040904E4, the block that is read; a Unicode build under 040904B0, which is not.
+    void versionInfoOfExecutables()
+    {
+        const QString makensis = QStandardPaths::findExecutable(u"makensis"_s);
+        if (makensis.isEmpty())
+            QSKIP("makensis is not installed");
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const auto build = [&](const QString &name, bool unicode) {
+            QFile script(dir.filePath(name + u".nsi"_s));
+            if (!script.open(QIODevice::WriteOnly))
+                return QString();
+            // Keys out of order, one empty, one in other case, one unknown.
+            script.write("Unicode " + QByteArray(unicode ? "true" : "false") + "\nOutFile \"" + name.toUtf8()
+                         + ".exe\"\nVIProductVersion \"2.0.0.27\"\n"
+                           "VIAddVersionKey /LANG=1033 \"ProductVersion\" \"2.0 PR3\"\n"
+                           "VIAddVersionKey /LANG=1033 \"Comments\" \"Test build\"\n"
+                           "VIAddVersionKey /LANG=1033 \"companyname\" \"Kelvane Makers\"\n"
+                           "VIAddVersionKey /LANG=1033 \"FileDescription\" \"\"\n"
+                           "VIAddVersionKey /LANG=1033 \"Flavour\" \"mint\"\n"
+                           "VIAddVersionKey /LANG=1033 \"ProductName\" \"Kelvane Test\"\n"
+                           "VIAddVersionKey /LANG=1033 \"FileVersion\" \"2.0.0.27\"\n"
+                           "Section\nSectionEnd\n");
+            script.close();
+            QProcess p;
+            p.setWorkingDirectory(dir.path());
+            p.start(makensis, {u"-V1"_s, script.fileName()});
+            if (!p.waitForFinished(120000) || p.exitCode() != 0)
+                return QString();
+            return dir.filePath(name + u".exe"_s);
+        };
+        const QString ansi = build(u"ansi"_s, false);
+        QVERIFY(!ansi.isEmpty());
+        QCOMPARE(GetVersionInfo(ansi), (QStringList{u"CompanyName=Kelvane Makers"_s, u"FileVersion=2.0.0.27"_s,
+                                                    u"ProductName=Kelvane Test"_s, u"ProductVersion=2.0 PR3"_s,
+                                                    u"Comments=Test build"_s}));
+        const QString unicode = build(u"unicode"_s, true);
+        QVERIFY(!unicode.isEmpty());
+        QCOMPARE(GetVersionInfo(unicode), QStringList());
+    }
+
+    void versionInfoOfOtherFiles()
+    {
+        QTemporaryDir dir;
+        QFile text(dir.filePath(u"readme.exe"_s));
+        QVERIFY(text.open(QIODevice::WriteOnly));
+        text.write("MZ not really a program");
+        text.close();
+        QCOMPARE(GetVersionInfo(text.fileName()), QStringList());
+        QCOMPARE(GetVersionInfo(dir.filePath(u"missing.exe"_s)), QStringList());
+        QCOMPARE(GetVersionInfo(dir.path()), QStringList());
     }
 
     void programFolder()

@@ -9,8 +9,9 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace kelvane::test {
 
-FakeFrameHost::FakeFrameHost(const QString &targetPath, const QString &programFolder)
-    : m_lang(programFolder)
+FakeFrameHost::FakeFrameHost(const QString &targetPath, const QString &programFolder,
+                             TLang::BuiltinInfo builtin)
+    : m_lang(programFolder, std::move(builtin))
     , m_target(Target::open(targetPath))
     , m_osCheck(std::make_unique<TOSCheck>(*m_target->registry()))
 {

@@ -18,8 +18,10 @@ namespace kelvane::test {
 class FakeFrameHost : public TkvFrameHost
 {
 public:
-    // `targetPath`: a Wine prefix folder or registry file.
-    explicit FakeFrameHost(const QString &targetPath, const QString &programFolder = {});
+    // `targetPath`: a Wine prefix folder or registry file; `builtin`: what the
+    // language list shows for the built-in English entry.
+    explicit FakeFrameHost(const QString &targetPath, const QString &programFolder = {},
+                           TLang::BuiltinInfo builtin = {});
 
     TSettings &settings() override { return m_settings; }
     TLang &lang() override { return m_lang; }

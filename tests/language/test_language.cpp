@@ -1,4 +1,4 @@
-#include "language/LngReader.h"
+#include "common/IniFile.h"
 #include "language/kvLanguage.h"
 
 #include <QDir>
@@ -11,7 +11,7 @@
 
 using namespace Qt::Literals::StringLiterals;
 using kelvane::LangTable;
-using kelvane::LngReader;
+using kelvane::TIniFile;
 using kelvane::TLang;
 
 // Stand-ins for widgets: only the declared properties matter to the relabelling.
@@ -173,6 +173,22 @@ private slots:
         QCOMPARE(lang.Captions.count(), 48);
     }
 
+    void fileNameCaseIgnored()
+    {
+        writeLanguage(u"French.lng"_s, "[captions]\nButtonMenuQuit=&Quitter\n");
+        writeLanguage(u"german.lng"_s, "[captions]\nButtonMenuQuit=&Beenden\n");
+        writeLanguage(u"GERMAN.lng"_s, "[captions]\nButtonMenuQuit=wrong\n");
+        TLang lang(m_program.path());
+        lang.LoadLanguage(u"french"_s, true);
+        // The name stays as asked for: the preferences compare it case-sensitively.
+        QCOMPARE(lang.Name, u"french"_s);
+        QCOMPARE(lang.FileName, languages() + u"/French.lng"_s);
+        QCOMPARE(lang.Captions.value(u"ButtonMenuQuit"_s), u"&Quitter"_s);
+        // An exact match wins over one that differs in case.
+        lang.LoadLanguage(u"german"_s, true);
+        QCOMPARE(lang.Captions.value(u"ButtonMenuQuit"_s), u"&Beenden"_s);
+    }
+
     void encodings_data()
     {
         QTest::addColumn<QByteArray>("file");
@@ -234,7 +250,7 @@ private slots:
         lang.LoadLanguage(u"big"_s, false);
         QCOMPARE(lang.Strings.value(u"Long"_s).size(), 2047);
         QCOMPARE(lang.Captions.count(), 819);
-        QCOMPARE(LngReader(file).keys("captions").size(), 819);
+        QCOMPARE(TIniFile::fromBytes(file, TIniFile::LanguageFileRules).keys("captions").size(), 819);
     }
 
     void manyKeysReadInLinearTime()
@@ -244,10 +260,10 @@ private slots:
             file += "K" + QByteArray::number(i) + "=v\n[s" + QByteArray::number(i) + "]\n[captions]\n";
         QElapsedTimer timer;
         timer.start();
-        const LngReader reader(file);
+        const TIniFile reader = TIniFile::fromBytes(file, TIniFile::LanguageFileRules);
         QCOMPARE(reader.value("CAPTIONS", "k0"), QByteArray("v"));
-        QCOMPARE(reader.value("captions", "K1"), QByteArray()); // a repeated section is hidden by the first
-        QVERIFY(reader.value("S99999", "x").isEmpty());
+        QCOMPARE(reader.value("captions", "K1"), std::nullopt); // a repeated section is hidden by the first
+        QCOMPARE(reader.value("S99999", "x"), std::nullopt);
         QVERIFY2(timer.elapsed() < 10000, "reading must not be quadratic in the number of names");
     }
 

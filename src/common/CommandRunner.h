@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+#include <memory>
+
+namespace kelvane {
+
+// Codes a command start reports: the Windows system error codes that the
+// callers interpret, and Kelvane's own. Kelvane's codes carry the customer
+// bit (bit 29) of Windows error codes, so they can never be mistaken for a
+// system code, above all not for "not found", which offers to delete an entry.
+namespace StartCode {
+inline constexpr quint32 Success = 0;
+inline constexpr quint32 FileNotFound = 2; // no such program
+inline constexpr quint32 PathNotFound = 3; // its folder does not exist, or its drive is not mapped
+inline constexpr quint32 AccessDenied = 5; // it exists but is a folder, not a regular file, or unreadable
+// The program exists, but the target is an offline registry (a sample or a
+// registry file without its Windows): commands are never run there.
+inline constexpr quint32 OfflineTarget = 0x20000001;
+// The runner itself could not start (for a Wine prefix: no usable `wine`).
+inline constexpr quint32 RunnerUnavailable = 0x20000002;
+// The command line cannot be a command: empty, or too long for Windows.
+inline constexpr quint32 InvalidCommandLine = 0x20000003;
+// The host's file manager could not open an existing folder.
+inline constexpr quint32 FolderNotOpened = 0x20000004;
+} // namespace StartCode
+
+// A command that was started; destroying it does not stop the command.
+class StartedCommand
+{
+public:
+    virtual ~StartedCommand();
+    // Waits up to `milliseconds` for the command to end; true when it has ended.
+    virtual bool waitFor(int milliseconds) = 0;
+};
+
+// Starts Windows command lines the way the managed Windows would
+// (CreateProcess with no application name). One per target.
+class CommandRunner
+{
+public:
+    virtual ~CommandRunner();
+    // StartCode::Success with `started` set, or an error code with `started` left empty.
+    virtual quint32 start(const QString &commandLine, std::unique_ptr<StartedCommand> &started) = 0;
+    // The host folder of an absolute Windows folder of the target, or empty
+    // when no such folder exists there (for "explorer.exe <folder>").
+    virtual QString hostFolder(const QString &windowsFolder) const = 0;
+};
+
+} // namespace kelvane

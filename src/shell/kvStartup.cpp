@@ -1,0 +1,89 @@
+#include "kvStartup.h"
+
+#include "kvInstance.h"
+#include "kvUnitAbout.h"
+#include "kvUnitMessage.h"
+#include "language/kvLanguage.h"
+#include "platform/Error.h"
+#include "platform/Target.h"
+#include "platform/kvOSCheck.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include <memory>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace kelvane {
+
+namespace {
+
+// The toolkit's plain message box: one OK button, plain text.
+void showBox(QMessageBox::Icon icon, const QString &title, const QString &text, const DialogHook &hook)
+{
+    QMessageBox box(icon, title, text, QMessageBox::Ok);
+    box.setTextFormat(Qt::PlainText);
+    ExecDialog(box, hook);
+}
+
+} // namespace
+
+QString UnsupportedSystemMessage(const QString &title, const QString &osName)
+{
+    return title + u" has detected that your operating system is not supported.\n\rOperating system: "_s + osName;
+}
+
+int RunKelvane(const TkvStartupOptions &options)
+{
+    const QString title = OwnVersionValue(u"ProductName"_s);
+    QCoreApplication::setApplicationName(title);
+    QApplication::setFont(ShellFont());
+
+    std::unique_ptr<Target> target;
+    try {
+        target = Target::fromEnvironment(options.environment, options.sampleSource.isEmpty()
+                                                                  ? Target::defaultSampleSource()
+                                                                  : options.sampleSource);
+    } catch (const Error &error) {
+        showBox(QMessageBox::Critical, title,
+                title + u" cannot use the Windows registry it was given.\n\n"_s + error.message(),
+                options.messageBoxHook);
+        return ExitCannotStart;
+    }
+    const TOSCheck osCheck(*target->registry());
+    if (osCheck.GetCompatibility() == ocUnsupported) {
+        // No language is loaded yet: the refusal is fixed English.
+        showBox(QMessageBox::NoIcon, title, UnsupportedSystemMessage(title, osCheck.GetOSName()),
+                options.messageBoxHook);
+        return ExitDone;
+    }
+
+    TkvInstance instance(title);
+    try {
+        if (instance.handOverToRunning())
+            return ExitDone;
+    } catch (const Error &error) {
+        showBox(QMessageBox::Critical, title, error.message(), options.messageBoxHook);
+        return ExitCannotStart;
+    }
+
+    std::unique_ptr<TkvFormMain> main;
+    try {
+        main = std::make_unique<TkvFormMain>(*target, osCheck, options.programFrame, options.settingsFrame);
+        // In this order: both dialogs take the catalogue the main window loaded.
+        auto *message = new TkvFormMessage(main->lang(), main.get());
+        auto *about = new TkvFormAbout(main->lang(), TkvAboutInfo::fromConfig(), main.get());
+        main->setForms(message, about);
+    } catch (const Error &error) {
+        main.reset();
+        showBox(QMessageBox::Critical, title, error.message(), options.messageBoxHook);
+        return ExitCannotStart;
+    }
+    QObject::connect(&instance, &TkvInstance::showRequested, main.get(), &TkvFormMain::BringToFront);
+    main->show();
+    QApplication::exec();
+    return ExitDone;
+}
+
+} // namespace kelvane

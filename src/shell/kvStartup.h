@@ -1,0 +1,34 @@
+#pragma once
+
+#include "kvShellCommon.h"
+#include "kvUnitMain.h"
+
+#include <QProcessEnvironment>
+#include <QString>
+
+namespace kelvane {
+
+struct TkvStartupOptions
+{
+    FrameFactory programFrame;
+    FrameFactory settingsFrame;
+    // Where the target is chosen from (KELVANE_REGISTRY, WINEPREFIX, HOME).
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    // The bundled sample; empty: Target::defaultSampleSource().
+    QString sampleSource;
+    // Answers the refusal and error boxes shown before the main window (tests).
+    DialogHook messageBoxHook;
+};
+
+// Exit statuses: every regular path ends with 0 (a normal end, a refused
+// system, a hand-over); a registry or instance socket that cannot be used 1.
+inline constexpr int ExitDone = 0;
+inline constexpr int ExitCannotStart = 1;
+
+// The refusal shown on an unsupported system, in fixed English.
+QString UnsupportedSystemMessage(const QString &title, const QString &osName);
+
+// The whole start-up sequence and the event loop; needs a QApplication.
+int RunKelvane(const TkvStartupOptions &options);
+
+} // namespace kelvane

@@ -1,0 +1,392 @@
+#include "common/CommandRunner.h"
+#include "common/WindowsCommandLine.h"
+#include "common/kvCommon.h"
+#include "platform/Target.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <unistd.h>
+
+using namespace Qt::Literals::StringLiterals;
+using namespace kelvane;
+
+namespace {
+
+void writeFile(const QString &path, const QByteArray &bytes = "MZ")
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+// Starts real host processes, as a stand-in for a target's runner.
+class HostProcessRunner : public CommandRunner
+{
+public:
+    class Started : public StartedCommand
+    {
+    public:
+        explicit Started(std::unique_ptr<QProcess> process)
+            : m_process(std::move(process))
+        {
+        }
+        bool waitFor(int milliseconds) override
+        {
+            ++waits;
+            return m_process->state() == QProcess::NotRunning || m_process->waitForFinished(milliseconds);
+        }
+        int waits = 0;
+
+    private:
+        std::unique_ptr<QProcess> m_process;
+    };
+
+    quint32 start(const QString &commandLine, std::unique_ptr<StartedCommand> &started) override
+    {
+        QStringList words = commandLine.split(u' ');
+        auto process = std::make_unique<QProcess>();
+        process->start(words.takeFirst(), words);
+        if (!process->waitForStarted())
+            return StartCode::FileNotFound;
+        started = std::make_unique<Started>(std::move(process));
+        last = static_cast<Started *>(started.get());
+        return StartCode::Success;
+    }
+    QString hostFolder(const QString &) const override { return {}; }
+
+    Started *last = nullptr;
+};
+
+// Answers a fixed code, or throws.
+class FixedRunner : public CommandRunner
+{
+public:
+    explicit FixedRunner(quint32 code, bool throws = false)
+        : m_code(code)
+        , m_throws(throws)
+    {
+    }
+    quint32 start(const QString &, std::unique_ptr<StartedCommand> &) override
+    {
+        if (m_throws)
+            throw std::runtime_error("runner broke");
+        return m_code;
+    }
+    QString hostFolder(const QString &) const override { return {}; }
+
+private:
+    quint32 m_code;
+    bool m_throws;
+};
+
+TextLookup english()
+{
+    return [](const QString &key) {
+        if (key == u"ErrorFileNotFound")
+            return u"Unable to find target path or file!"_s;
+        if (key == u"ErrorAccessDenied")
+            return u"Access denied. Maybe you have insufficient rights!"_s;
+        return QString();
+    };
+}
+
+} // namespace
+
+class TestRunner : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_root;
+    std::unique_ptr<Target> m_target;
+    QString m_driveC;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_root.isValid());
+        const QString prefix = m_root.filePath(u"prefix"_s);
+        QVERIFY(QDir().mkpath(prefix));
+        QVERIFY(QFile::copy(QStringLiteral(KELVANE_TEST_DATA "/common/system.reg"), prefix + u"/system.reg"_s));
+        m_driveC = prefix + u"/drive_c"_s;
+        writeFile(m_driveC + u"/windows/system32/msiexec.exe"_s);
+        writeFile(m_driveC + u"/windows/notepad.exe"_s);
+        writeFile(m_driveC + u"/Program.exe"_s);
+        writeFile(m_driveC + u"/Program Files/App/uninst.exe"_s);
+        writeFile(m_driveC + u"/Program Files/App Dir/un install.exe"_s);
+        writeFile(m_driveC + u"/Program Files/App/setup.dat"_s);
+        QVERIFY(QDir().mkpath(m_driveC + u"/Program Files/Folder.exe"_s));
+        QVERIFY(QDir().mkpath(m_driveC + u"/Tools/Folder.exe"_s));
+        writeFile(m_driveC + u"/Tools/tool.exe"_s);
+        writeFile(m_driveC + u"/relative/folder/hidden.exe"_s);
+        m_target = Target::open(prefix);
+    }
+
+    void resolve_data()
+    {
+        QTest::addColumn<QString>("commandLine");
+        QTest::addColumn<quint32>("code");
+        QTest::addColumn<QString>("windowsProgram");
+        QTest::addColumn<QString>("hostRelative"); // below drive_c
+        QTest::addColumn<QString>("arguments");
+
+        const QString uninst = u"C:\\Program Files\\App\\uninst.exe"_s;
+        QTest::newRow("quoted") << u"\"C:\\Program Files\\App\\uninst.exe\" /S"_s << 0u << uninst
+                                << u"Program Files/App/uninst.exe"_s << u"/S"_s;
+        QTest::newRow("quoted, unclosed") << u"\"C:\\Program Files\\App\\uninst.exe"_s << 0u << uninst
+                                          << u"Program Files/App/uninst.exe"_s << QString();
+        QTest::newRow("unquoted: longest prefix beats C:\\Program.exe")
+            << u"C:\\Program Files\\App\\uninst.exe /S /D=x"_s << 0u << uninst << u"Program Files/App/uninst.exe"_s
+            << u"/S /D=x"_s;
+        QTest::newRow("leading blanks") << u"  \tC:\\Program Files\\App\\uninst.exe"_s << 0u << uninst
+                                        << u"Program Files/App/uninst.exe"_s << QString();
+        QTest::newRow("names ignore case") << u"c:\\PROGRAM files\\app\\UNINST.EXE"_s << 0u
+                                           << u"c:\\PROGRAM files\\app\\UNINST.EXE"_s
+                                           << u"Program Files/App/uninst.exe"_s << QString();
+        QTest::newRow(".exe appended") << u"C:\\Program Files\\App\\uninst /S"_s << 0u << uninst
+                                       << u"Program Files/App/uninst.exe"_s << u"/S"_s;
+        QTest::newRow("other extension kept") << u"C:\\Program Files\\App\\setup.dat x"_s << 0u
+                                              << u"C:\\Program Files\\App\\setup.dat"_s
+                                              << u"Program Files/App/setup.dat"_s << u"x"_s;
+        QTest::newRow("blanks inside the name") << u"C:\\Program Files\\App Dir\\un install.exe  --all"_s << 0u
+                                                << u"C:\\Program Files\\App Dir\\un install.exe"_s
+                                                << u"Program Files/App Dir/un install.exe"_s << u"--all"_s;
+        QTest::newRow("forward slashes") << u"C:/Program Files/App/uninst.exe"_s << 0u
+                                         << u"C:/Program Files/App/uninst.exe"_s
+                                         << u"Program Files/App/uninst.exe"_s << QString();
+        QTest::newRow("rooted on C:") << u"\\Program Files\\App\\uninst.exe"_s << 0u << uninst
+                                      << u"Program Files/App/uninst.exe"_s << QString();
+        QTest::newRow("bare name in system32") << u"MsiExec /uninstall {A} /qb"_s << 0u
+                                               << u"C:\\windows\\system32\\MsiExec.exe"_s
+                                               << u"windows/system32/msiexec.exe"_s << u"/uninstall {A} /qb"_s;
+        QTest::newRow("bare name in the Windows folder") << u"notepad.exe x.txt"_s << 0u
+                                                         << u"C:\\windows\\notepad.exe"_s
+                                                         << u"windows/notepad.exe"_s << u"x.txt"_s;
+        QTest::newRow("bare name in Path") << u"tool"_s << 0u << u"C:\\Tools\\tool.exe"_s << u"Tools/tool.exe"_s
+                                           << QString();
+        QTest::newRow("relative Path entries are not searched") << u"hidden.exe"_s << 2u << QString() << QString()
+                                                               << QString();
+        QTest::newRow("missing file") << u"C:\\Tools\\gone.exe /S"_s << 2u << QString() << QString() << QString();
+        QTest::newRow("missing file: a shorter prefix runs, as on Windows")
+            << u"C:\\Program Files\\App\\gone.exe /S"_s << 0u << u"C:\\Program.exe"_s << u"Program.exe"_s
+            << u"Files\\App\\gone.exe /S"_s;
+        QTest::newRow("missing bare name") << u"nosuch.exe"_s << 2u << QString() << QString() << QString();
+        QTest::newRow("missing folder") << u"C:\\Gone\\x.exe"_s << 3u << QString() << QString() << QString();
+        QTest::newRow("missing folder, quoted") << u"\"C:\\Program Files\\Gone\\x.exe\""_s << 3u << QString()
+                                                << QString() << QString();
+        QTest::newRow("unmapped drive") << u"Q:\\x.exe"_s << 3u << QString() << QString() << QString();
+        QTest::newRow("network path") << u"\\\\server\\share\\x.exe"_s << 3u << QString() << QString() << QString();
+        QTest::newRow("relative folder") << u"App\\uninst.exe"_s << 3u << QString() << QString() << QString();
+        QTest::newRow("a folder") << u"\"C:\\Program Files\\Folder.exe\""_s << 5u << QString() << QString()
+                                  << QString();
+        QTest::newRow("a folder among missing names") << u"C:\\Tools\\Folder.exe /x"_s << 5u << QString()
+                                                      << QString() << QString();
+        QTest::newRow("empty") << QString() << StartCode::InvalidCommandLine << QString() << QString() << QString();
+        QTest::newRow("blanks") << u" \t "_s << StartCode::InvalidCommandLine << QString() << QString() << QString();
+        QTest::newRow("empty quotes") << u"\"\" x"_s << StartCode::InvalidCommandLine << QString() << QString()
+                                      << QString();
+        QTest::newRow("too long") << u"C:\\Program Files\\App\\uninst.exe "_s + QString(40000, u'a')
+                                  << StartCode::InvalidCommandLine << QString() << QString() << QString();
+        QTest::newRow("first word longer than a path") << u"C:\\"_s + QString(300, u'a') << 2u << QString()
+                                                       << QString() << QString();
+    }
+
+    void resolve()
+    {
+        QFETCH(QString, commandLine);
+        QFETCH(quint32, code);
+        QFETCH(QString, windowsProgram);
+        QFETCH(QString, hostRelative);
+        QFETCH(QString, arguments);
+        const ResolvedCommand resolved = ResolveCommandLine(commandLine, *m_target);
+        QCOMPARE(resolved.code, code);
+        QCOMPARE(resolved.windowsProgram, windowsProgram);
+        QCOMPARE(resolved.hostProgram,
+                 hostRelative.isEmpty() ? QString() : QDir(m_driveC).canonicalPath() + u'/' + hostRelative);
+        QCOMPARE(resolved.arguments, arguments);
+    }
+
+    void unreadableProgramIsAccessDenied()
+    {
+        if (geteuid() == 0)
+            QSKIP("root reads every file");
+        const QString path = m_driveC + u"/Program Files/Locked/locked.exe"_s;
+        writeFile(path);
+        QVERIFY(QFile::setPermissions(path, QFileDevice::WriteOwner));
+        QCOMPARE(ResolveCommandLine(u"C:\\Program Files\\Locked\\locked.exe"_s, *m_target).code,
+                 StartCode::AccessDenied);
+    }
+
+    void splitArguments_data()
+    {
+        QTest::addColumn<QString>("arguments");
+        QTest::addColumn<QStringList>("words");
+        QTest::newRow("empty") << QString() << QStringList();
+        QTest::newRow("blanks") << u"  a \t b  "_s << QStringList{u"a"_s, u"b"_s};
+        QTest::newRow("quotes group") << u"/D=\"C:\\Program Files\\x\" /S"_s
+                                      << QStringList{u"/D=C:\\Program Files\\x"_s, u"/S"_s};
+        QTest::newRow("empty quotes are a word") << u"\"\" a"_s << QStringList{QString(), u"a"_s};
+        QTest::newRow("backslashes alone are literal") << u"C:\\a\\\\b"_s << QStringList{u"C:\\a\\\\b"_s};
+        QTest::newRow("2n backslashes before a quote") << u"a\\\\\"b c\""_s << QStringList{u"a\\b c"_s};
+        QTest::newRow("2n+1 backslashes before a quote") << u"a\\\"b c"_s << QStringList{u"a\"b"_s, u"c"_s};
+        QTest::newRow("doubled quote inside quotes") << u"\"a\"\"b\" c"_s << QStringList{u"a\"b"_s, u"c"_s};
+        QTest::newRow("unclosed quote") << u"\"a b"_s << QStringList{u"a b"_s};
+    }
+
+    void splitArguments()
+    {
+        QFETCH(QString, arguments);
+        QTEST(SplitArguments(arguments), "words");
+    }
+
+    void waitPollsAndDisablesTheMainWindow()
+    {
+        HostProcessRunner runner;
+        int events = 0;
+        QList<bool> enabled;
+        RunContext context{&runner, [&] { ++events; }, [&](bool on) { enabled.append(on); }, {}};
+        QCOMPARE(RunCommand(u"/bin/sleep 0.35"_s, true, context), 0u);
+        QVERIFY(runner.last);
+        QVERIFY2(runner.last->waits >= 3, qPrintable(QString::number(runner.last->waits)));
+        QCOMPARE(events, runner.last->waits); // events before every poll
+        QCOMPARE(enabled, (QList<bool>{false, true}));
+    }
+
+    void noWaitTouchesNoHook()
+    {
+        HostProcessRunner runner;
+        int calls = 0;
+        RunContext context{&runner, [&] { ++calls; }, [&](bool) { ++calls; }, {}};
+        QCOMPARE(RunCommand(u"/bin/true"_s, false, context), 0u);
+        QCOMPARE(runner.last->waits, 0);
+        QCOMPARE(calls, 0);
+    }
+
+    void failedStartTouchesNoHook()
+    {
+        HostProcessRunner runner;
+        int calls = 0;
+        RunContext context{&runner, [&] { ++calls; }, [&](bool) { ++calls; }, {}};
+        QCOMPARE(RunCommand(u"/nonexistent/program"_s, true, context), 2u);
+        QCOMPARE(calls, 0);
+    }
+
+    void runnerFaultsAreNeverNotFound()
+    {
+        FixedRunner broken(0, true);
+        QCOMPARE(RunCommand(u"x"_s, true, RunContext{&broken, {}, {}, {}}), StartCode::RunnerUnavailable);
+        QCOMPARE(RunCommand(u"x"_s, true, RunContext{}), StartCode::RunnerUnavailable);
+    }
+
+    void executeCommand_data()
+    {
+        QTest::addColumn<quint32>("code");
+        QTest::addColumn<QString>("message"); // empty: none shown
+        QTest::addColumn<QString>("unknownText");
+        QTest::newRow("started") << 0u << QString() << QString();
+        QTest::newRow("file not found") << 2u << u"Unable to find target path or file!"_s << QString();
+        QTest::newRow("path not found") << 3u << u"Unable to find target path or file!"_s << QString();
+        QTest::newRow("access denied") << 5u << u"Access denied. Maybe you have insufficient rights!"_s
+                                       << QString();
+        QTest::newRow("other, catalogue text") << 193u << u"Cannot start."_s << u"Cannot start."_s;
+        QTest::newRow("other, no catalogue text") << 193u << u"The command could not be started (error code 193)."_s
+                                                  << QString();
+        QTest::newRow("offline") << StartCode::OfflineTarget
+                                 << u"This registry is an offline copy: Kelvane does not run its commands "
+                                    "(code 0x20000001)."_s
+                                 << QString();
+        QTest::newRow("no wine") << StartCode::RunnerUnavailable
+                                 << u"The command could not be started: Wine is not available (code 0x20000002)."_s
+                                 << QString();
+    }
+
+    void executeCommand()
+    {
+        QFETCH(quint32, code);
+        QFETCH(QString, message);
+        QFETCH(QString, unknownText);
+        FixedRunner runner(code);
+        const TextLookup base = english();
+        const TextLookup strings = [&](const QString &key) {
+            return key == u"ErrorUnknown" ? unknownText : base(key);
+        };
+        QStringList shown;
+        const bool started = ExecuteCommand(u"x"_s, strings, false, RunContext{&runner, {}, {}, {}},
+                                            [&](const QString &text) { shown.append(text); });
+        QCOMPARE(started, code == 0);
+        QCOMPARE(shown, message.isEmpty() ? QStringList() : QStringList{message});
+    }
+
+    void offlineRunnerNeverRuns()
+    {
+        // An executable script that would leave a mark if anything ran it.
+        const QString marker = m_root.filePath(u"ran"_s);
+        const QString script = m_driveC + u"/Program Files/App/mark.exe"_s;
+        writeFile(script, "#!/bin/sh\ntouch '" + marker.toUtf8() + "'\n");
+        QFile::setPermissions(script, QFile::permissions(script) | QFileDevice::ExeOwner);
+        // A registry file named on its own is offline, though its folder has a drive_c.
+        const auto offline = Target::open(m_root.filePath(u"prefix/system.reg"_s));
+        QCOMPARE(offline->kind(), Target::Kind::RegistryFile);
+        const RunContext context{&offline->runner(), {}, {}, {}};
+        QCOMPARE(RunCommand(u"C:\\Program Files\\App\\mark.exe"_s, true, context), StartCode::OfflineTarget);
+        QCOMPARE(RunCommand(u"C:\\Tools\\gone.exe"_s, true, context), StartCode::FileNotFound);
+        QCOMPARE(RunCommand(u"C:\\Gone\\gone.exe"_s, true, context), StartCode::PathNotFound);
+        QVERIFY(!QFileInfo::exists(marker));
+    }
+
+    void missingWineIsNeverNotFound()
+    {
+        QCOMPARE(m_target->kind(), Target::Kind::WinePrefix);
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", m_root.filePath(u"empty"_s).toUtf8());
+        const RunContext context{&m_target->runner(), {}, {}, {}};
+        const quint32 existing = RunCommand(u"C:\\Tools\\tool.exe"_s, true, context);
+        const quint32 missing = RunCommand(u"C:\\Tools\\gone.exe"_s, true, context);
+        qputenv("PATH", path);
+        QCOMPARE(existing, StartCode::RunnerUnavailable);
+        QCOMPARE(missing, StartCode::FileNotFound); // resolved before wine is looked for
+    }
+
+    void explorerOpensTheHostFolder_data()
+    {
+        QTest::addColumn<QString>("commandLine");
+        QTest::addColumn<quint32>("code");
+        QTest::addColumn<QString>("opened"); // below drive_c
+        QTest::newRow("folder") << u"explorer.exe C:\\Program Files\\App"_s << 0u << u"Program Files/App"_s;
+        QTest::newRow("quoted, other case") << u"EXPLORER \"c:\\program files\\app dir\\\""_s << 0u
+                                            << u"Program Files/App Dir"_s;
+        QTest::newRow("missing folder") << u"explorer.exe C:\\Program Files\\Gone"_s << 3u << QString();
+        QTest::newRow("a file, not a folder") << u"explorer.exe C:\\Tools\\tool.exe"_s << 3u << QString();
+        QTest::newRow("no folder") << u"explorer.exe"_s << 3u << QString();
+        QTest::newRow("other program") << u"explorer2.exe C:\\Program Files\\App"_s << StartCode::FileNotFound
+                                       << QString();
+    }
+
+    void explorerOpensTheHostFolder()
+    {
+        QFETCH(QString, commandLine);
+        QFETCH(QString, opened);
+        QStringList folders;
+        const RunContext context{&m_target->runner(), {}, {}, [&](const QString &folder) {
+                                     folders.append(folder);
+                                     return true;
+                                 }};
+        QTEST(RunCommand(commandLine, false, context), "code");
+        QCOMPARE(folders, opened.isEmpty() ? QStringList()
+                                           : QStringList{QDir(m_driveC).canonicalPath() + u'/' + opened});
+    }
+
+    void explorerFailingToOpen()
+    {
+        const RunContext context{&m_target->runner(), {}, {}, [](const QString &) { return false; }};
+        QCOMPARE(RunCommand(u"explorer.exe C:\\Tools"_s, false, context), StartCode::FolderNotOpened);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRunner)
+#include "test_runner.moc"

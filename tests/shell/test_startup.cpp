@@ -1,0 +1,208 @@
+#include "shell/kvInstance.h"
+#include "shell/kvStartup.h"
+#include "shell/kvUnitMain.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFrame>
+#include <QLocalSocket>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::Literals::StringLiterals;
+using namespace kelvane;
+
+namespace {
+
+// Every file below a folder, relative to it.
+QStringList filesBelow(const QString &folder)
+{
+    QStringList files;
+    QDirIterator it(folder, QDir::Files | QDir::System | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files.append(QDir(folder).relativeFilePath(it.next()));
+    return files;
+}
+
+// What the box before the main window showed.
+struct Box
+{
+    QString title;
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::Question;
+    int buttons = 0;
+    bool mainWindowExisted = false;
+};
+
+} // namespace
+
+class TestStartup : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+    }
+    void init()
+    {
+        m_home = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_home->isValid());
+        QVERIFY(QDir(m_home->path()).mkpath(u"run"_s));
+        QFile::setPermissions(runtimeDir(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        // The start-up's own per-user folders all point into the temporary home.
+        qputenv("XDG_RUNTIME_DIR", runtimeDir().toUtf8());
+        qputenv("appdata", (m_home->path() + u"/appdata"_s).toUtf8());
+    }
+    void cleanup()
+    {
+        for (QProcess *process : std::as_const(m_processes)) {
+            process->kill();
+            process->waitForFinished(10000);
+        }
+        qDeleteAll(m_processes);
+        m_processes.clear();
+        qunsetenv("XDG_RUNTIME_DIR");
+        qunsetenv("appdata");
+    }
+
+    void unsupportedSystemRefused_data()
+    {
+        QTest::addColumn<QString>("registry");
+        QTest::newRow("Windows 7 (6.1)") << u"win7"_s;
+        QTest::newRow("no version at all") << u"noversion"_s;
+    }
+    void unsupportedSystemRefused()
+    {
+        QFETCH(QString, registry);
+        Box box;
+        const int status = RunKelvane(options(QStringLiteral(KELVANE_TEST_DATA "/shell/") + registry
+                                                  + u"/system.reg"_s,
+                                              &box));
+        QCOMPARE(status, 0);
+        QCOMPARE(box.title, u"Kelvane"_s);
+        QCOMPARE(box.text, u"Kelvane has detected that your operating system is not supported.\n\r"
+                           "Operating system: Unknwon Win32 OS"_s);
+        QCOMPARE(box.icon, QMessageBox::NoIcon);
+        QCOMPARE(box.buttons, 1);
+        QVERIFY(!box.mainWindowExisted);
+        // No settings, and the instance check never ran: nothing was written.
+        QCOMPARE(filesBelow(m_home->path()), QStringList());
+    }
+
+    void badRegistryNamed()
+    {
+        Box box;
+        const QString missing = m_home->path() + u"/nowhere/system.reg"_s;
+        QCOMPARE(RunKelvane(options(missing, &box)), ExitCannotStart);
+        QVERIFY2(box.text.contains(missing), qPrintable(box.text));
+        QCOMPARE(box.icon, QMessageBox::Critical);
+        QVERIFY(!box.mainWindowExisted);
+        QCOMPARE(filesBelow(m_home->path()), QStringList());
+    }
+
+#ifdef KELVANE_EXE
+    void secondStartHandsOver()
+    {
+        QProcess *first = start();
+        QTRY_VERIFY_WITH_TIMEOUT(listening(), 20000);
+
+        QProcess *second = start();
+        QVERIFY(second->waitForFinished(20000));
+        QCOMPARE(second->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second->exitCode(), 0);
+        QCOMPARE(first->state(), QProcess::Running);
+
+        // The first ends without cleaning up: the next start takes its place.
+        first->kill();
+        QVERIFY(first->waitForFinished(10000));
+        QProcess *third = start();
+        QTRY_VERIFY_WITH_TIMEOUT(third->state() == QProcess::Running && listening(), 20000);
+        QCOMPARE(third->state(), QProcess::Running);
+    }
+
+    void secondStartAsksToShow()
+    {
+        // This test process plays the running instance.
+        TkvInstance running(u"Kelvane"_s);
+        QVERIFY(!running.handOverToRunning());
+        QSignalSpy shown(&running, &TkvInstance::showRequested);
+        QProcess *second = start();
+        QVERIFY(shown.wait(20000));
+        QVERIFY(second->waitForFinished(20000));
+        QCOMPARE(second->exitCode(), 0);
+        QCOMPARE(shown.count(), 1);
+        QCOMPARE(QFile::permissions(TkvInstance::serverName(u"Kelvane"_s))
+                     & (QFile::ReadOther | QFile::WriteOther | QFile::ReadGroup | QFile::WriteGroup),
+                 QFile::Permissions());
+    }
+#endif
+
+private:
+    QString runtimeDir() const { return m_home->path() + u"/run"_s; }
+
+    TkvStartupOptions options(const QString &registry, Box *box)
+    {
+        TkvStartupOptions result;
+        QProcessEnvironment environment;
+        environment.insert(u"KELVANE_REGISTRY"_s, registry);
+        environment.insert(u"HOME"_s, m_home->path());
+        result.environment = environment;
+        result.programFrame = result.settingsFrame = [](TkvFrameHost &, QWidget *parent) -> QWidget * {
+            return new QFrame(parent);
+        };
+        result.messageBoxHook = [box](QDialog &dialog) {
+            auto &message = static_cast<QMessageBox &>(dialog);
+            box->title = message.windowTitle();
+            box->text = message.text();
+            box->icon = message.icon();
+            box->buttons = int(message.buttons().size());
+            for (QWidget *window : QApplication::topLevelWidgets())
+                box->mainWindowExisted |= qobject_cast<TkvFormMain *>(window) != nullptr;
+            message.button(QMessageBox::Ok)->click();
+        };
+        return result;
+    }
+
+    // A real kelvane on the XP fixture, with every per-user folder in the temporary home.
+    QProcess *start()
+    {
+        auto *process = new QProcess;
+        m_processes.append(process);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"HOME"_s, m_home->path());
+        environment.insert(u"XDG_RUNTIME_DIR"_s, runtimeDir());
+        environment.insert(u"XDG_CONFIG_HOME"_s, m_home->path() + u"/config"_s);
+        environment.insert(u"XDG_DATA_HOME"_s, m_home->path() + u"/data"_s);
+        environment.insert(u"KELVANE_REGISTRY"_s, QStringLiteral(KELVANE_TEST_DATA "/shell/xp/system.reg"));
+        environment.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
+        environment.remove(u"appdata"_s);
+        environment.remove(u"WINEPREFIX"_s);
+        process->setProcessEnvironment(environment);
+        process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process->start(QStringLiteral(KELVANE_EXE), {});
+        return process;
+    }
+
+    // Something answers on the instance socket (a probe that asks nothing).
+    bool listening() const
+    {
+        QLocalSocket probe;
+        probe.connectToServer(TkvInstance::serverName(u"Kelvane"_s));
+        return probe.waitForConnected(1000);
+    }
+
+    std::unique_ptr<QTemporaryDir> m_home;
+    QList<QProcess *> m_processes;
+};
+
+QTEST_MAIN(TestStartup)
+#include "test_startup.moc"

@@ -13,6 +13,7 @@
 
 class QAction;
 class QGroupBox;
+class QKeySequence;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -70,6 +71,9 @@ public:
     void EnterForm(QObject *sender);
     // The tree's current node changed.
     void SelectItem(QObject *sender, QTreeWidgetItem *node);
+    // Whether the tree's current node may change (not while the commands
+    // are being edited).
+    bool PreventChange(QObject *sender, QTreeWidgetItem *node) const;
     // Right click on the tree: selects the designated node (unless the
     // commands are being edited) and shows the menu.
     void ContextPopup(QObject *sender, const QPoint &pos);
@@ -126,13 +130,16 @@ private:
     QLabel *addInfoRow(QWidget *panel, const QString &captionName, const QString &valueName, int y,
                        int valueWidth);
     void focusChanged(QWidget *old, QWidget *now);
-    void setLinkLabel(QLabel *label, bool isLink);
-    void processEventsWhileScanning();
+    void addMenuItem(QAction *&action, const QString &name, const QKeySequence &shortcut);
+    void rebuildTree(const TApplications &inventory);
     TkvProgramNode *selectedNode() const;
+    QString text(const QString &key) const;
 
     TkvFrameHost &m_host;
     NameOrder m_order;
-    std::unique_ptr<TApplications> m_inventory;
+    // Shared so that a rebuild keeps the inventory it scans alive even when
+    // the frame is entered again while the scan lets events through.
+    std::shared_ptr<TApplications> m_inventory;
     int m_listItemCount = 0;
     int m_listUpdateCount = 0;
     QString m_lastSelectedKey;
@@ -165,8 +172,7 @@ private:
     QLabel *m_labelUpdateInstallValue = nullptr;
     QLabel *m_labelUpdateLinkValue = nullptr;
     QLabel *m_labelUpdateUninstallable = nullptr;
-    QFrame *m_panelNoInfo = nullptr;
-    QLabel *m_labelNoInfo = nullptr;
+    QLabel *m_panelNoInfo = nullptr;
     // Commands editor
     QFrame *m_panelCommands = nullptr;
     QGroupBox *m_groupCommands = nullptr;

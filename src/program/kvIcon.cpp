@@ -12,7 +12,19 @@
 
 using namespace Qt::Literals::StringLiterals;
 
+// The resource initialiser is declared at global scope by Q_INIT_RESOURCE.
+static int registerIconResources()
+{
+    Q_INIT_RESOURCE(kvIcons);
+    return 0;
+}
+
 namespace kelvane {
+
+void InitIconResources()
+{
+    [[maybe_unused]] static const int registered = registerIconResources(); // once, thread-safe
+}
 
 namespace {
 
@@ -63,6 +75,7 @@ TIconLoader::TIconLoader(std::shared_ptr<const TAppItem> item, const Target &tar
 
 QImage TIconLoader::fallbackIcon()
 {
+    InitIconResources();
     return fitted(QImage(u":/icons/noicon.png"_s));
 }
 

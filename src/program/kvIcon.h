@@ -16,6 +16,13 @@ namespace kelvane {
 
 class TAppItem;
 
+// Our own pictures, listed with their menu-picture numbers in
+// src/program/kvIcons.qrc (prefix "/icons"): ":/icons/noicon.png" (32 x 32)
+// and the nine 16 x 16 popup-menu pictures ":/icons/popup-*.png". They live
+// in a static library, so call InitIconResources() before the first use
+// (any thread, any number of times).
+void InitIconResources();
+
 // Reads the icon of one entry in the background, so the information panel
 // shows at once and its 32 x 32 picture fills in when the icon has been read.
 //
@@ -26,11 +33,6 @@ class TAppItem;
 // produces a QImage and posts it to the label. Each loader started for a
 // label makes older loaders for that label stale; their results are dropped,
 // so a slow loader for an entry no longer shown never overwrites the picture.
-//
-// Icon resources (src/program/kvIcons.qrc, prefix "/icons"):
-//   :/icons/noicon.png        32 x 32, an entry whose sources give no icon
-//   :/icons/popup-refresh.png ... see kvIcons.qrc for the nine 16 x 16 menu
-//   pictures, listed there in menu-picture order 0 to 8.
 class TIconLoader final : public QThread
 {
     Q_OBJECT

@@ -4,6 +4,7 @@
 #include "gui/kvCommonGui.h"
 #include "gui/kvFrameHost.h"
 #include "inventory/ProgramTree.h"
+#include "kvIcon.h"
 #include "language/kvLanguage.h"
 #include "platform/Error.h"
 #include "platform/Target.h"
@@ -480,29 +481,32 @@ void TkvFrameProgram::createLayout()
 
 void TkvFrameProgram::createMenu()
 {
+    InitIconResources();
     m_popup = new QMenu(this);
     m_popup->setObjectName(u"PopupTreeviewProgram"_s);
-    addMenuItem(m_popupRefresh, u"PopupProgramRefresh"_s, QKeySequence(Qt::Key_F5));
-    addMenuItem(m_popupExport, u"PopupProgramExport"_s, QKeySequence(Qt::CTRL | Qt::Key_S));
+    addMenuItem(m_popupRefresh, u"PopupProgramRefresh"_s, QKeySequence(Qt::Key_F5), u"refresh"_s);
+    addMenuItem(m_popupExport, u"PopupProgramExport"_s, QKeySequence(Qt::CTRL | Qt::Key_S), u"export"_s);
     m_popup->addSeparator();
-    addMenuItem(m_popupUninstall, u"PopupProgramUninstall"_s, QKeySequence(config::ShortcutUninstall.toString()));
+    addMenuItem(m_popupUninstall, u"PopupProgramUninstall"_s, QKeySequence(config::ShortcutUninstall.toString()),
+                u"uninstall"_s);
     addMenuItem(m_popupUninstallQuiet, u"PopupProgramUninstallQuiet"_s,
-                QKeySequence(config::ShortcutUninstallQuiet.toString()));
-    addMenuItem(m_popupModify, u"PopupProgramModify"_s, QKeySequence());
-    addMenuItem(m_popupRemove, u"PopupProgramRemove"_s, QKeySequence());
-    addMenuItem(m_popupRename, u"PopupProgramRename"_s, QKeySequence(Qt::Key_F2));
-    addMenuItem(m_popupBrowse, u"PopupProgramBrowse"_s, QKeySequence());
+                QKeySequence(config::ShortcutUninstallQuiet.toString()), u"uninstall-quiet"_s);
+    addMenuItem(m_popupModify, u"PopupProgramModify"_s, QKeySequence(), u"modify"_s);
+    addMenuItem(m_popupRemove, u"PopupProgramRemove"_s, QKeySequence(), u"remove"_s);
+    addMenuItem(m_popupRename, u"PopupProgramRename"_s, QKeySequence(Qt::Key_F2), u"rename"_s);
+    addMenuItem(m_popupBrowse, u"PopupProgramBrowse"_s, QKeySequence(), u"browse"_s);
     m_popup->addSeparator();
-    addMenuItem(m_popupEditCommands, u"PopupProgramEditCommands"_s, QKeySequence());
+    addMenuItem(m_popupEditCommands, u"PopupProgramEditCommands"_s, QKeySequence(), u"edit-commands"_s);
 
     connect(m_popupRefresh, &QAction::triggered, this, [this] { GenerateList(m_popupRefresh); });
     connect(m_popupExport, &QAction::triggered, this, [this] { ExportApplicationList(m_popupExport); });
     connect(m_popupBrowse, &QAction::triggered, this, [this] { BrowseLocation(m_popupBrowse); });
 }
 
-void TkvFrameProgram::addMenuItem(QAction *&action, const QString &name, const QKeySequence &shortcut)
+void TkvFrameProgram::addMenuItem(QAction *&action, const QString &name, const QKeySequence &shortcut,
+                                  const QString &picture)
 {
-    action = new QAction(m_popup);
+    action = new QAction(QIcon(u":/icons/popup-"_s + picture + u".png"_s), QString(), m_popup);
     action->setObjectName(name);
     action->setShortcut(shortcut);
     // The menu shows the key; the tree's shortcut below does the work.
@@ -773,6 +777,8 @@ void TkvFrameProgram::DisplayInformation(QObject *)
 
     const TAppItemPtr entry =
         node->entry() ? node->entry() : static_cast<TkvProgramNode *>(node->parent())->entry();
+    // Self-freeing; a newer loader for the picture makes this one's result stale.
+    new TIconLoader(entry, m_host.target(), m_imageIcon, true);
     m_labelName->setText(entry->DisplayName);
     m_labelVersion->setText(ReplaceText(u"%VERSION%"_s, entry->DisplayVersion, text(u"ApplicationVersion"_s)));
 
@@ -820,7 +826,8 @@ void TkvFrameProgram::BrowseLocation(QObject *)
     TkvProgramNode *node = selectedNode();
     if (!node || !node->entry())
         return;
-    // explorer.exe takes the folder as one argument, quoted or not.
+    // "explorer.exe <folder>" on the target: the folder's host folder opened
+    // on the desktop, a missing one reported as the command's "path not found".
     QString folder = node->entry()->InstallLocation.trimmed();
     if (folder.size() >= 2 && folder.startsWith(u'"') && folder.endsWith(u'"'))
         folder = folder.mid(1, folder.size() - 2);

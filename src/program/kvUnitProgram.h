@@ -130,7 +130,7 @@ private:
     QLabel *addInfoRow(QWidget *panel, const QString &captionName, const QString &valueName, int y,
                        int valueWidth);
     void focusChanged(QWidget *old, QWidget *now);
-    void addMenuItem(QAction *&action, const QString &name, const QKeySequence &shortcut);
+    void addMenuItem(QAction *&action, const QString &name, const QKeySequence &shortcut, const QString &picture);
     void rebuildTree(const TApplications &inventory);
     TkvProgramNode *selectedNode() const;
     QString text(const QString &key) const;

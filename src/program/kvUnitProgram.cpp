@@ -114,6 +114,15 @@ private:
             if (child.stretchHeight)
                 rect.setHeight(qMax(0, rect.height() + growHeight));
             child.widget->setGeometry(QStyle::visualRect(layoutDirection(), this->rect(), rect));
+            // Labels start at the reading side whatever script their text is in,
+            // as right-to-left reading order lays them out.
+            if (auto *label = qobject_cast<QLabel *>(child.widget)) {
+                const Qt::Alignment horizontal = label->alignment() & Qt::AlignHorizontal_Mask;
+                if (horizontal != Qt::AlignHCenter && horizontal != Qt::AlignJustify) {
+                    const Qt::Alignment side = layoutDirection() == Qt::RightToLeft ? Qt::AlignRight : Qt::AlignLeft;
+                    label->setAlignment((label->alignment() & Qt::AlignVertical_Mask) | side | Qt::AlignAbsolute);
+                }
+            }
         }
     }
 

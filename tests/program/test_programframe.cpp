@@ -666,6 +666,47 @@ private slots:
         QVERIFY(!QFileInfo::exists(path));
     }
 
+    // Writes docs/screenshots/program-*.png when KELVANE_SCREENSHOT_DIR names a folder.
+    void screenshots_data()
+    {
+        QTest::addColumn<QString>("language");
+        QTest::addColumn<QString>("node");
+        QTest::addColumn<QString>("file");
+        QTest::newRow("english") << QString() << u"Larkspur Notes 3.2"_s << u"program-en.png"_s;
+        QTest::newRow("english update") << QString() << u"Harborline Accounting 2007 Service Pack 1 (SP1)"_s
+                                        << u"program-en-update.png"_s;
+        QTest::newRow("hebrew") << u"hebrew"_s << u"Quillfeather Editor"_s << u"program-he.png"_s;
+    }
+    void screenshots()
+    {
+        const QString folder = qEnvironmentVariable("KELVANE_SCREENSHOT_DIR");
+        if (folder.isEmpty())
+            QSKIP("KELVANE_SCREENSHOT_DIR not set");
+        QFETCH(QString, language);
+        QFETCH(QString, node);
+        QFETCH(QString, file);
+        QTemporaryDir dir;
+        copyFolder(QStringLiteral(KELVANE_SOURCE_DIR) + u"/data/sample"_s, dir.path());
+        FakeFrameHost host(dir.path(), QStringLiteral(KELVANE_SOURCE_DIR) + u'/');
+        if (!language.isEmpty())
+            host.lang().LoadLanguage(language, true);
+        QFont font = QApplication::font();
+        font.setPointSize(8);
+        QApplication::setFont(font);
+        TkvFrameProgram frame(host);
+        frame.setLayoutDirection(host.lang().RightToLeft ? Qt::RightToLeft : Qt::LeftToRight);
+        frame.resize(460, 368);
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        frame.EnterForm(nullptr);
+        QTreeWidgetItem *item = findNode(frame.tree(), node);
+        QVERIFY(item);
+        frame.tree()->setCurrentItem(item);
+        auto *icon = frame.findChild<QLabel *>(u"ImageProgramInfoIcon"_s);
+        QTRY_VERIFY(!icon->pixmap().isNull());
+        QVERIFY(frame.grab().save(folder + u'/' + file));
+    }
+
     void compatibilityAlert()
     {
         Fixture f = makeFixture(false, [](const QString &dir) {

@@ -18,6 +18,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 #include <QUrl>
@@ -559,6 +560,65 @@ private slots:
         QVERIFY(f.frame->Filtering);
         QTest::keyRelease(f.tree(), Qt::Key_Control);
         QVERIFY(f.frame->Filtering);
+    }
+
+    void shortcutsActInTheLabelEditor()
+    {
+        Fixture f = makeFixture(false);
+        f.frame->show();
+        QVERIFY(QTest::qWaitForWindowActive(f.frame.get()));
+        f.frame->GenerateList(nullptr);
+        QTreeWidgetItem *item = f.tree()->currentItem();
+        f.tree()->openPersistentEditor(item);
+        QWidget *editor = f.tree()->itemWidget(item, 0);
+        QVERIFY(editor);
+        editor->setFocus();
+        QTRY_VERIFY(editor->hasFocus());
+        QTest::keyClick(editor, Qt::Key_Return);
+        QVERIFY(f.frame->Filtering); // the editor's keys reach the tree's key-down handling
+        QTest::keyClick(editor, Qt::Key_A);
+        QVERIFY(!f.frame->Filtering);
+        QTest::keyClick(editor, Qt::Key_S, Qt::ControlModifier);
+        QCOMPARE(f.host->saveDialogDefaults.size(), 1);
+        f.tree()->closePersistentEditor(item);
+    }
+
+    void selectionHeldWhileCommandsAreEdited()
+    {
+        Fixture f = makeFixture(false);
+        f.frame->show();
+        QVERIFY(QTest::qWaitForWindowActive(f.frame.get()));
+        f.frame->GenerateList(nullptr);
+        QTreeWidgetItem *first = f.tree()->currentItem();
+        f.frame->CommandsEditing = true;
+        QTest::keyClick(f.tree(), Qt::Key_Down);
+        QTreeWidgetItem *second = f.tree()->topLevelItem(1);
+        QTest::mouseClick(f.tree()->viewport(), Qt::LeftButton, {}, f.tree()->visualItemRect(second).center());
+        QCOMPARE(f.tree()->currentItem(), first);
+        f.frame->CommandsEditing = false;
+        QTest::keyClick(f.tree(), Qt::Key_Down);
+        QCOMPARE(f.tree()->currentItem(), second);
+    }
+
+    void rebuildIgnoresReentry()
+    {
+        Fixture f = makeFixture(false);
+        // Events the scan lets through try to rebuild and to enter the frame again.
+        int reentries = 0;
+        QTimer::singleShot(0, f.frame.get(), [&] {
+            ++reentries;
+            QVERIFY(f.frame->Generating);
+            f.frame->GenerateList(nullptr);
+            f.frame->EnterForm(nullptr);
+            QVERIFY(f.frame->Generating);
+        });
+        f.frame->GenerateList(nullptr);
+        QCOMPARE(reentries, 1);
+        QVERIFY(!f.frame->Generating);
+        QVERIFY(f.tree()->updatesEnabled());
+        TApplications inventory(f.host->target().registry());
+        inventory.LoadFromRegistry();
+        QCOMPARE(treeTexts(f.tree()), ProgramTreeLines(BuildProgramTree(inventory, {}, true, NameOrder())));
     }
 
     void changeWatchOnlyWithFrameFocus()

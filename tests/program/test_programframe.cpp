@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -598,6 +599,46 @@ private slots:
         f.frame->CommandsEditing = false;
         QTest::keyClick(f.tree(), Qt::Key_Down);
         QCOMPARE(f.tree()->currentItem(), second);
+    }
+
+    void topRowKept()
+    {
+        Fixture f = makeFixture(false);
+        f.frame->show();
+        QVERIFY(QTest::qWaitForWindowExposed(f.frame.get()));
+        f.frame->GenerateList(nullptr);
+        // A selection a few rows below the top row.
+        f.tree()->setCurrentItem(f.tree()->topLevelItem(12));
+        QTreeWidgetItem *top = f.tree()->topLevelItem(10);
+        f.tree()->scrollToItem(top, QAbstractItemView::PositionAtTop);
+        const auto topRow = [&f] {
+            QTreeWidgetItem *item = f.tree()->itemAt(QPoint(f.tree()->viewport()->width() / 2, 1));
+            return item ? item->text(0) : QString();
+        };
+        QCOMPARE(topRow(), top->text(0));
+        f.frame->GenerateList(nullptr);
+        QCOMPARE(topRow(), f.tree()->topLevelItem(10)->text(0));
+        QCOMPARE(f.current(), f.tree()->topLevelItem(12)->text(0));
+    }
+
+    void rightClickSelects()
+    {
+        Fixture f = makeFixture(false);
+        f.frame->show();
+        QVERIFY(QTest::qWaitForWindowExposed(f.frame.get()));
+        f.frame->GenerateList(nullptr);
+        QTreeWidgetItem *second = f.tree()->topLevelItem(1);
+        const QPoint pos = f.tree()->visualItemRect(second).center();
+        f.frame->CommandsEditing = true;
+        emit f.tree()->customContextMenuRequested(pos);
+        QCOMPARE(f.tree()->currentItem(), f.tree()->topLevelItem(0));
+        auto *menu = f.child<QMenu>(u"PopupTreeviewProgram"_s);
+        QVERIFY(!menu->isVisible());
+        f.frame->CommandsEditing = false;
+        emit f.tree()->customContextMenuRequested(pos);
+        QCOMPARE(f.tree()->currentItem(), second);
+        QVERIFY(menu->isVisible());
+        menu->hide();
     }
 
     void rebuildIgnoresReentry()

@@ -550,6 +550,14 @@ private slots:
         addEntry(f.store(), u"Aardvark"_s, u"Aardvark Tools"_s);
         QTest::keyClick(f.tree(), Qt::Key_F5);
         QVERIFY(f.node(u"Aardvark Tools"_s));
+        // A hidden menu item's key still reaches its handler, and follows a reassignment.
+        f.action(u"PopupProgramRefresh"_s)->setVisible(false);
+        f.action(u"PopupProgramRefresh"_s)->setShortcut(QKeySequence(Qt::Key_F6));
+        addEntry(f.store(), u"Abacus"_s, u"Abacus Pro"_s);
+        QTest::keyClick(f.tree(), Qt::Key_F5);
+        QVERIFY(!f.node(u"Abacus Pro"_s));
+        QTest::keyClick(f.tree(), Qt::Key_F6);
+        QVERIFY(f.node(u"Abacus Pro"_s));
         QTest::keyClick(f.tree(), Qt::Key_S, Qt::ControlModifier);
         QCOMPARE(f.host->saveDialogDefaults.size(), 1);
         // Enter and Ctrl set the filter-mode flag, any other key clears it.

@@ -49,6 +49,7 @@ Target::Target(Kind kind, QString description, QString driveFolder, std::shared_
     : m_kind(kind)
     , m_description(std::move(description))
     , m_driveFolder(std::move(driveFolder))
+    , m_drives(m_driveFolder, kind != Kind::Sample)
     , m_registry(std::move(registry))
 {
     if (m_kind == Kind::WinePrefix)
@@ -127,12 +128,18 @@ QString Target::defaultSampleSource()
     return QStringLiteral(KELVANE_SAMPLE_SOURCE);
 }
 
-QString Target::driveRoot(QChar letter) const
+DriveMap::DriveMap(QString driveFolder, bool dosDevices)
+    : m_driveFolder(std::move(driveFolder))
+    , m_dosDevices(dosDevices)
+{
+}
+
+QString DriveMap::driveRoot(QChar letter) const
 {
     if (!letter.isLetter() || letter.unicode() > 0x7f)
         return {};
     const QChar lower = letter.toLower();
-    if (m_kind != Kind::Sample) {
+    if (m_dosDevices) {
         const QFileInfo link(m_driveFolder + u"/dosdevices/"_s + lower + u':');
         if (link.isDir())
             return link.canonicalFilePath();
@@ -145,7 +152,7 @@ QString Target::driveRoot(QChar letter) const
     return {};
 }
 
-QString Target::hostPath(const QString &windowsPath) const
+QString DriveMap::hostPath(const QString &windowsPath) const
 {
     if (windowsPath.size() < 2 || windowsPath.at(1) != u':')
         return {};

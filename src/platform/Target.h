@@ -11,6 +11,22 @@ namespace kelvane {
 
 class CommandRunner;
 
+// How a target's Windows paths map to host paths through its drive letters.
+// A plain value, so that a worker thread can keep its own copy.
+class DriveMap
+{
+public:
+    // `driveFolder` holds drive_c (and, with dosDevices, the dosdevices links).
+    DriveMap(QString driveFolder, bool dosDevices);
+
+    QString driveRoot(QChar letter) const;
+    QString hostPath(const QString &windowsPath) const;
+
+private:
+    QString m_driveFolder;
+    bool m_dosDevices;
+};
+
 // The Windows installation Kelvane manages: its HKEY_LOCAL_MACHINE and where
 // it lives on this machine.
 class Target
@@ -54,13 +70,14 @@ public:
     // The host folder of a drive letter, or empty when the target has no such
     // drive. Wine prefixes use their dosdevices links (C: falls back to
     // drive_c); the sample only has C:, its drive_c folder.
-    QString driveRoot(QChar letter) const;
+    QString driveRoot(QChar letter) const { return m_drives.driveRoot(letter); }
 
     // The host path of an absolute Windows path ("C:\\Program Files\\x"), or
     // empty when its drive is not mapped or the path is not absolute on a
     // drive. Names match case-insensitively like Windows' do; "." and ".."
     // are resolved and never climb above the drive's root.
-    QString hostPath(const QString &windowsPath) const;
+    QString hostPath(const QString &windowsPath) const { return m_drives.hostPath(windowsPath); }
+    const DriveMap &drives() const { return m_drives; }
 
 private:
     Target(Kind kind, QString description, QString driveFolder, std::shared_ptr<RegistryStore> registry);
@@ -69,6 +86,7 @@ private:
     Kind m_kind;
     QString m_description;
     QString m_driveFolder; // the prefix (or sample) folder holding dosdevices and drive_c
+    DriveMap m_drives;
     std::shared_ptr<RegistryStore> m_registry;
     std::unique_ptr<CommandRunner> m_runner; // refers to this target
 };

@@ -64,7 +64,7 @@ QImage readIcon(const QString &hostFile, int index)
 TIconLoader::TIconLoader(std::shared_ptr<const TAppItem> item, const Target &target, QLabel *targetIcon,
                          bool useFallback)
     : m_iconSources(item ? item->IconPaths : QStringList())
-    , m_target(target)
+    , m_drives(target.drives())
     , m_targetIcon(targetIcon)
     , m_useFallback(useFallback)
     , m_generation(nextGeneration(targetIcon))
@@ -100,7 +100,7 @@ void TIconLoader::Execute()
         SplitText(&fields, source, u',');
         if (fields.isEmpty() || fields.first().isEmpty())
             continue;
-        const QString hostFile = m_target.hostPath(fields.first());
+        const QString hostFile = m_drives.hostPath(fields.first());
         if (hostFile.isEmpty() || !QFileInfo(hostFile).isFile())
             continue;
         int index = 0;

@@ -65,7 +65,7 @@ private:
     void handOver(const QImage &image);
 
     const QStringList m_iconSources;
-    const Target m_target;
+    const DriveMap m_drives; // a copy: the loader may outlive the target
     const QPointer<QLabel> m_targetIcon;
     const bool m_useFallback;
     const qulonglong m_generation;

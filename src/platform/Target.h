@@ -46,7 +46,9 @@ public:
     // The host path of an absolute Windows path ("C:\\Program Files\\x"), or
     // empty when its drive is not mapped or the path is not absolute on a
     // drive. Names match case-insensitively like Windows' do; "." and ".."
-    // are resolved and never climb above the drive's root.
+    // are resolved and never climb above the drive's root. Like driveRoot it
+    // keeps no cache and only reads the file system, so a worker thread may
+    // call it on its own copy or on a const Target nobody changes meanwhile.
     QString hostPath(const QString &windowsPath) const;
 
 private:

@@ -1,0 +1,974 @@
+#include "kvUnitProgram.h"
+
+#include "common/kvCommon.h"
+#include "gui/kvCommonGui.h"
+#include "gui/kvFrameHost.h"
+#include "inventory/ProgramTree.h"
+#include "kvIcon.h"
+#include "language/kvLanguage.h"
+#include "platform/Error.h"
+#include "platform/Target.h"
+#include "platform/kvOSCheck.h"
+#include "settings/kvConfig.h"
+#include "settings/kvSettings.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDateTime>
+#include <QEvent>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QShortcut>
+#include <QStyle>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QTreeWidgetItemIterator>
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace kelvane {
+
+namespace {
+
+// Sizes at 96 dpi.
+constexpr int Margin = 8;
+constexpr int TitleHeight = 28;
+constexpr int TreeHeight = 184;
+constexpr int ButtonWidth = 100;
+constexpr int ButtonHeight = 28;
+constexpr int TreeIndent = 19;
+constexpr int InfoDesignWidth = 336;
+constexpr int InfoDesignHeight = 124;
+constexpr int UpdateDesignWidth = 328;
+constexpr int RowHeight = 14;
+constexpr int CaptionX = 8;
+constexpr int CaptionWidth = 112;
+constexpr int ValueX = 128;
+constexpr int ChangeCheckInterval = 2000;
+
+// A panel whose children sit at fixed design positions; the ones marked as
+// stretching take up the panel's growth. Positions are mirrored for
+// right-to-left languages.
+class TkvPlacedPanel : public QFrame
+{
+public:
+    TkvPlacedPanel(const QString &name, QSize designSize, QWidget *parent)
+        : QFrame(parent)
+        , m_designSize(designSize)
+    {
+        setObjectName(name);
+    }
+
+    void place(QWidget *child, QRect designRect, bool stretchWidth, bool stretchHeight = false)
+    {
+        m_children.push_back({child, designRect, stretchWidth, stretchHeight});
+        layoutChildren();
+    }
+
+protected:
+    void resizeEvent(QResizeEvent *event) override
+    {
+        QFrame::resizeEvent(event);
+        layoutChildren();
+    }
+
+    void changeEvent(QEvent *event) override
+    {
+        QFrame::changeEvent(event);
+        if (event->type() == QEvent::LayoutDirectionChange)
+            layoutChildren();
+    }
+
+private:
+    struct Placed
+    {
+        QWidget *widget;
+        QRect design;
+        bool stretchWidth;
+        bool stretchHeight;
+    };
+
+    void layoutChildren()
+    {
+        const int growWidth = width() - m_designSize.width();
+        const int growHeight = height() - m_designSize.height();
+        for (const Placed &child : m_children) {
+            QRect rect = child.design;
+            if (child.stretchWidth)
+                rect.setWidth(qMax(0, rect.width() + growWidth));
+            if (child.stretchHeight)
+                rect.setHeight(qMax(0, rect.height() + growHeight));
+            child.widget->setGeometry(QStyle::visualRect(layoutDirection(), this->rect(), rect));
+        }
+    }
+
+    QSize m_designSize;
+    std::vector<Placed> m_children;
+};
+
+// The program tree. The frame decides whether its current node may move;
+// clicks on empty space keep the selection, as a tree view does.
+class TkvProgramTree : public QTreeWidget
+{
+public:
+    TkvProgramTree(std::function<bool()> allowChange, QWidget *parent)
+        : QTreeWidget(parent)
+        , m_allowChange(std::move(allowChange))
+    {
+    }
+
+protected:
+    QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override
+    {
+        if (!m_allowChange())
+            return currentIndex();
+        return QTreeWidget::moveCursor(cursorAction, modifiers);
+    }
+
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex &index,
+                                                         const QEvent *event) const override
+    {
+        if (!index.isValid() || !m_allowChange())
+            return QItemSelectionModel::NoUpdate;
+        return QTreeWidget::selectionCommand(index, event);
+    }
+
+    void mousePressEvent(QMouseEvent *event) override
+    {
+        // A press moves the current node even without selecting it.
+        if (!m_allowChange() && indexAt(event->position().toPoint()) != currentIndex()) {
+            event->accept();
+            return;
+        }
+        QTreeWidget::mousePressEvent(event);
+    }
+
+private:
+    std::function<bool()> m_allowChange;
+};
+
+// Sets a flag for a scope; the flag is cleared however the scope ends.
+class FlagGuard
+{
+public:
+    explicit FlagGuard(bool &flag)
+        : m_flag(flag)
+    {
+        m_flag = true;
+    }
+    ~FlagGuard() { m_flag = false; }
+    FlagGuard(const FlagGuard &) = delete;
+    FlagGuard &operator=(const FlagGuard &) = delete;
+
+private:
+    bool &m_flag;
+};
+
+// Locks a widget's painting for a scope.
+class PaintLock
+{
+public:
+    explicit PaintLock(QWidget *widget)
+        : m_widget(widget)
+    {
+        m_widget->setUpdatesEnabled(false);
+    }
+    ~PaintLock() { m_widget->setUpdatesEnabled(true); }
+    PaintLock(const PaintLock &) = delete;
+    PaintLock &operator=(const PaintLock &) = delete;
+
+private:
+    QWidget *m_widget;
+};
+
+void expandWithDescendants(QTreeWidgetItem *node)
+{
+    node->setExpanded(true);
+    for (int i = 0; i < node->childCount(); ++i)
+        expandWithDescendants(node->child(i));
+}
+
+void appendExportLines(const QTreeWidgetItem *node, int level, QString &out)
+{
+    out += QString(level, u'\t') + node->text(0) + u"\r\n"_s;
+    for (int i = 0; i < node->childCount(); ++i)
+        appendExportLines(node->child(i), level + 1, out);
+}
+
+QLabel *newLabel(const QString &name, QWidget *parent, const QString &text = {})
+{
+    auto *label = new QLabel(text, parent);
+    label->setObjectName(name);
+    return label;
+}
+
+QPushButton *newButton(const QString &name, QWidget *parent)
+{
+    auto *button = new QPushButton(parent);
+    button->setObjectName(name);
+    button->setFixedSize(ButtonWidth, ButtonHeight);
+    return button;
+}
+
+void setInfoColours(QWidget *panel)
+{
+    QPalette palette = panel->palette();
+    palette.setColor(QPalette::Window, palette.color(QPalette::ToolTipBase));
+    palette.setColor(QPalette::WindowText, palette.color(QPalette::ToolTipText));
+    panel->setPalette(palette);
+    panel->setAutoFillBackground(true);
+}
+
+} // namespace
+
+TkvProgramNode::TkvProgramNode(const QString &text, TAppItemPtr entry, TAppSubItemPtr update,
+                               const NameOrder &order)
+    : QTreeWidgetItem(NodeType)
+    , m_entry(std::move(entry))
+    , m_update(std::move(update))
+    , m_order(order)
+{
+    setText(0, text);
+}
+
+bool TkvProgramNode::operator<(const QTreeWidgetItem &other) const
+{
+    return m_order.compare(text(0), other.text(0)) < 0;
+}
+
+TkvFrameProgram::TkvFrameProgram(TkvFrameHost &host, QWidget *parent)
+    : QFrame(parent)
+    , m_host(host)
+    , m_inventory(std::make_unique<TApplications>(host.target().registry()))
+{
+    setObjectName(u"kvFrameProgram"_s);
+    setFocusPolicy(Qt::StrongFocus);
+    createLayout();
+    createMenu();
+
+    m_timerProgram = new QTimer(this);
+    m_timerProgram->setObjectName(u"TimerProgram"_s);
+    m_timerProgram->setInterval(config::RefreshInterval);
+    m_timerCheck = new QTimer(this);
+    m_timerCheck->setObjectName(u"TimerCheck"_s);
+    m_timerCheck->setInterval(ChangeCheckInterval);
+    connect(m_timerCheck, &QTimer::timeout, this, [this] { CheckChanges(m_timerCheck); });
+    m_timerCheck->start();
+
+    connect(m_tree, &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem *current) { SelectItem(m_tree, current); });
+    connect(m_tree, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint &pos) { ContextPopup(m_tree, pos); });
+    m_tree->installEventFilter(this);
+    m_imageCompatibility->installEventFilter(this);
+    m_labelPublisherValue->installEventFilter(this);
+    m_labelUpdateLinkValue->installEventFilter(this);
+    connect(m_buttonBrowse, &QPushButton::clicked, this, [this] { BrowseLocation(m_buttonBrowse); });
+    connect(qApp, &QApplication::focusChanged, this, &TkvFrameProgram::focusChanged);
+}
+
+TkvFrameProgram::~TkvFrameProgram() = default;
+
+void TkvFrameProgram::createLayout()
+{
+    auto *frameLayout = new QVBoxLayout(this);
+    frameLayout->setContentsMargins(0, 0, 0, 0);
+    frameLayout->setSpacing(0);
+
+    // Title bar
+    m_panelTitle = new QFrame(this);
+    m_panelTitle->setObjectName(u"PanelProgramTitle"_s);
+    m_panelTitle->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    m_panelTitle->setFixedHeight(TitleHeight);
+    {
+        QPalette palette = m_panelTitle->palette();
+        palette.setColor(QPalette::Window, palette.color(QPalette::Active, QPalette::Highlight));
+        palette.setColor(QPalette::WindowText, palette.color(QPalette::Active, QPalette::HighlightedText));
+        m_panelTitle->setPalette(palette);
+        m_panelTitle->setAutoFillBackground(true);
+    }
+    auto *titleLayout = new QHBoxLayout(m_panelTitle);
+    titleLayout->setContentsMargins(Margin, 0, 6, 0);
+    m_labelTitle = newLabel(u"LabelProgramTitle"_s, m_panelTitle);
+    {
+        QFont font = m_labelTitle->font();
+        font.setPixelSize(15);
+        font.setBold(true);
+        m_labelTitle->setFont(font);
+    }
+    m_imageCompatibility = newLabel(u"ImageCompatibility"_s, m_panelTitle);
+    m_imageCompatibility->setFixedSize(16, 16);
+    m_imageCompatibility->setCursor(Qt::WhatsThisCursor);
+    m_imageCompatibility->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(16, 16));
+    m_imageCompatibility->hide();
+    titleLayout->addWidget(m_labelTitle, 1);
+    titleLayout->addWidget(m_imageCompatibility);
+    frameLayout->addWidget(m_panelTitle);
+    frameLayout->addSpacing(Margin);
+
+    // Tree
+    m_tree = new TkvProgramTree([this] { return PreventChange(m_tree, m_tree->currentItem()); }, this);
+    m_tree->setObjectName(u"TreeviewProgram"_s);
+    m_tree->setHeaderHidden(true);
+    m_tree->setColumnCount(1);
+    m_tree->setIndentation(TreeIndent);
+    m_tree->setRootIsDecorated(true);
+    m_tree->setUniformRowHeights(true);
+    m_tree->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_tree->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_tree->setAllColumnsShowFocus(true);
+    m_tree->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_tree->setContextMenuPolicy(Qt::CustomContextMenu);
+    m_tree->setFixedHeight(TreeHeight);
+    m_tree->sortByColumn(0, Qt::AscendingOrder);
+    m_tree->setSortingEnabled(true);
+    {
+        // The selection stays highlighted while another control has the focus.
+        QPalette palette = m_tree->palette();
+        for (QPalette::ColorRole role : {QPalette::Highlight, QPalette::HighlightedText})
+            palette.setColor(QPalette::Inactive, role, palette.color(QPalette::Active, role));
+        m_tree->setPalette(palette);
+    }
+    auto *treeRow = new QHBoxLayout;
+    treeRow->setContentsMargins(Margin, 0, Margin, 0);
+    treeRow->addWidget(m_tree);
+    frameLayout->addLayout(treeRow);
+
+    // Filter box, floating over the tree
+    m_panelFilter = new QFrame(this);
+    m_panelFilter->setObjectName(u"PanelProgramFilter"_s);
+    m_panelFilter->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    m_panelFilter->setAutoFillBackground(true);
+    m_panelFilter->setFixedSize(200, 32);
+    auto *filterLayout = new QVBoxLayout(m_panelFilter);
+    filterLayout->setContentsMargins(4, 4, 4, 4);
+    m_editFilter = new QLineEdit(m_panelFilter);
+    m_editFilter->setObjectName(u"EditProgramFilter"_s);
+    m_editFilter->setFocusPolicy(Qt::ClickFocus);
+    filterLayout->addWidget(m_editFilter);
+    m_panelFilter->hide();
+
+    // Buttons and information panel
+    m_panelMain = new QFrame(this);
+    m_panelMain->setObjectName(u"PanelProgramMain"_s);
+    auto *mainLayout = new QHBoxLayout(m_panelMain);
+    mainLayout->setContentsMargins(Margin, Margin, Margin, Margin);
+    mainLayout->setSpacing(Margin);
+    auto *buttons = new QWidget(m_panelMain);
+    buttons->setObjectName(u"PanelProgramMainButtons"_s);
+    buttons->setFixedWidth(ButtonWidth);
+    auto *buttonLayout = new QVBoxLayout(buttons);
+    buttonLayout->setContentsMargins(0, 0, 0, 0);
+    buttonLayout->setSpacing(Margin);
+    m_buttonUninstall = newButton(u"ButtonProgramUninstall"_s, buttons);
+    m_buttonModify = newButton(u"ButtonProgramModify"_s, buttons);
+    m_buttonBrowse = newButton(u"ButtonProgramBrowse"_s, buttons);
+    for (QPushButton *button : {m_buttonUninstall, m_buttonModify, m_buttonBrowse}) {
+        button->setEnabled(false);
+        button->installEventFilter(this);
+        buttonLayout->addWidget(button);
+    }
+    buttonLayout->addStretch(1);
+    mainLayout->addWidget(buttons);
+
+    auto *info = new TkvPlacedPanel(u"PanelProgramMainInfo"_s, QSize(InfoDesignWidth, InfoDesignHeight), m_panelMain);
+    m_panelInfo = info;
+    info->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    info->setMinimumHeight(InfoDesignHeight);
+    setInfoColours(info);
+    m_imageIcon = newLabel(u"ImageProgramInfoIcon"_s, info);
+    info->place(m_imageIcon, QRect(8, 8, 32, 32), false);
+    m_labelName = newLabel(u"LabelProgramInfoName"_s, info, u"..."_s);
+    {
+        QFont font = m_labelName->font();
+        font.setPixelSize(11);
+        font.setBold(true);
+        m_labelName->setFont(font);
+    }
+    info->place(m_labelName, QRect(48, 8, 280, 16), true);
+    m_labelVersion = newLabel(u"LabelProgramInfoVersion"_s, info, u"..."_s);
+    info->place(m_labelVersion, QRect(48, 24, 280, 16), true);
+    m_labelPublisherValue = addInfoRow(info, u"LabelProgramInfoPublisher"_s, u"LabelProgramInfoPublisherValue"_s, 48, 200);
+    m_labelSizeValue = addInfoRow(info, u"LabelProgramInfoSize"_s, u"LabelProgramInfoSizeValue"_s, 64, 200);
+    m_labelLocationValue = addInfoRow(info, u"LabelProgramInfoLocation"_s, u"LabelProgramInfoLocationValue"_s, 80, 200);
+    m_labelKeyValue = addInfoRow(info, u"LabelProgramInfoKey"_s, u"LabelProgramInfoKeyValue"_s, 96, 200);
+
+    auto *update = new TkvPlacedPanel(u"PanelProgramMainUpdateInfo"_s, QSize(UpdateDesignWidth, 72), info);
+    m_panelUpdateInfo = update;
+    setInfoColours(update);
+    info->place(update, QRect(4, 48, UpdateDesignWidth, 72), true);
+    m_labelUpdateNameValue = addInfoRow(update, u"LabelUpdateInfoName"_s, u"LabelUpdateInfoNameValue"_s, 4, 192);
+    m_labelUpdateInstallValue = addInfoRow(update, u"LabelUpdateInfoInstall"_s, u"LabelUpdateInfoInstallValue"_s, 20, 192);
+    m_labelUpdateLinkValue = addInfoRow(update, u"LabelUpdateInfoLink"_s, u"LabelUpdateInfoLinkValue"_s, 36, 192);
+    m_labelUpdateUninstallable = newLabel(u"LabelUpdateUninstallable"_s, update);
+    {
+        QFont font = m_labelUpdateUninstallable->font();
+        font.setBold(true);
+        m_labelUpdateUninstallable->setFont(font);
+        QPalette palette = m_labelUpdateUninstallable->palette();
+        palette.setColor(QPalette::WindowText, QColor(153, 0, 0));
+        m_labelUpdateUninstallable->setPalette(palette);
+        m_labelUpdateUninstallable->setWordWrap(true);
+        m_labelUpdateUninstallable->setAlignment(Qt::AlignLeading | Qt::AlignTop);
+    }
+    update->place(m_labelUpdateUninstallable, QRect(CaptionX, 52, 308, 16), true);
+    update->hide();
+
+    auto *noInfo = newLabel(u"PanelProgramNoInfo"_s, info);
+    m_panelNoInfo = noInfo;
+    setInfoColours(noInfo);
+    noInfo->setAlignment(Qt::AlignCenter);
+    noInfo->setWordWrap(true);
+    info->place(noInfo, QRect(4, 4, UpdateDesignWidth, 116), true, true);
+    noInfo->hide();
+    mainLayout->addWidget(info, 1);
+    frameLayout->addWidget(m_panelMain, 1);
+
+    // Commands editor, in the place of the main panel
+    m_panelCommands = new QFrame(this);
+    m_panelCommands->setObjectName(u"PanelProgramCommands"_s);
+    auto *commandsLayout = new QHBoxLayout(m_panelCommands);
+    commandsLayout->setContentsMargins(Margin, Margin, Margin, Margin);
+    commandsLayout->setSpacing(Margin);
+    auto *commandButtons = new QWidget(m_panelCommands);
+    commandButtons->setObjectName(u"PanelProgramCommandsButtons"_s);
+    commandButtons->setFixedWidth(ButtonWidth);
+    auto *commandButtonLayout = new QVBoxLayout(commandButtons);
+    commandButtonLayout->setContentsMargins(0, 0, 0, 0);
+    commandButtonLayout->setSpacing(Margin);
+    for (const QString &name : {u"ButtonProgramCommandsOk"_s, u"ButtonProgramCommandsCancel"_s}) {
+        QPushButton *button = newButton(name, commandButtons);
+        button->installEventFilter(this);
+        commandButtonLayout->addWidget(button);
+    }
+    commandButtonLayout->addStretch(1);
+    commandsLayout->addWidget(commandButtons);
+    m_groupCommands = new QGroupBox(m_panelCommands);
+    m_groupCommands->setObjectName(u"GroupboxProgramCommands"_s);
+    auto *groupLayout = new QVBoxLayout(m_groupCommands);
+    groupLayout->setSpacing(0);
+    const QString commandNames[] = {u"ProgramCommandsUninstall"_s, u"ProgramCommandsUninstallQuiet"_s};
+    for (const QString &name : commandNames) {
+        if (name != commandNames[0])
+            groupLayout->addSpacing(Margin);
+        groupLayout->addWidget(newLabel(u"Label"_s + name, m_groupCommands));
+        groupLayout->addSpacing(2);
+        auto *edit = new QLineEdit(m_groupCommands);
+        edit->setObjectName(u"Edit"_s + name);
+        edit->setFixedHeight(21);
+        groupLayout->addWidget(edit);
+    }
+    groupLayout->addStretch(1);
+    commandsLayout->addWidget(m_groupCommands, 1);
+    frameLayout->addWidget(m_panelCommands, 1);
+    m_panelCommands->hide();
+}
+
+void TkvFrameProgram::createMenu()
+{
+    InitIconResources();
+    m_popup = new QMenu(this);
+    m_popup->setObjectName(u"PopupTreeviewProgram"_s);
+    addMenuItem(m_popupRefresh, u"PopupProgramRefresh"_s, QKeySequence(Qt::Key_F5), u"refresh"_s);
+    addMenuItem(m_popupExport, u"PopupProgramExport"_s, QKeySequence(Qt::CTRL | Qt::Key_S), u"export"_s);
+    m_popup->addSeparator();
+    addMenuItem(m_popupUninstall, u"PopupProgramUninstall"_s, QKeySequence(config::ShortcutUninstall.toString()),
+                u"uninstall"_s);
+    addMenuItem(m_popupUninstallQuiet, u"PopupProgramUninstallQuiet"_s,
+                QKeySequence(config::ShortcutUninstallQuiet.toString()), u"uninstall-quiet"_s);
+    addMenuItem(m_popupModify, u"PopupProgramModify"_s, QKeySequence(), u"modify"_s);
+    addMenuItem(m_popupRemove, u"PopupProgramRemove"_s, QKeySequence(), u"remove"_s);
+    addMenuItem(m_popupRename, u"PopupProgramRename"_s, QKeySequence(Qt::Key_F2), u"rename"_s);
+    addMenuItem(m_popupBrowse, u"PopupProgramBrowse"_s, QKeySequence(), u"browse"_s);
+    m_popup->addSeparator();
+    addMenuItem(m_popupEditCommands, u"PopupProgramEditCommands"_s, QKeySequence(), u"edit-commands"_s);
+
+    connect(m_popupRefresh, &QAction::triggered, this, [this] { GenerateList(m_popupRefresh); });
+    connect(m_popupExport, &QAction::triggered, this, [this] { ExportApplicationList(m_popupExport); });
+    connect(m_popupBrowse, &QAction::triggered, this, [this] { BrowseLocation(m_popupBrowse); });
+}
+
+void TkvFrameProgram::addMenuItem(QAction *&action, const QString &name, const QKeySequence &shortcut,
+                                  const QString &picture)
+{
+    action = new QAction(QIcon(u":/icons/popup-"_s + picture + u".png"_s), QString(), m_popup);
+    action->setObjectName(name);
+    action->setShortcut(shortcut);
+    // The menu shows the key; the tree's shortcut below does the work.
+    action->setShortcutContext(Qt::WidgetShortcut);
+    m_popup->addAction(action);
+
+    // A shortcut on the tree acts while the tree or its label editor has the
+    // focus, and also for a hidden menu item (a hidden QAction ignores its
+    // keys). It follows the item's shortcut when that is reassigned.
+    auto *key = new QShortcut(m_tree);
+    key->setObjectName(name + u"Shortcut"_s);
+    key->setContext(Qt::WidgetWithChildrenShortcut);
+    key->setKey(shortcut);
+    connect(key, &QShortcut::activated, action, &QAction::trigger);
+    connect(action, &QAction::changed, key, [key, action] {
+        if (key->key() != action->shortcut())
+            key->setKey(action->shortcut());
+    });
+}
+
+QLabel *TkvFrameProgram::addInfoRow(QWidget *panel, const QString &captionName, const QString &valueName, int y,
+                                    int valueWidth)
+{
+    auto *placed = static_cast<TkvPlacedPanel *>(panel);
+    placed->place(newLabel(captionName, panel), QRect(CaptionX, y, CaptionWidth, RowHeight), false);
+    QLabel *value = newLabel(valueName, panel, u"..."_s);
+    placed->place(value, QRect(ValueX, y, valueWidth, RowHeight), true);
+    return value;
+}
+
+QString TkvFrameProgram::text(const QString &key) const
+{
+    return m_host.lang().Strings.value(key);
+}
+
+TkvProgramNode *TkvFrameProgram::selectedNode() const
+{
+    QTreeWidgetItem *current = m_tree->currentItem();
+    if (!current || current->type() != TkvProgramNode::NodeType)
+        return nullptr;
+    return static_cast<TkvProgramNode *>(current);
+}
+
+int TkvFrameProgram::absoluteIndex(const QTreeWidgetItem *node) const
+{
+    if (!node)
+        return -1;
+    int index = 0;
+    for (QTreeWidgetItemIterator it(m_tree); *it; ++it, ++index) {
+        if (*it == node)
+            return index;
+    }
+    return -1;
+}
+
+QTreeWidgetItem *TkvFrameProgram::nodeAtAbsoluteIndex(int index) const
+{
+    if (index < 0)
+        return nullptr;
+    for (QTreeWidgetItemIterator it(m_tree); *it; ++it, --index) {
+        if (index == 0)
+            return *it;
+    }
+    return nullptr;
+}
+
+int TkvFrameProgram::nodeCount() const
+{
+    int count = 0;
+    for (QTreeWidgetItemIterator it(m_tree); *it; ++it)
+        ++count;
+    return count;
+}
+
+void TkvFrameProgram::GenerateList(QObject *sender)
+{
+    if (Generating)
+        return;
+    // The rebuild works on this inventory even if the frame is entered again
+    // (and the inventory replaced) while the scan lets events through.
+    const std::shared_ptr<TApplications> inventory = m_inventory;
+    try {
+        {
+            FlagGuard generating(Generating);
+            m_listItemCount = 0;
+            m_listUpdateCount = 0;
+            if (!Filtering) {
+                RegistryStore &store = *m_host.target().registry();
+                // A rescan reads what installers have written since.
+                if (store.changedOnDisk())
+                    store.reload();
+                inventory->LoadFromRegistry([] { QCoreApplication::processEvents(); });
+            }
+            if (inventory->HasApplications())
+                rebuildTree(*inventory);
+        }
+        if (TkvProgramNode *node = selectedNode()) {
+            DisplayInformation(sender);
+            UpdateStates(sender, node);
+        }
+        DisplayStatusCount(sender);
+    } catch (const Error &error) {
+        m_host.DisplayMessage(error.message());
+    }
+}
+
+void TkvFrameProgram::rebuildTree(const TApplications &inventory)
+{
+    // Remember the view.
+    int topIndex = -1;
+    bool wasExpanded = false;
+    if (TkvProgramNode *selected = selectedNode()) {
+        topIndex = absoluteIndex(m_tree->itemAt(QPoint(m_tree->viewport()->width() / 2, 1)));
+        m_lastSelectedIndex = absoluteIndex(selected);
+        if (selected->entry())
+            m_lastSelectedKey = selected->entry()->KeyPath;
+        else if (selected->update())
+            m_lastSelectedKey = selected->update()->KeyPath;
+        else if (selected->text(0) == config::WindowsName)
+            m_lastSelectedKey = selected->text(0);
+        wasExpanded = selected->isExpanded();
+    }
+
+    // An invalid filter mask throws here, before the tree is touched.
+    ProgramTreeCounts counts;
+    const QList<ProgramTreeNode> roots =
+        BuildProgramTree(inventory, m_editFilter->text(), m_host.settings().ShowUpdates, m_order, &counts);
+
+    QTreeWidgetItem *match = nullptr;
+    {
+        PaintLock lock(m_tree);
+        m_tree->clear();
+        // The nodes arrive sorted; sorting is switched on again afterwards
+        // so that a renamed node moves to its place.
+        m_tree->setSortingEnabled(false);
+        QList<QTreeWidgetItem *> items;
+        items.reserve(roots.size());
+        for (const ProgramTreeNode &root : roots) {
+            auto *node = new TkvProgramNode(root.text, root.entry, root.update, m_order);
+            for (const ProgramTreeNode &child : root.children) {
+                node->addChild(new TkvProgramNode(child.text, child.entry, child.update, m_order));
+                const QString &childKey = child.entry ? child.entry->KeyPath : child.update->KeyPath;
+                if (childKey == m_lastSelectedKey)
+                    match = node;
+            }
+            if (root.entry ? root.entry->KeyPath == m_lastSelectedKey : root.text == m_lastSelectedKey)
+                match = node;
+            items.append(node);
+        }
+        m_tree->addTopLevelItems(items);
+        m_tree->setSortingEnabled(true);
+    }
+    m_listItemCount = counts.items;
+    m_listUpdateCount = counts.updates;
+
+    const int count = nodeCount();
+    if (count == 0)
+        return;
+    if (topIndex >= 0 && topIndex < count) {
+        // A node inside a collapsed branch cannot be the top row: its
+        // outermost hidden ancestor's parent stands in.
+        QTreeWidgetItem *top = nodeAtAbsoluteIndex(topIndex);
+        for (QTreeWidgetItem *parent = top->parent(); parent; parent = parent->parent()) {
+            if (!parent->isExpanded())
+                top = parent;
+        }
+        m_tree->scrollToItem(top, QAbstractItemView::PositionAtTop);
+    }
+    QTreeWidgetItem *select = match;
+    if (!select && m_lastSelectedIndex >= 0)
+        select = nodeAtAbsoluteIndex(qMin(m_lastSelectedIndex, count - 1));
+    if (select) {
+        m_tree->setCurrentItem(select);
+        if (wasExpanded)
+            expandWithDescendants(select);
+    }
+    if (!Filtering)
+        m_tree->setFocus(Qt::OtherFocusReason);
+}
+
+void TkvFrameProgram::UpdateStates(QObject *, QTreeWidgetItem *node)
+{
+    const auto *programNode = node && node->type() == TkvProgramNode::NodeType ? static_cast<TkvProgramNode *>(node)
+                                                                                 : nullptr;
+    const TAppItem *entry = programNode ? programNode->entry().get() : nullptr;
+    const TAppSubItem *update = programNode ? programNode->update().get() : nullptr;
+
+    m_popupBrowse->setVisible(entry && !entry->InstallLocation.isEmpty());
+    m_popupEditCommands->setVisible(m_host.settings().AllowEdition && entry);
+    m_popupModify->setVisible(entry && !entry->ModifyPath.isEmpty());
+    m_popupRemove->setVisible(entry != nullptr);
+    m_popupRename->setVisible(entry && !entry->IsHotfix);
+    m_popupUninstall->setVisible((entry && !entry->UninstallString.isEmpty())
+                                 || (update && update->Uninstallable && !update->UninstallCommand.isEmpty()));
+    m_popupUninstallQuiet->setVisible(entry && !entry->QuietUninstallString.isEmpty());
+
+    m_buttonBrowse->setEnabled(m_popupBrowse->isVisible());
+    m_buttonModify->setEnabled(m_popupModify->isVisible());
+    m_buttonUninstall->setEnabled(m_popupUninstall->isVisible() || m_popupUninstallQuiet->isVisible());
+}
+
+void TkvFrameProgram::DisplayStatusCount(QObject *)
+{
+    QString status = ReplaceText(u"%ITEM_COUNT%"_s, QString::number(m_listItemCount), text(u"StatusProgramCount"_s));
+    if (m_host.settings().ShowUpdates)
+        status += ReplaceText(u"%UPDATE_COUNT%"_s, QString::number(m_listUpdateCount), text(u"StatusUpdateCount"_s));
+    m_host.setStatusText(status);
+}
+
+void TkvFrameProgram::EnterForm(QObject *sender)
+{
+    m_host.lang().ApplyToFrame(this);
+    if (!CommandsEditing) {
+        // A rebuild already running keeps its inventory and ignores this call.
+        if (!Generating)
+            m_inventory = std::make_shared<TApplications>(m_host.target().registry());
+        GenerateList(sender);
+    } else if (TkvProgramNode *node = selectedNode()) {
+        m_tree->setFocus(Qt::OtherFocusReason);
+        if (node->entry())
+            m_groupCommands->setTitle(ReplaceText(u"%APPLICATION_NAME%"_s, node->entry()->DisplayName,
+                                                  m_host.lang().Captions.value(u"GroupboxProgramCommands"_s)));
+    }
+    m_timerProgram->setInterval(config::RefreshInterval);
+    if (m_host.osCheck().GetCompatibility() == ocPartial)
+        m_imageCompatibility->show();
+}
+
+void TkvFrameProgram::SelectItem(QObject *sender, QTreeWidgetItem *node)
+{
+    DisplayInformation(sender);
+    if (!Generating && node)
+        UpdateStates(sender, node);
+}
+
+bool TkvFrameProgram::PreventChange(QObject *, QTreeWidgetItem *) const
+{
+    return !CommandsEditing;
+}
+
+void TkvFrameProgram::ContextPopup(QObject *, const QPoint &pos)
+{
+    if (CommandsEditing)
+        return; // the tree has no menu while the commands are edited
+    if (QTreeWidgetItem *node = m_tree->itemAt(pos))
+        m_tree->setCurrentItem(node);
+    m_popup->popup(m_tree->viewport()->mapToGlobal(pos));
+}
+
+void TkvFrameProgram::PreventStartFilteringEvents(QObject *, int key, Qt::KeyboardModifiers modifiers)
+{
+    Filtering = key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Control
+                || modifiers.testFlag(Qt::ControlModifier);
+}
+
+void TkvFrameProgram::DisplayInformation(QObject *)
+{
+    if (Generating || Filtering || m_host.lang().Applying)
+        return;
+    TkvProgramNode *node = selectedNode();
+    if (!node)
+        return;
+    if (!node->hasReference()) {
+        m_panelNoInfo->show();
+        return;
+    }
+    m_panelNoInfo->hide();
+
+    const TAppItemPtr entry =
+        node->entry() ? node->entry() : static_cast<TkvProgramNode *>(node->parent())->entry();
+    // Self-freeing; a newer loader for the picture makes this one's result stale.
+    new TIconLoader(entry, m_host.target(), m_imageIcon, true);
+    m_labelName->setText(entry->DisplayName);
+    m_labelVersion->setText(ReplaceText(u"%VERSION%"_s, entry->DisplayVersion, text(u"ApplicationVersion"_s)));
+
+    if (node->entry()) {
+        m_panelUpdateInfo->hide();
+        m_labelPublisherValue->setText(entry->Publisher);
+        m_labelSizeValue->setText(
+            FormatSize(entry->EstimatedSize, [this](const QString &key) { return text(key); }));
+        m_labelLocationValue->setText(entry->InstallLocation);
+        m_labelKeyValue->setText(entry->KeyPath);
+        SetLinkStyle(m_labelPublisherValue, !entry->UrlInfoAbout.isEmpty());
+        return;
+    }
+
+    const TAppSubItem &update = *node->update();
+    m_panelUpdateInfo->show();
+    m_labelUpdateUninstallable->setVisible(!update.Uninstallable);
+    m_labelUpdateNameValue->setText(update.DisplayName);
+    try {
+        m_labelUpdateInstallValue->setText(
+            FormatDate(update.Installed, [this](const QString &key) { return text(key); }).Text);
+    } catch (const Error &error) {
+        // The date and the link keep what they showed before.
+        m_host.DisplayMessage(error.message());
+        return;
+    }
+    m_labelUpdateLinkValue->setText(update.MoreInfoURL);
+    SetLinkStyle(m_labelUpdateLinkValue, !update.MoreInfoURL.isEmpty());
+}
+
+void TkvFrameProgram::GotoPublisher()
+{
+    if (TkvProgramNode *node = selectedNode(); node && node->entry())
+        OpenDocument(node->entry()->UrlInfoAbout);
+}
+
+void TkvFrameProgram::GotoInformation()
+{
+    if (TkvProgramNode *node = selectedNode(); node && node->update())
+        OpenDocument(node->update()->MoreInfoURL);
+}
+
+void TkvFrameProgram::BrowseLocation(QObject *)
+{
+    TkvProgramNode *node = selectedNode();
+    if (!node || !node->entry())
+        return;
+    // "explorer.exe <folder>" on the target: the folder's host folder opened
+    // on the desktop, a missing one reported as the command's "path not found".
+    QString folder = node->entry()->InstallLocation.trimmed();
+    if (folder.size() >= 2 && folder.startsWith(u'"') && folder.endsWith(u'"'))
+        folder = folder.mid(1, folder.size() - 2);
+    const QString hostFolder = m_host.target().hostPath(folder);
+    if (hostFolder.isEmpty() || !QFileInfo::exists(hostFolder)) {
+        m_host.DisplayMessage(text(u"ErrorFileNotFound"_s));
+        return;
+    }
+    OpenDocument(hostFolder);
+}
+
+void TkvFrameProgram::CompatibilityAlert(QObject *)
+{
+    QString productName;
+    for (const QString &line : GetVersionInfo(QString())) {
+        if (line.startsWith(u"ProductName="_s))
+            productName = line.mid(int(qstrlen("ProductName=")));
+    }
+    QString message = ReplaceText(u"%APPLICATION_NAME%"_s, productName, text(u"OSPartiallyCompatible"_s));
+    message = ReplaceText(u"%OS_NAME%"_s, m_host.osCheck().GetOSName(), message);
+    m_host.DisplayMessage(message);
+}
+
+void TkvFrameProgram::CheckChanges(QObject *sender)
+{
+    if (!hasFocus())
+        return;
+    try {
+        RegistryStore &store = *m_host.target().registry();
+        if (store.changedOnDisk())
+            store.reload();
+        const std::optional<qint32> count = CountUninstallSubkeys(store);
+        if (!count || *count == m_inventory->KeyCount)
+            return;
+    } catch (const Error &) {
+        return; // an unreadable registry is looked at again at the next tick
+    }
+    GenerateList(sender);
+}
+
+QString TkvFrameProgram::ExportFileName(const QDateTime &when)
+{
+    return config::FormPrefix.toString() + u'_' + when.toString(config::ExportDateFormat)
+         + config::ExportExtension.toString();
+}
+
+QString TkvFrameProgram::ExportPathFor(const QString &chosen)
+{
+    return chosen.contains(u'.') ? chosen : chosen + config::ExportExtension.toString();
+}
+
+QByteArray TkvFrameProgram::ExportBytes(const QTreeWidget &tree)
+{
+    QString lines;
+    for (int i = 0; i < tree.topLevelItemCount(); ++i)
+        appendExportLines(tree.topLevelItem(i), 0, lines);
+    QByteArray bytes;
+    bytes.reserve(2 + 2 * lines.size());
+    bytes.append(char(0xFF)).append(char(0xFE));
+    for (const QChar unit : std::as_const(lines)) {
+        bytes.append(char(unit.unicode() & 0xFF));
+        bytes.append(char(unit.unicode() >> 8));
+    }
+    return bytes;
+}
+
+void TkvFrameProgram::ExportApplicationList(QObject *)
+{
+    const QString chosen = m_host.GetSaveFileName(ExportFileName(QDateTime::currentDateTime()),
+                                                  u'*' + config::ExportExtension.toString());
+    if (chosen.isEmpty())
+        return;
+    const QString path = ExportPathFor(chosen);
+    const QByteArray bytes = ExportBytes(*m_tree);
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+        m_host.DisplayMessage(path + u'|' + file.errorString());
+}
+
+void TkvFrameProgram::focusChanged(QWidget *, QWidget *now)
+{
+    // Only moves inside this frame's window count: a dialog coming and
+    // going, or another application, leaves the frame as it was.
+    if (!now || now->window() != window())
+        return;
+    const bool inside = now == this || isAncestorOf(now);
+    // The tree's label editor reports its keys like the tree does.
+    if (inside && now != m_tree && m_tree->isAncestorOf(now))
+        now->installEventFilter(this);
+    const bool entered = inside && !m_focusInside;
+    m_focusInside = inside;
+    if (entered)
+        EnterForm(this);
+}
+
+bool TkvFrameProgram::eventFilter(QObject *watched, QEvent *event)
+{
+    const QEvent::Type type = event->type();
+    if (watched == m_tree) {
+        if (type == QEvent::Enter)
+            DisplayStatusCount(m_tree);
+        else if (type == QEvent::Leave)
+            m_host.ResetStatusHint(m_tree);
+    }
+    if (type == QEvent::KeyPress && (watched == m_tree || m_tree->isAncestorOf(qobject_cast<QWidget *>(watched)))) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        PreventStartFilteringEvents(watched, key->key(), key->modifiers());
+    }
+    if (auto *button = qobject_cast<QPushButton *>(watched)) {
+        if (type == QEvent::Enter)
+            m_host.DisplayStatusHint(button);
+        else if (type == QEvent::Leave)
+            m_host.ResetStatusHint(button);
+    }
+    if (watched == m_labelPublisherValue || watched == m_labelUpdateLinkValue) {
+        auto *label = static_cast<QLabel *>(watched);
+        if (HasLinkStyle(label)) {
+            if (type == QEvent::Enter) {
+                m_host.DisplayStatusHint(label);
+            } else if (type == QEvent::Leave) {
+                m_host.ResetStatusHint(label);
+            } else if (type == QEvent::MouseButtonRelease
+                       && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
+                if (label == m_labelPublisherValue)
+                    GotoPublisher();
+                else
+                    GotoInformation();
+            }
+        }
+    }
+    if (watched == m_imageCompatibility && type == QEvent::MouseButtonRelease
+        && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton)
+        CompatibilityAlert(m_imageCompatibility);
+    return QFrame::eventFilter(watched, event);
+}
+
+void TkvFrameProgram::hideEvent(QHideEvent *event)
+{
+    // Showing the frame again is an entry, wherever the focus went meanwhile.
+    m_focusInside = false;
+    QFrame::hideEvent(event);
+}
+
+} // namespace kelvane

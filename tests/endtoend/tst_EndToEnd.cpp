@@ -1,0 +1,191 @@
+// End to end through the program list: a fresh Wine prefix with an NSIS
+// program, a Windows Installer product and a patch of it, shown in the frame's
+// tree and information panel and exported to a file.
+#include "FakeFrameHost.h"
+#include "inventory/kvApplication.h"
+#include "program/kvUnitProgram.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeWidget>
+
+using namespace Qt::Literals::StringLiterals;
+using namespace kelvane;
+
+namespace {
+
+const QString ProductGuid = u"{5A1C2E3F-4B5D-4E6F-8A9B-0C1D2E3F4A5B}"_s;
+const QString PatchGuid = u"{9E8D7C6B-5A49-4382-9170-6F5E4D3C2B1A}"_s;
+
+QTreeWidgetItem *topLevel(QTreeWidget *tree, const QString &text)
+{
+    for (int i = 0; i < tree->topLevelItemCount(); ++i)
+        if (tree->topLevelItem(i)->text(0) == text)
+            return tree->topLevelItem(i);
+    return nullptr;
+}
+
+QByteArray utf16(const QString &text)
+{
+    return QByteArray(reinterpret_cast<const char *>(text.utf16()), text.size() * 2);
+}
+
+} // namespace
+
+class TestEndToEnd : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void treePanelAndExport();
+
+private:
+    bool run(const QString &program, const QStringList &arguments, const QString &folder = {});
+    QString labelText(const QWidget &frame, const QString &name);
+
+    QTemporaryDir m_dir;
+    QString m_prefix;
+    QProcessEnvironment m_env;
+};
+
+bool TestEndToEnd::run(const QString &program, const QStringList &arguments, const QString &folder)
+{
+    QProcess process;
+    process.setProcessEnvironment(m_env);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    if (!folder.isEmpty())
+        process.setWorkingDirectory(folder);
+    process.start(program, arguments);
+    const QString what = program + u' ' + arguments.join(u' ');
+    if (!process.waitForFinished(120000)) {
+        process.kill();
+        process.waitForFinished(5000);
+        QTest::qFail(qPrintable(u"did not finish: "_s + what), __FILE__, __LINE__);
+        return false;
+    }
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+        QTest::qFail(qPrintable(u"failed (exit %1): %2\n%3"_s.arg(process.exitCode())
+                                    .arg(what, QString::fromLocal8Bit(process.readAll()))),
+                     __FILE__, __LINE__);
+        return false;
+    }
+    return true;
+}
+
+QString TestEndToEnd::labelText(const QWidget &frame, const QString &name)
+{
+    const auto *label = frame.findChild<QLabel *>(name);
+    return label ? label->text() : u"<no label %1>"_s.arg(name);
+}
+
+void TestEndToEnd::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+    for (const QString &tool : {u"wine"_s, u"wineboot"_s, u"wineserver"_s, u"makensis"_s, u"wixl"_s})
+        if (QStandardPaths::findExecutable(tool).isEmpty())
+            QSKIP(qPrintable(tool + u" is not installed"_s));
+    QVERIFY(m_dir.isValid());
+    m_prefix = m_dir.filePath(u"prefix"_s);
+    m_env = QProcessEnvironment::systemEnvironment();
+    m_env.insert(u"WINEPREFIX"_s, m_prefix);
+    m_env.insert(u"WINEDEBUG"_s, u"-all"_s);
+    m_env.insert(u"WINEDLLOVERRIDES"_s, u"mscoree,mshtml="_s);
+    m_env.remove(u"DISPLAY"_s);
+    QVERIFY(run(u"wineboot"_s, {u"-i"_s}));
+    QVERIFY(run(u"wineserver"_s, {u"-w"_s}));
+
+    const QString build = m_dir.filePath(u"build"_s);
+    QVERIFY(QDir().mkpath(build));
+    const auto write = [&build](const QString &name, const QByteArray &bytes) {
+        QFile file(build + u'/' + name);
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    };
+    for (const QString &name : {u"probe.nsi"_s, u"ledger.wxs"_s})
+        QVERIFY(QFile::copy(QStringLiteral(KELVANE_TEST_DATA "/endtoend/") + name, build + u'/' + name));
+    QVERIFY(write(u"ledger.txt"_s, "ledger\n"));
+    QVERIFY(run(u"makensis"_s, {u"-V2"_s, u"probe.nsi"_s}, build));
+    QVERIFY(run(u"wixl"_s, {u"-a"_s, u"x64"_s, u"-o"_s, u"ledger.msi"_s, u"ledger.wxs"_s}, build));
+    QVERIFY(run(u"wine"_s, {build + u"/setup.exe"_s, u"/S"_s}, build));
+    QVERIFY(run(u"wine"_s, {u"msiexec"_s, u"/i"_s, build + u"/ledger.msi"_s, u"/qn"_s}, build));
+
+    const QString patchKey =
+        u"HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products\\"_s
+        + ConvertGuid(ProductGuid, false) + u"\\Patches\\"_s + ConvertGuid(PatchGuid, false);
+    const QList<QStringList> values = {
+        {u"DisplayName"_s, u"REG_SZ"_s, u"Ledger Fix 1"_s},
+        {u"Installed"_s, u"REG_SZ"_s, u"20260315"_s},
+        {u"Uninstallable"_s, u"REG_DWORD"_s, u"1"_s},
+    };
+    for (const QStringList &value : values)
+        QVERIFY(run(u"wine"_s, {u"reg"_s, u"add"_s, patchKey, u"/v"_s, value[0], u"/t"_s, value[1], u"/d"_s,
+                                value[2], u"/f"_s}));
+    QVERIFY(run(u"wineserver"_s, {u"-w"_s})); // the registry is on disk now
+}
+
+void TestEndToEnd::cleanupTestCase()
+{
+    if (m_prefix.isEmpty())
+        return;
+    QProcess process;
+    process.setProcessEnvironment(m_env);
+    process.start(u"wineserver"_s, {u"-k"_s});
+    process.waitForFinished(30000);
+}
+
+void TestEndToEnd::treePanelAndExport()
+{
+    test::FakeFrameHost host(m_prefix);
+    host.settings().ShowUpdates = true;
+    TkvFrameProgram frame(host);
+    frame.resize(460, 368);
+    frame.show();
+    frame.EnterForm(nullptr);
+    QTreeWidget *tree = frame.tree();
+    QVERIFY(tree);
+
+    QTreeWidgetItem *probe = topLevel(tree, u"Kelvane Probe"_s);
+    QTreeWidgetItem *ledger = topLevel(tree, u"Kelvane Ledger"_s);
+    QVERIFY2(probe && ledger, "an installed program is missing from the tree");
+    QCOMPARE(probe->childCount(), 0);
+    QCOMPARE(ledger->childCount(), 1);
+    QCOMPARE(ledger->child(0)->text(0), u"Ledger Fix 1"_s);
+    QVERIFY(tree->indexOfTopLevelItem(ledger) < tree->indexOfTopLevelItem(probe)); // sorted by name
+
+    tree->setCurrentItem(ledger);
+    QCOMPARE(labelText(frame, u"LabelProgramInfoName"_s), u"Kelvane Ledger"_s);
+    QVERIFY2(labelText(frame, u"LabelProgramInfoVersion"_s).contains(u"2.5.0"_s),
+             qPrintable(labelText(frame, u"LabelProgramInfoVersion"_s)));
+    QCOMPARE(labelText(frame, u"LabelProgramInfoPublisherValue"_s), u"Ledger Makers"_s);
+    QCOMPARE(labelText(frame, u"LabelProgramInfoKeyValue"_s),
+             u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"_s + ProductGuid); // as Wine spells it
+
+    tree->setCurrentItem(ledger->child(0));
+    QCOMPARE(labelText(frame, u"LabelProgramInfoName"_s), u"Kelvane Ledger"_s); // the product's name
+    QCOMPARE(labelText(frame, u"LabelUpdateInfoNameValue"_s), u"Ledger Fix 1"_s);
+    QVERIFY2(labelText(frame, u"LabelUpdateInfoInstallValue"_s).contains(u"2026"_s),
+             qPrintable(labelText(frame, u"LabelUpdateInfoInstallValue"_s)));
+    QVERIFY(!frame.findChild<QLabel *>(u"LabelUpdateUninstallable"_s)->isVisibleTo(&frame));
+
+    const QString exported = m_dir.filePath(u"list.txt"_s);
+    host.saveFileNames.append(exported);
+    frame.ExportApplicationList(nullptr);
+    QFile file(exported);
+    QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(exported + u": "_s + file.errorString()));
+    const QByteArray bytes = file.readAll();
+    QVERIFY(bytes.startsWith("\xFF\xFE"));
+    QVERIFY2(bytes.contains(utf16(u"Kelvane Ledger\r\n\tLedger Fix 1\r\n"_s)), bytes.toHex().constData());
+    QVERIFY(bytes.contains(utf16(u"Kelvane Probe\r\n"_s)));
+    QVERIFY(bytes.endsWith(utf16(u"\r\n"_s)));
+}
+
+QTEST_MAIN(TestEndToEnd)
+#include "tst_EndToEnd.moc"

@@ -1,6 +1,7 @@
 // Writes the shell's screenshots (docs/screenshots/shell-*.png) in English and
 // Hebrew. Run by hand: shell_screenshots <folder>; not a test.
 #include "language/kvLanguage.h"
+#include "program/kvUnitProgram.h"
 #include "platform/Target.h"
 #include "platform/kvOSCheck.h"
 #include "settings/kvSettings.h"
@@ -11,7 +12,7 @@
 #include "shell/kvUnitMessage.h"
 
 #include <QApplication>
-#include <QFrame>
+#include <QTreeWidget>
 #include <QMessageBox>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -21,16 +22,6 @@ using namespace Qt::Literals::StringLiterals;
 using namespace kelvane;
 
 namespace {
-
-FrameFactory plainFrame(const QString &name)
-{
-    return [name](TkvFrameHost &, QWidget *parent) -> QWidget * {
-        auto *frame = new QFrame(parent);
-        frame->setObjectName(name);
-        frame->setFocusPolicy(Qt::StrongFocus);
-        return frame;
-    };
-}
 
 void save(QWidget &widget, const QString &file)
 {
@@ -53,10 +44,13 @@ int main(int argc, char *argv[])
 
     const auto target = Target::open(QStringLiteral(KELVANE_SOURCE_DIR "/data/sample"));
     const TOSCheck osCheck(*target->registry());
+    const FrameFactory programFrame = [](TkvFrameHost &host, QWidget *parent) -> QWidget * {
+        return new TkvFrameProgram(host, parent);
+    };
     const FrameFactory settingsFrame = [](TkvFrameHost &host, QWidget *parent) -> QWidget * {
         return new TkvFrameSettings(host, parent);
     };
-    TkvFormMain main(*target, osCheck, plainFrame(u"kvFrameProgram"_s), settingsFrame,
+    TkvFormMain main(*target, osCheck, programFrame, settingsFrame,
                      QStringLiteral(KELVANE_SOURCE_DIR));
     auto *message = new TkvFormMessage(main.lang(), &main);
     auto *about = new TkvFormAbout(main.lang(),
@@ -75,7 +69,20 @@ int main(int argc, char *argv[])
         main.lang().LoadLanguage(language, true);
         main.lang().ApplyToForm(&main);
         // Entering the page again shows the language now in use.
+        // The dialogs of the previous language took the activation away.
+        main.activateWindow();
+        if (!QTest::qWaitForWindowActive(&main))
+            return 1;
+        // As a click does: the focus comes from the menu button into the page.
+        main.findChild<QWidget *>(u"ButtonMenuSettings"_s)->setFocus();
+        main.LaunchSettings();
+        main.findChild<QWidget *>(u"ButtonMenuPrograms"_s)->setFocus();
         main.LaunchProgram();
+        if (auto *tree = main.findChild<QTreeWidget *>(u"TreeviewProgram"_s); tree && tree->topLevelItemCount() > 3)
+            tree->setCurrentItem(tree->topLevelItem(3));
+        QCoreApplication::processEvents();
+        save(main, folder + u"/shell-programs"_s + suffix + u".png"_s);
+        main.findChild<QWidget *>(u"ButtonMenuSettings"_s)->setFocus();
         main.LaunchSettings();
         main.setStatusText(main.lang().Strings.value(u"HintButtonMenuSettings"_s));
         QCoreApplication::processEvents();

@@ -22,6 +22,11 @@ static void visit(const kelvane::WineRegistryFile &file, const QString &path, in
         if (!file.value(path, value.name))
             { std::fprintf(stderr, "listed value not found\n"); std::abort(); }
     }
+    // A link's subkeys are its target's, already visited where they are:
+    // descending through links would visit a tree with links back to its
+    // root exponentially often.
+    if (file.isLink(path))
+        return;
     for (const QString &name : file.subkeyNames(path))
         visit(file, path.isEmpty() ? name : path + u'\\' + name, depth + 1);
 }

@@ -30,7 +30,12 @@ QString RegistryAccess::resolve(const QString &path) const
 // A path with an empty name in it ("a\\b") names no key.
 static bool validPath(const QString &path)
 {
-    return !path.contains(u"\\\\"_s) && !path.startsWith(u'\\');
+    if (path.startsWith(u'\\'))
+        return false;
+    for (qsizetype i = 1; i < path.size(); ++i)
+        if (path[i] == u'\\' && path[i - 1] == u'\\')
+            return false;
+    return true;
 }
 
 bool RegistryAccess::OpenForRead(const QString &path)

@@ -7,14 +7,13 @@ namespace kelvane {
 QString RegistryValue::text() const
 {
     const qsizetype units = data.size() / 2;
-    QString result;
-    result.reserve(units);
-    for (qsizetype i = 0; i < units; ++i) {
-        const char16_t unit = qFromLittleEndian<quint16>(data.constData() + 2 * i);
-        if (unit == 0)
-            break;
-        result.append(QChar(unit));
-    }
+    qsizetype length = 0;
+    while (length < units && qFromLittleEndian<quint16>(data.constData() + 2 * length) != 0)
+        ++length;
+    QString result(length, Qt::Uninitialized);
+    char16_t *out = reinterpret_cast<char16_t *>(result.data());
+    for (qsizetype i = 0; i < length; ++i)
+        out[i] = qFromLittleEndian<quint16>(data.constData() + 2 * i);
     return result;
 }
 

@@ -4,8 +4,11 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringView>
 
+#include <array>
 #include <memory>
+#include <vector>
 
 class QIODevice;
 struct stat;
@@ -15,10 +18,14 @@ namespace kelvane {
 // A Wine text registry file (system.reg stands for HKLM) as a RegistryStore.
 //
 // The original bytes are kept. Loading finds the key lines and parses only
-// their names; a key's values are parsed when the key is first read. Saving
-// writes unchanged keys as the exact bytes Wine wrote and re-serialises only
-// the edited ones, so a file loaded and saved unchanged stays byte for byte
-// the same.
+// their names; a key's value lines are indexed when the key is first read,
+// and a value is decoded from its line each time it is asked for. Only an
+// edited key holds its values decoded. Saving writes unchanged keys as the
+// exact bytes Wine wrote and re-serialises only the edited ones, so a file
+// loaded and saved unchanged stays byte for byte the same.
+//
+// Reading fills caches (the value index, recent key lookups): one object
+// must not be read from two threads at once.
 class WineRegistryFile : public RegistryStore
 {
 public:
@@ -60,16 +67,33 @@ public:
 private:
     WineRegistryFile();
     void load(const QByteArray &bytes);
+    struct ValueRef;
+    struct CachedLookup
+    {
+        QString path;
+        size_t hash = 0;
+        Key *key = nullptr;
+        int hops = 0;
+        quint64 used = 0;
+    };
+
     static Key *childOf(Key *key, QStringView name, bool create);
     Key *find(const QString &path, bool followLast) const;
-    Key *walk(const QString &path, bool followLast, int &hops) const;
+    Key *findFollowing(const QString &path) const;
+    Key *walk(QStringView path, bool followLast, int &hops) const;
     Key *resolveLink(Key *key, int &hops) const;
     Key *findOrCreate(const QString &path);
-    void ensureValues(Key *key) const;
+    const CachedLookup *cachedLookup(QStringView path, size_t hash) const;
+    void remember(QString path, size_t hash, Key *key, int hops) const;
+    void dropLookups();
+    void ensureIndex(Key *key) const;
+    void scanValues(const Key *key, std::vector<ValueRef> &index, QByteArray *classLine) const;
+    RegistryValue valueAt(const Key *key, const ValueRef &ref, const QString *asked) const;
+    std::optional<RegistryValue> lookupValue(Key *key, QStringView name, const QString *asked) const;
     void touch(Key *key);
     static QString fullPath(const Key *key);
     void serialise(const Key *key, QByteArray &out) const;
-    void emitTree(const Key *key, QByteArray &out) const;
+    void emitTree(const Key *root, QByteArray &out) const;
     void rememberStat(const struct stat &st);
 
     QString m_path; // empty for fromBytes
@@ -79,6 +103,10 @@ private:
     bool m_crlf = false;
     bool m_modified = false;
     std::unique_ptr<Key> m_root;
+    // Recent path lookups; a scan reads many values of one key and opens
+    // many siblings under one parent. Dropped on every change.
+    mutable std::array<CachedLookup, 16> m_lookups;
+    mutable quint64 m_lookupClock = 0;
     // The file as loaded, for changedOnDisk()
     quint64 m_dev = 0, m_ino = 0;
     qint64 m_mtimeSec = 0, m_mtimeNsec = 0, m_size = -1;

@@ -137,6 +137,10 @@ private slots:
     void escapes_data();
     void escapes();
     void keyNameEscapes();
+    void namesFoldLikeWine_data();
+    void namesFoldLikeWine();
+    void lookupsFollowChanges();
+    void deepNesting();
     void valueForms_data();
     void valueForms();
     void writerForms_data();
@@ -202,6 +206,73 @@ void TestWineRegistry::keyNameEscapes()
     // Written back in Wine's form after an edit.
     file->setValue(u"Software\\A[1]\\\u00c9A\u00e9"_s, RegistryValue::fromDword(u"n"_s, 1));
     QVERIFY(file->toBytes().contains("[Software\\\\A\\[1\\]\\\\\\x00e9a\\xe9] "));
+}
+
+static QByteArray linkKey(const QByteArray &name, const QString &target);
+
+void TestWineRegistry::namesFoldLikeWine_data()
+{
+    // How the file spells a name, and how it is asked for.
+    QTest::addColumn<QByteArray>("written");
+    QTest::addColumn<QString>("asked");
+    QTest::addColumn<bool>("found");
+    QTest::newRow("ASCII case") << QByteArray("DisplayName") << u"dISPLAYnAME"_s << true;
+    QTest::newRow("ASCII differs") << QByteArray("DisplayName") << u"DisplayNam"_s << false;
+    QTest::newRow("escaped Latin-1") << QByteArray(R"(\xc9t\xe9)") << u"\u00e9T\u00c9"_s << true;
+    QTest::newRow("raw UTF-8") << QByteArray("\xc3\x89t\xc3\xa9") << u"\u00e9t\u00e9"_s << true;
+    QTest::newRow("Greek") << QByteArray(R"(\x3a3)") << u"\u03c3"_s << true;
+    // Unicode lowercase maps the Kelvin sign to k, as Wine compares.
+    QTest::newRow("Kelvin sign") << QByteArray(R"(\x212a)") << u"k"_s << true;
+    QTest::newRow("no folding across letters") << QByteArray(R"(\xe9)") << u"e"_s << false;
+}
+
+void TestWineRegistry::namesFoldLikeWine()
+{
+    QFETCH(QByteArray, written);
+    QFETCH(QString, asked);
+    QFETCH(bool, found);
+    auto file = parse("[Software\\\\" + written + "] 1\n\"" + written + "\"=\"v\"\n");
+    QCOMPARE(file->keyExists(u"Software\\"_s + asked), found);
+    QCOMPARE(file->value(u"Software\\"_s + file->subkeyNames(u"Software"_s).value(0), asked).has_value(), found);
+}
+
+void TestWineRegistry::lookupsFollowChanges()
+{
+    // Answers remembered for a path must not outlive a change of the tree.
+    auto file = parse("[Software\\\\Target\\\\A] 1\n\"v\"=\"a\"\n\n[Software\\\\Other\\\\A] 1\n\"v\"=\"b\"\n\n"
+                      + linkKey("Software\\\\Link", u"\\Registry\\Machine\\Software\\Target"_s));
+    const QString through = u"Software\\Link\\A"_s;
+    QCOMPARE(file->value(through, u"v"_s)->text(), u"a"_s);
+    QCOMPARE(file->value(through, u"V"_s)->name, u"v"_s);
+    // The key is deleted, then made again through the link.
+    file->deleteTree(u"Software\\Target\\A"_s);
+    QVERIFY(!file->keyExists(through));
+    QVERIFY(!file->value(through, u"v"_s));
+    file->setValue(through, RegistryValue::fromText(u"v"_s, u"c"_s));
+    QCOMPARE(file->value(u"Software\\Target\\A"_s, u"v"_s)->text(), u"c"_s);
+    QCOMPARE(file->value(through, u"v"_s)->text(), u"c"_s);
+    // Without the link the path leads nowhere.
+    file->deleteTree(u"Software\\Link"_s);
+    QVERIFY(!file->keyExists(through));
+    QVERIFY(file->keyExists(u"Software\\Target\\A"_s));
+    QCOMPARE(file->value(u"Software\\Other\\A"_s, u"v"_s)->text(), u"b"_s);
+}
+
+void TestWineRegistry::deepNesting()
+{
+    // A hostile file may nest keys far deeper than any call stack.
+    constexpr int depth = 200000;
+    QByteArray line = "[k";
+    line.reserve(3 * depth + 16);
+    for (int i = 1; i < depth; ++i)
+        line += "\\\\k";
+    line += "] 1\n\"v\"=\"deep\"\n";
+    auto file = parse(line);
+    QVERIFY(file->keyExists(u"k"_s));
+    file->setValue(u"k"_s, RegistryValue::fromDword(u"n"_s, 1));
+    const QByteArray out = file->toBytes();
+    QVERIFY(out.contains("\"v\"=\"deep\""));
+    file.reset(); // takes the tree apart without recursion
 }
 
 void TestWineRegistry::valueForms_data()

@@ -1,3 +1,4 @@
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -132,6 +133,28 @@ private slots:
         const QString err = QString::fromUtf8(run.err);
         QCOMPARE(err.count(u'\n'), 1);
         QVERIFY2(err.contains(named), qPrintable(err));
+    }
+
+    void outputFailure_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("json") << QStringList{u"--json"_s};
+        QTest::newRow("tree") << QStringList{u"--tree"_s};
+    }
+
+    void outputFailure()
+    {
+        // A full disk must not pass for a listing written.
+        QFETCH(QStringList, arguments);
+        if (!QFile::exists(u"/dev/full"_s))
+            QSKIP("no /dev/full here");
+        QProcess process;
+        process.setStandardOutputFile(u"/dev/full"_s);
+        process.start(QStringLiteral(KELVANE_LIST_EXE), QStringList{u"--registry"_s, Fixture} + arguments);
+        QVERIFY(process.waitForFinished(60000));
+        QCOMPARE(process.exitCode(), 3);
+        const QString err = QString::fromUtf8(process.readAllStandardError());
+        QVERIFY2(err.contains(u"Could not write the output"_s), qPrintable(err));
     }
 
     void targetFromEnvironment()

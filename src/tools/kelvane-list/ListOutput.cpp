@@ -1,10 +1,18 @@
 #include "ListOutput.h"
 
+#include "platform/Error.h"
+
+#include <QIODevice>
+
 #include <cstdio>
+
+using namespace Qt::Literals::StringLiterals;
 
 namespace kelvane {
 
 namespace {
+
+constexpr qsizetype ChunkSize = 64 * 1024;
 
 void appendString(QByteArray &out, const QString &text)
 {
@@ -29,8 +37,13 @@ void appendString(QByteArray &out, const QString &text)
                 out.append(buffer);
             } else if (unit < 0x80) {
                 out.append(char(unit));
+            } else if (unit < 0x800) {
+                out.append(char(0xc0 | (unit >> 6)));
+                out.append(char(0x80 | (unit & 0x3f)));
             } else {
-                out.append(QString(ch).toUtf8());
+                out.append(char(0xe0 | (unit >> 12)));
+                out.append(char(0x80 | ((unit >> 6) & 0x3f)));
+                out.append(char(0x80 | (unit & 0x3f)));
             }
         }
     }
@@ -84,30 +97,70 @@ void appendEntry(QByteArray &out, const TAppItem &entry)
     out.append("]}");
 }
 
-void appendList(QByteArray &out, const TAppItems &entries)
+// Collects the text and hands it to the device a chunk at a time.
+class ChunkWriter
 {
-    out.append('[');
+public:
+    explicit ChunkWriter(QIODevice &out)
+        : m_out(out)
+    {
+        m_buffer.reserve(ChunkSize + 4096);
+    }
+
+    QByteArray &buffer() { return m_buffer; }
+
+    void maybeFlush()
+    {
+        if (m_buffer.size() >= ChunkSize)
+            flush();
+    }
+
+    void flush()
+    {
+        WriteAll(m_out, m_buffer);
+        m_buffer.resize(0);
+    }
+
+private:
+    QIODevice &m_out;
+    QByteArray m_buffer;
+};
+
+void writeList(ChunkWriter &writer, const TAppItems &entries)
+{
+    writer.buffer().append('[');
     for (qsizetype i = 0; i < entries.size(); ++i) {
         if (i > 0)
-            out.append(",\n");
-        appendEntry(out, *entries.at(i));
+            writer.buffer().append(",\n");
+        appendEntry(writer.buffer(), *entries.at(i));
+        writer.maybeFlush();
     }
-    out.append(']');
+    writer.buffer().append(']');
 }
 
 } // namespace
 
-QByteArray InventoryJson(const TApplications &inventory)
+void WriteAll(QIODevice &out, const QByteArray &bytes)
 {
-    QByteArray out;
-    out.reserve(512 * (inventory.Applications.size() + inventory.Hotfixes.size()) + 64);
-    out.append("{\"KeyCount\":").append(QByteArray::number(inventory.KeyCount));
-    out.append(",\n\"Applications\":");
-    appendList(out, inventory.Applications);
-    out.append(",\n\"Hotfixes\":");
-    appendList(out, inventory.Hotfixes);
-    out.append("}\n");
-    return out;
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const qint64 n = out.write(bytes.constData() + done, bytes.size() - done);
+        if (n <= 0)
+            throw Error(u"Could not write the output: %1"_s.arg(out.errorString()));
+        done += qsizetype(n);
+    }
+}
+
+void WriteInventoryJson(const TApplications &inventory, QIODevice &out)
+{
+    ChunkWriter writer(out);
+    writer.buffer().append("{\"KeyCount\":").append(QByteArray::number(inventory.KeyCount));
+    writer.buffer().append(",\n\"Applications\":");
+    writeList(writer, inventory.Applications);
+    writer.buffer().append(",\n\"Hotfixes\":");
+    writeList(writer, inventory.Hotfixes);
+    writer.buffer().append("}\n");
+    writer.flush();
 }
 
 } // namespace kelvane

@@ -1,6 +1,6 @@
 // kelvane-list: prints the inventory of the managed registry, for scripts and
 // offline reports. Exit status: 0 done, 1 the registry could not be used,
-// 2 bad arguments or filter.
+// 2 bad arguments or filter, 3 the output could not be written.
 #include "ListOutput.h"
 
 #include "inventory/NameOrder.h"
@@ -10,10 +10,12 @@
 #include "platform/Target.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QProcessEnvironment>
 #include <QStringList>
 
 #include <cstdio>
+#include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
 using namespace kelvane;
@@ -22,6 +24,7 @@ namespace {
 
 constexpr int ExitTarget = 1;
 constexpr int ExitUsage = 2;
+constexpr int ExitOutput = 3;
 
 const char Usage[] =
     "Usage: kelvane-list [--registry PATH] [--json | --tree] [--no-updates] [--filter TEXT]\n"
@@ -50,9 +53,23 @@ void printError(const QString &message)
     std::fprintf(stderr, "kelvane-list: %s\n", message.toUtf8().constData());
 }
 
-void writeOut(const QByteArray &bytes)
+// Runs write on standard output; a failed write (full disk, closed pipe)
+// is reported, never passed off as done.
+template<typename Write>
+int writeOut(Write write)
 {
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    QFile out;
+    if (!out.open(STDOUT_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        printError(u"cannot write to standard output: %1"_s.arg(out.errorString()));
+        return ExitOutput;
+    }
+    try {
+        write(out);
+    } catch (const Error &error) {
+        printError(error.message());
+        return ExitOutput;
+    }
+    return 0;
 }
 
 } // namespace
@@ -112,10 +129,8 @@ int main(int argc, char *argv[])
     TApplications inventory(target->registry());
     inventory.LoadFromRegistry();
 
-    if (options.json) {
-        writeOut(InventoryJson(inventory));
-        return 0;
-    }
+    if (options.json)
+        return writeOut([&](QIODevice &out) { WriteInventoryJson(inventory, out); });
     QList<ProgramTreeNode> tree;
     try {
         tree = BuildProgramTree(inventory, options.filter, options.showUpdates, NameOrder());
@@ -126,6 +141,5 @@ int main(int argc, char *argv[])
     QByteArray out;
     for (const QString &line : ProgramTreeLines(tree))
         out.append(line.toUtf8()).append('\n');
-    writeOut(out);
-    return 0;
+    return writeOut([&](QIODevice &device) { WriteAll(device, out); });
 }

@@ -122,8 +122,8 @@ private:
         if (withFolder) {
             const QDir languages(page->program.filePath(u"languages"_s));
             QDir().mkpath(languages.path());
-            for (const QString &spec : files) {
-                const QStringList parts = spec.split(u'=');
+            for (const QString &entry : files) {
+                const QStringList parts = entry.split(u'=');
                 const QString source = parts.first().startsWith(u"languages/"_s)
                                            ? QStringLiteral(KELVANE_SOURCE_DIR "/") + parts.first()
                                            : QStringLiteral(KELVANE_TEST_DATA "/settingsframe/") + parts.first();

@@ -1,3 +1,4 @@
+#include "UrlCatcher.h"
 #include "gui/kvCommonGui.h"
 
 #include <QDesktopServices>
@@ -9,16 +10,6 @@
 
 using namespace Qt::Literals::StringLiterals;
 using namespace kelvane;
-
-// Receives what OpenDocument hands to the desktop, instead of a browser.
-class UrlCatcher : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> urls;
-public slots:
-    void open(const QUrl &url) { urls.append(url); }
-};
 
 class TestCommonGui : public QObject
 {
@@ -76,7 +67,7 @@ private slots:
     }
 
 private:
-    UrlCatcher m_catcher;
+    kelvane::test::UrlCatcher m_catcher;
 };
 
 QTEST_MAIN(TestCommonGui)

@@ -1,3 +1,4 @@
+#include "UrlCatcher.h"
 #include "program/kvUnitProgram.h"
 
 #include "FakeFrameHost.h"
@@ -77,16 +78,6 @@ QTreeWidgetItem *findNode(const QTreeWidget *tree, const QString &text)
     return nullptr;
 }
 
-// Receives what OpenDocument hands to the desktop.
-class UrlCatcher : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> urls;
-public slots:
-    void open(const QUrl &url) { urls.append(url); }
-};
-
 } // namespace
 
 class TestProgramFrame : public QObject
@@ -148,7 +139,7 @@ private:
             addEntry(store, key, name);
     }
 
-    UrlCatcher m_catcher;
+    kelvane::test::UrlCatcher m_catcher;
 
 private slots:
     void initTestCase()

@@ -1,3 +1,4 @@
+#include "UrlCatcher.h"
 #include "FakeFrameHost.h"
 #include "gui/kvCommonGui.h"
 #include "settings/kvUnitSettings.h"
@@ -30,16 +31,6 @@ namespace {
 const QString BuiltinAuthor = u"Kelvane Maker"_s;
 const QString BuiltinWebsite = u"https://kelvane.example.org/"_s;
 const QString BuiltinVersion = u"2.0.1"_s;
-
-// Receives what OpenDocument hands to the desktop, instead of a browser.
-class UrlCatcher : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> urls;
-public slots:
-    void open(const QUrl &url) { urls.append(url); }
-};
 
 // A host, its main window holding a button outside the frame and the frame.
 struct Page
@@ -112,7 +103,7 @@ class TestSettingsFrame : public QObject
     Q_OBJECT
 
 private:
-    UrlCatcher m_catcher;
+    kelvane::test::UrlCatcher m_catcher;
 
     // `files`: fixture names (from tests/data/settingsframe, or "languages/x.lng"
     // for a shipped file), each optionally renamed with "source=target".

@@ -1,3 +1,4 @@
+#include "UrlCatcher.h"
 #include "gui/kvCommonGui.h"
 #include "language/kvLanguage.h"
 #include "shell/kvUnitAbout.h"
@@ -12,16 +13,6 @@
 
 using namespace Qt::Literals::StringLiterals;
 using namespace kelvane;
-
-// Receives what OpenDocument hands to the desktop, instead of a browser.
-class UrlCatcher : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> urls;
-public slots:
-    void open(const QUrl &url) { urls.append(url); }
-};
 
 // Closes the dialog when a hook returns, also after a failed check.
 struct CloseGuard
@@ -135,7 +126,7 @@ private slots:
     }
 
 private:
-    UrlCatcher m_catcher;
+    kelvane::test::UrlCatcher m_catcher;
     std::unique_ptr<TLang> m_lang;
 };
 

@@ -288,10 +288,15 @@ TkvFrameProgram::TkvFrameProgram(TkvFrameHost &host, QWidget *parent)
     m_labelPublisherValue->installEventFilter(this);
     m_labelUpdateLinkValue->installEventFilter(this);
     connect(m_buttonBrowse, &QPushButton::clicked, this, [this] { BrowseLocation(m_buttonBrowse); });
-    connect(qApp, &QApplication::focusChanged, this, &TkvFrameProgram::focusChanged);
+    m_focusWatch = connect(qApp, &QApplication::focusChanged, this, &TkvFrameProgram::focusChanged);
 }
 
-TkvFrameProgram::~TkvFrameProgram() = default;
+TkvFrameProgram::~TkvFrameProgram()
+{
+    // Closing the window and destroying the children, after this part of the
+    // frame is gone, move the focus.
+    disconnect(m_focusWatch);
+}
 
 void TkvFrameProgram::createLayout()
 {

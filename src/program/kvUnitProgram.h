@@ -190,6 +190,7 @@ private:
     // Timers
     QTimer *m_timerProgram = nullptr;
     QTimer *m_timerCheck = nullptr;
+    QMetaObject::Connection m_focusWatch;
 };
 
 } // namespace kelvane

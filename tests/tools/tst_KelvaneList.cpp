@@ -63,6 +63,36 @@ private slots:
         QCOMPARE(QString::fromUtf8(run.out), expected);
     }
 
+    // Names as a registry spells them, and the JSON text they must become.
+    void jsonEscapes_data()
+    {
+        QTest::addColumn<QByteArray>("spelt");
+        QTest::addColumn<QByteArray>("json");
+        // Written without raw literals, which moc misreads.
+        QTest::newRow("quote and backslash") << QByteArray("a\\\"b\\\\c") << QByteArray("\"a\\\"b\\\\c\"");
+        QTest::newRow("named controls") << QByteArray("\\t\\n\\r\\b\\f") << QByteArray("\"\\t\\n\\r\\b\\f\"");
+        QTest::newRow("other controls") << QByteArray("\\x01\\e") << QByteArray("\"\\u0001\\u001b\"");
+        QTest::newRow("two and three UTF-8 bytes") << QByteArray("\\xe9\\x20ac") << QByteArray("\"\xc3\xa9\xe2\x82\xac\"");
+        QTest::newRow("lone surrogate") << QByteArray("x\\xd800") << QByteArray("\"x\\ud800\"");
+        QTest::newRow("long plain text") << QByteArray(3000, 'a') << '"' + QByteArray(3000, 'a') + '"';
+    }
+
+    void jsonEscapes()
+    {
+        QFETCH(QByteArray, spelt);
+        QFETCH(QByteArray, json);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"system.reg"_s);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("WINE REGISTRY Version 2\n\n[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\e] 1\n"
+                   "\"DisplayName\"=\"" + spelt + "\"\n\"UninstallString\"=\"u.exe\"\n");
+        file.close();
+        const Run run = runList({u"--registry"_s, path, u"--json"_s});
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(run.out.contains(QByteArray("\"DisplayName\":" + json + ',')), run.out.constData());
+    }
+
     void json()
     {
         const Run run = runList({u"--registry"_s, Fixture, u"--json"_s});

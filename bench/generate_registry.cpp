@@ -1,4 +1,4 @@
-// Appends synthetic uninstall entries to a Wine system.reg, so scans can be
+// Adds synthetic uninstall entries to a Wine system.reg, so scans can be
 // timed on registries of realistic shape and size.
 #include "platform/Error.h"
 
@@ -9,8 +9,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
 #include <cstdio>
 #include <random>
+#include <vector>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -34,45 +36,98 @@ QByteArray keyPath(const QString &path)
     return out;
 }
 
+// One key as the file holds it: its header line and its value lines.
+struct Block
+{
+    QStringList components; // the path, for ordering
+    QByteArray header;
+    QList<QPair<QByteArray, QByteArray>> values; // name, whole line(s)
+};
+
+// Wine keeps subkeys and values sorted by name, without regard to case, and
+// saves them in that order: the synthetic keys are written the same way.
+bool pathLess(const Block &a, const Block &b)
+{
+    const qsizetype n = std::min(a.components.size(), b.components.size());
+    for (qsizetype i = 0; i < n; ++i)
+        if (const int c = a.components[i].compare(b.components[i], Qt::CaseInsensitive))
+            return c < 0;
+    return a.components.size() < b.components.size();
+}
+
 class Writer
 {
 public:
-    explicit Writer(QByteArray &out)
-        : m_out(out)
-    {
-    }
-
     void key(const QString &path)
     {
-        m_out += "\n[" + keyPath(path) + "] " + QByteArray::number(kUnixTime) + '\n';
+        Block block;
+        block.components = path.split(u'\\');
+        block.header = "\n[" + keyPath(path) + "] " + QByteArray::number(kUnixTime) + '\n';
         // FILETIME of the same moment
         const quint64 filetime = (quint64(kUnixTime) + 11644473600ULL) * 10000000ULL;
-        m_out += "#time=" + QByteArray::number(filetime, 16) + '\n';
+        block.header += "#time=" + QByteArray::number(filetime, 16) + '\n';
+        m_blocks.push_back(std::move(block));
     }
-    void str(const char *name, const QString &value) { m_out += '"' + QByteArray(name) + "\"=" + quoted(value) + '\n'; }
+    void str(const char *name, const QString &value) { add(name, '"' + QByteArray(name) + "\"=" + quoted(value) + '\n'); }
     void dword(const char *name, quint32 value)
     {
-        m_out += '"' + QByteArray(name) + "\"=dword:" + QByteArray::number(value, 16).rightJustified(8, '0') + '\n';
+        add(name, '"' + QByteArray(name) + "\"=dword:" + QByteArray::number(value, 16).rightJustified(8, '0') + '\n');
     }
     // Wrapped like Wine does: a trailing backslash and two spaces of indent.
     void hex(const char *name, const QByteArray &bytes)
     {
+        QByteArray text;
         QByteArray line = '"' + QByteArray(name) + "\"=hex:";
         for (qsizetype i = 0; i < bytes.size(); ++i) {
             line += QByteArray::number(quint8(bytes[i]), 16).rightJustified(2, '0');
             if (i + 1 < bytes.size()) {
                 line += ',';
                 if (line.size() > 76) {
-                    m_out += line + "\\\n";
+                    text += line + "\\\n";
                     line = "  ";
                 }
             }
         }
-        m_out += line + '\n';
+        add(name, text + line + '\n');
+    }
+
+    // The base file's keys and the synthetic ones, all in Wine's order.
+    QByteArray merged(const QByteArray &base) const
+    {
+        qsizetype first = base.indexOf("\n[");
+        if (first < 0)
+            first = base.size();
+        std::vector<Block> blocks;
+        for (qsizetype at = first; at < base.size();) {
+            qsizetype next = base.indexOf("\n[", at + 1);
+            if (next < 0)
+                next = base.size();
+            Block block;
+            const qsizetype close = base.indexOf("] ", at);
+            const QString path = QString::fromUtf8(base.mid(at + 2, close - at - 2));
+            block.components = path.split(u"\\\\"_s);
+            block.header = base.mid(at, next - at);
+            blocks.push_back(std::move(block));
+            at = next;
+        }
+        blocks.insert(blocks.end(), m_blocks.begin(), m_blocks.end());
+        std::stable_sort(blocks.begin(), blocks.end(), pathLess);
+        QByteArray out = base.left(first);
+        for (Block &block : blocks) {
+            std::stable_sort(block.values.begin(), block.values.end(), [](const auto &a, const auto &b) {
+                return qstricmp(a.first.constData(), b.first.constData()) < 0;
+            });
+            out += block.header;
+            for (const auto &value : block.values)
+                out += value.second;
+        }
+        return out;
     }
 
 private:
-    QByteArray &m_out;
+    void add(const char *name, const QByteArray &line) { m_blocks.back().values.append({QByteArray(name), line}); }
+
+    std::vector<Block> m_blocks;
 };
 
 QString guid(std::mt19937 &rng)
@@ -130,11 +185,11 @@ const QStringList kWords = {u"Photo"_s, u"Studio"_s, u"Audio"_s, u"Manager"_s, u
                             u"Editor"_s, u"Sync"_s, u"Runtime"_s, u"Backup"_s, u"Déjà"_s, u"Player"_s};
 const QStringList kSids = {u"S-1-5-18"_s, u"S-1-5-21-1004336348-1177238915-682003330-1001"_s};
 
-void appendEntries(QByteArray &out, int count)
+QByteArray withEntries(const QByteArray &base, int count)
 {
     std::mt19937 rng(20261208);
     std::uniform_int_distribution<int> percent(0, 99);
-    Writer w(out);
+    Writer w;
     const QString uninstall = u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"_s;
     for (int i = 0; i < count; ++i) {
         const QString publisher = kPublishers[i % kPublishers.size()];
@@ -186,6 +241,7 @@ void appendEntries(QByteArray &out, int count)
             w.hex("Changed", QByteArray(4, '\0'));
         }
     }
+    return w.merged(base);
 }
 
 void run(const QStringList &args)
@@ -202,7 +258,7 @@ void run(const QStringList &args)
         throw kelvane::Error(u"%1: not a Wine registry file"_s.arg(args[1]));
     if (!out.endsWith('\n'))
         out += '\n';
-    appendEntries(out, count);
+    out = withEntries(out, count);
     QSaveFile file(args[3]);
     if (!file.open(QIODevice::WriteOnly) || file.write(out) != out.size() || !file.commit())
         throw kelvane::Error(u"%1: cannot write: %2"_s.arg(args[3], file.errorString()));

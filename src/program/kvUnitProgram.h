@@ -2,6 +2,7 @@
 
 #include "inventory/kvApplication.h"
 #include "inventory/NameOrder.h"
+#include "inventory/ProgramTree.h"
 
 #include <QFrame>
 #include <QIcon>
@@ -144,7 +145,7 @@ private:
                        int valueWidth);
     void focusChanged(QWidget *old, QWidget *now);
     void addMenuItem(QAction *&action, const QString &name, const QKeySequence &shortcut, const QString &picture);
-    void rebuildTree(const TApplications &inventory);
+    void rebuildTree(const std::shared_ptr<TApplications> &inventory);
     TkvProgramNode *selectedNode() const;
     QString text(const QString &key) const;
 
@@ -153,6 +154,10 @@ private:
     // Shared so that a rebuild keeps the inventory it scans alive even when
     // the frame is entered again while the scan lets events through.
     std::shared_ptr<TApplications> m_inventory;
+    // The inventory's whole tree, sorted, as its last scan gave it: rebuilds
+    // in filter mode only pick nodes from it (filtering keeps the order).
+    std::weak_ptr<TApplications> m_sortedSource;
+    QList<ProgramTreeNode> m_sortedTree;
     int m_listItemCount = 0;
     int m_listUpdateCount = 0;
     QString m_lastSelectedKey;

@@ -280,6 +280,15 @@ private slots:
         f.host->settings().ShowUpdates = true;
         f.frame->GenerateList(nullptr);
         expectTree();
+        edit->setText(u"KB923191"_s); // one hotfix under its group
+        f.frame->GenerateList(nullptr);
+        expectTree();
+        QCOMPARE(treeTexts(f.tree()).size(), 2);
+        const QStringList before = treeTexts(f.tree());
+        edit->setText(u"[a"_s);
+        f.frame->GenerateList(nullptr);
+        QCOMPARE(f.host->messages.size(), 1);
+        QCOMPARE(treeTexts(f.tree()), before);
         edit->clear();
         f.frame->GenerateList(nullptr);
         expectTree();

@@ -2,13 +2,13 @@
 # Times kelvane from exec to the first paint of the filled program list on a
 # Wine prefix with N uninstall entries (default 10,000), on the offscreen
 # platform and, when xvfb-run is there, on a real X server. Prints the median
-# of RUNS starts. Usage: startup-time.sh [BUILD_DIR] [N] [RUNS]
+# of RUNS starts. Usage: [KELVANE_EXE=other/kelvane] startup-time.sh [BUILD_DIR] [N] [RUNS]
 set -euo pipefail
 
 build=${1:-build}
 entries=${2:-10000}
 runs=${3:-9}
-kelvane=$build/kelvane
+kelvane=${KELVANE_EXE:-$build/kelvane}
 generate=$build/bench/kelvane-bench-generate
 for exe in "$kelvane" "$generate"; do
     [[ -x $exe ]] || { echo "startup-time.sh: $exe missing; build first" >&2; exit 1; }

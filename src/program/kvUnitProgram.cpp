@@ -272,7 +272,9 @@ public:
     TkvProgramNode *take(const ProgramTreeNode &wanted, int rank, const TkvNodeOrder &order)
     {
         Shelf &shelf = wanted.entry ? m_entries : wanted.update ? m_updates : m_groups;
-        const QString &key = wanted.entry ? wanted.entry->KeyPath : wanted.update ? wanted.update->KeyPath : wanted.text;
+        const QString &key = wanted.entry    ? wanted.entry->KeyPath
+                             : wanted.update ? wanted.update->KeyPath
+                                             : wanted.text;
         TkvProgramNode *node = shelf.take(key);
         if (!node)
             node = new TkvProgramNode(QString(), {}, {}, order);
@@ -287,7 +289,9 @@ private:
     {
         auto *node = static_cast<TkvProgramNode *>(item); // the tree holds nothing else
         Shelf &shelf = node->entry() ? m_entries : node->update() ? m_updates : m_groups;
-        const QString &key = node->entry() ? node->entry()->KeyPath : node->update() ? node->update()->KeyPath : node->text(0);
+        const QString &key = node->entry()    ? node->entry()->KeyPath
+                             : node->update() ? node->update()->KeyPath
+                                              : node->text(0);
         // A second node with the same key is not worth keeping.
         if (shelf.contains(key))
             delete node;

@@ -17,6 +17,7 @@
 #include <QDateTime>
 #include <QEvent>
 #include <QGroupBox>
+#include <QHash>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -243,10 +244,107 @@ void setInfoColours(QWidget *panel)
     panel->setAutoFillBackground(true);
 }
 
+// The nodes of the last build, detached from the tree and found by what they
+// show: the key path of their record, or the group's text. Those not taken
+// again are deleted with the stock.
+class NodeStock
+{
+public:
+    explicit NodeStock(const QList<QTreeWidgetItem *> &roots)
+    {
+        for (QTreeWidgetItem *root : roots) {
+            for (QTreeWidgetItem *child : root->takeChildren())
+                put(child);
+            put(root);
+        }
+    }
+
+    ~NodeStock()
+    {
+        for (const Shelf *shelf : {&m_entries, &m_updates, &m_groups})
+            qDeleteAll(*shelf);
+    }
+
+    NodeStock(const NodeStock &) = delete;
+    NodeStock &operator=(const NodeStock &) = delete;
+
+    // A node showing `wanted` at position `rank` among its siblings.
+    TkvProgramNode *take(const ProgramTreeNode &wanted, int rank, const TkvNodeOrder &order)
+    {
+        Shelf &shelf = wanted.entry ? m_entries : wanted.update ? m_updates : m_groups;
+        const QString &key = wanted.entry    ? wanted.entry->KeyPath
+                             : wanted.update ? wanted.update->KeyPath
+                                             : wanted.text;
+        TkvProgramNode *node = shelf.take(key);
+        if (!node)
+            node = new TkvProgramNode(QString(), {}, {}, order);
+        node->reset(wanted.text, wanted.entry, wanted.update, rank);
+        return node;
+    }
+
+private:
+    using Shelf = QHash<QString, TkvProgramNode *>;
+
+    void put(QTreeWidgetItem *item)
+    {
+        auto *node = static_cast<TkvProgramNode *>(item); // the tree holds nothing else
+        Shelf &shelf = node->entry() ? m_entries : node->update() ? m_updates : m_groups;
+        const QString &key = node->entry()    ? node->entry()->KeyPath
+                             : node->update() ? node->update()->KeyPath
+                                              : node->text(0);
+        // A second node with the same key is not worth keeping.
+        if (shelf.contains(key))
+            delete node;
+        else
+            shelf.insert(key, node);
+    }
+
+    Shelf m_entries;
+    Shelf m_updates;
+    Shelf m_groups;
+};
+
+// What BuildProgramTree gives for this filter and updates setting, picked from
+// its result for no filter with the updates shown: a non-empty filter keeps
+// the applications matching "*" + filter + "*" by their own or an update's
+// name; hotfixes are always tested, and the group goes when none is left.
+QList<ProgramTreeNode> FilterSortedTree(const QList<ProgramTreeNode> &sorted, const QString &filterText,
+                                        bool showUpdates, ProgramTreeCounts &counts)
+{
+    const QString mask = u'*' + filterText + u'*';
+    QList<ProgramTreeNode> roots;
+    roots.reserve(sorted.size());
+    for (const ProgramTreeNode &node : sorted) {
+        if (node.entry) {
+            if (!filterText.isEmpty() && !node.entry->MatchesFilter(mask))
+                continue;
+            roots.append(node);
+            if (showUpdates)
+                counts.updates += int(node.children.size());
+            else
+                roots.last().children.clear();
+        } else {
+            if (!showUpdates)
+                continue;
+            ProgramTreeNode group{node.text, {}, {}, {}};
+            for (const ProgramTreeNode &hotfix : node.children) {
+                if (hotfix.entry->MatchesFilter(mask))
+                    group.children.append(hotfix);
+            }
+            if (group.children.isEmpty())
+                continue;
+            counts.updates += int(group.children.size());
+            roots.append(std::move(group));
+        }
+        ++counts.items;
+    }
+    return roots;
+}
+
 } // namespace
 
 TkvProgramNode::TkvProgramNode(const QString &text, TAppItemPtr entry, TAppSubItemPtr update,
-                               const NameOrder &order)
+                               const TkvNodeOrder &order)
     : QTreeWidgetItem(NodeType)
     , m_entry(std::move(entry))
     , m_update(std::move(update))
@@ -255,9 +353,19 @@ TkvProgramNode::TkvProgramNode(const QString &text, TAppItemPtr entry, TAppSubIt
     setText(0, text);
 }
 
+void TkvProgramNode::reset(const QString &text, TAppItemPtr entry, TAppSubItemPtr update, int rank)
+{
+    m_entry = std::move(entry);
+    m_update = std::move(update);
+    m_rank = rank;
+    setText(0, text);
+}
+
 bool TkvProgramNode::operator<(const QTreeWidgetItem &other) const
 {
-    return m_order.compare(text(0), other.text(0)) < 0;
+    if (m_order.byRank)
+        return m_rank < static_cast<const TkvProgramNode &>(other).m_rank;
+    return m_order.names.compare(text(0), other.text(0)) < 0;
 }
 
 TkvFrameProgram::TkvFrameProgram(TkvFrameHost &host, QWidget *parent)
@@ -615,7 +723,7 @@ void TkvFrameProgram::GenerateList(QObject *sender)
                 inventory->LoadFromRegistry([] { QCoreApplication::processEvents(); });
             }
             if (inventory->HasApplications())
-                rebuildTree(*inventory);
+                rebuildTree(inventory);
         }
         if (TkvProgramNode *node = selectedNode()) {
             DisplayInformation(sender);
@@ -627,7 +735,7 @@ void TkvFrameProgram::GenerateList(QObject *sender)
     }
 }
 
-void TkvFrameProgram::rebuildTree(const TApplications &inventory)
+void TkvFrameProgram::rebuildTree(const std::shared_ptr<TApplications> &inventory)
 {
     // Remember the view.
     int topIndex = -1;
@@ -644,39 +752,59 @@ void TkvFrameProgram::rebuildTree(const TApplications &inventory)
         wasExpanded = selected->isExpanded();
     }
 
+    // Sorting thousands of names costs more than the rest of a rebuild: it
+    // is done once per scan, and each build takes what it shows from there.
+    if (!Filtering || m_sortedSource.lock() != inventory) {
+        m_sortedTree.clear();
+        m_sortedSource.reset();
+        m_sortedTree = BuildProgramTree(*inventory, QString(), true, m_order.names);
+        m_sortedSource = inventory;
+    }
     // An invalid filter mask throws here, before the tree is touched.
     ProgramTreeCounts counts;
     const QList<ProgramTreeNode> roots =
-        BuildProgramTree(inventory, m_editFilter->text(), m_host.settings().ShowUpdates, m_order, &counts);
+        FilterSortedTree(m_sortedTree, m_editFilter->text(), m_host.settings().ShowUpdates, counts);
 
     QTreeWidgetItem *match = nullptr;
+    int count = 0;
     {
         PaintLock lock(m_tree);
-        m_tree->clear();
-        // The nodes arrive sorted; sorting is switched on again afterwards
-        // so that a renamed node moves to its place.
-        m_tree->setSortingEnabled(false);
+        // The last build's nodes serve again for the records with the same key
+        // path: taking them out in one go and putting them back costs far less
+        // than deleting and creating thousands of items.
+        NodeStock stock(m_tree->invisibleRootItem()->takeChildren());
         QList<QTreeWidgetItem *> items;
         items.reserve(roots.size());
-        for (const ProgramTreeNode &root : roots) {
-            auto *node = new TkvProgramNode(root.text, root.entry, root.update, m_order);
-            for (const ProgramTreeNode &child : root.children) {
-                node->addChild(new TkvProgramNode(child.text, child.entry, child.update, m_order));
+        for (int i = 0; i < roots.size(); ++i) {
+            const ProgramTreeNode &root = roots[i];
+            TkvProgramNode *node = stock.take(root, i, m_order);
+            QList<QTreeWidgetItem *> children;
+            children.reserve(root.children.size());
+            for (int j = 0; j < root.children.size(); ++j) {
+                const ProgramTreeNode &child = root.children[j];
+                children.append(stock.take(child, j, m_order));
                 const QString &childKey = child.entry ? child.entry->KeyPath : child.update->KeyPath;
                 if (childKey == m_lastSelectedKey)
                     match = node;
             }
+            node->addChildren(children);
+            count += 1 + int(children.size());
             if (root.entry ? root.entry->KeyPath == m_lastSelectedKey : root.text == m_lastSelectedKey)
                 match = node;
             items.append(node);
         }
+        // The nodes arrive sorted: added in bulk with sorting off, then
+        // sorting is switched on again (so that a renamed node moves to its
+        // place) with a comparison that only confirms the order they have.
+        m_tree->setSortingEnabled(false);
         m_tree->addTopLevelItems(items);
+        m_order.byRank = true;
         m_tree->setSortingEnabled(true);
+        m_order.byRank = false;
     }
     m_listItemCount = counts.items;
     m_listUpdateCount = counts.updates;
 
-    const int count = nodeCount();
     if (count == 0)
         return;
     if (topIndex >= 0 && topIndex < count) {

@@ -2,6 +2,7 @@
 
 #include "inventory/kvApplication.h"
 #include "inventory/NameOrder.h"
+#include "inventory/ProgramTree.h"
 
 #include <QFrame>
 #include <QIcon>
@@ -25,6 +26,14 @@ namespace kelvane {
 
 class TkvFrameHost;
 
+// How the program list's siblings compare: by name, except while a build puts
+// its nodes in, which arrive already sorted and compare by their position.
+struct TkvNodeOrder
+{
+    NameOrder names;
+    bool byRank = false;
+};
+
 // One node of the program list. It shares the record it shows, so the record
 // stays readable for as long as the node exists, whatever inventory replaced
 // the one it came from.
@@ -33,7 +42,7 @@ class TkvProgramNode : public QTreeWidgetItem
 public:
     static constexpr int NodeType = QTreeWidgetItem::UserType + 1;
 
-    TkvProgramNode(const QString &text, TAppItemPtr entry, TAppSubItemPtr update, const NameOrder &order);
+    TkvProgramNode(const QString &text, TAppItemPtr entry, TAppSubItemPtr update, const TkvNodeOrder &order);
 
     // Application and hotfix nodes.
     const TAppItemPtr &entry() const { return m_entry; }
@@ -42,13 +51,18 @@ public:
     // The updates group node has neither.
     bool hasReference() const { return m_entry || m_update; }
 
+    // A detached node shows another record (or a newer copy of its own) at
+    // the given place among its siblings.
+    void reset(const QString &text, TAppItemPtr entry, TAppSubItemPtr update, int rank);
+
     // Siblings sort by the list's name order, as the command-line listing does.
     bool operator<(const QTreeWidgetItem &other) const override;
 
 private:
     TAppItemPtr m_entry;
     TAppSubItemPtr m_update;
-    const NameOrder &m_order;
+    const TkvNodeOrder &m_order;
+    int m_rank = 0;
 };
 
 // The program list: the sorted tree of applications and updates, the
@@ -131,15 +145,19 @@ private:
                        int valueWidth);
     void focusChanged(QWidget *old, QWidget *now);
     void addMenuItem(QAction *&action, const QString &name, const QKeySequence &shortcut, const QString &picture);
-    void rebuildTree(const TApplications &inventory);
+    void rebuildTree(const std::shared_ptr<TApplications> &inventory);
     TkvProgramNode *selectedNode() const;
     QString text(const QString &key) const;
 
     TkvFrameHost &m_host;
-    NameOrder m_order;
+    TkvNodeOrder m_order;
     // Shared so that a rebuild keeps the inventory it scans alive even when
     // the frame is entered again while the scan lets events through.
     std::shared_ptr<TApplications> m_inventory;
+    // The inventory's whole tree, sorted, as its last scan gave it: rebuilds
+    // in filter mode only pick nodes from it (filtering keeps the order).
+    std::weak_ptr<TApplications> m_sortedSource;
+    QList<ProgramTreeNode> m_sortedTree;
     int m_listItemCount = 0;
     int m_listUpdateCount = 0;
     QString m_lastSelectedKey;

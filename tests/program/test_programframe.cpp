@@ -25,6 +25,7 @@
 #include <QTreeWidgetItemIterator>
 #include <QUrl>
 
+#include <algorithm>
 #include <memory>
 
 using namespace Qt::Literals::StringLiterals;
@@ -237,6 +238,69 @@ private slots:
         QCOMPARE(f.current(), u"Harborline Accounting 2007"_s);
         QVERIFY(f.tree()->currentItem()->isExpanded());
         QVERIFY(!f.node(u"Microsoft Windows"_s)->isExpanded());
+    }
+
+    // The nodes of one build serve the next: whatever changed in between, the
+    // tree shows exactly what a fresh build would, on the records just read.
+    void rebuildsShowTheCurrentRecords()
+    {
+        Fixture f = makeFixture();
+        auto *edit = f.child<QLineEdit>(u"EditProgramFilter"_s);
+        const auto expectTree = [&f, edit] {
+            const QStringList expected = ProgramTreeLines(
+                BuildProgramTree(*f.frame->inventory(), edit->text(), f.host->settings().ShowUpdates, NameOrder()));
+            QCOMPARE(treeTexts(f.tree()), expected);
+            for (QTreeWidgetItemIterator it(f.tree()); *it; ++it) {
+                const auto *node = static_cast<const TkvProgramNode *>(*it);
+                if (node->entry())
+                    QCOMPARE(node->entry()->DisplayName, node->text(0));
+                else if (node->update())
+                    QCOMPARE(node->update()->DisplayName, node->text(0));
+            }
+        };
+
+        // A rename on disk under the same key: the name moves to its place.
+        addEntry(f.store(), u"Larkspur Notes"_s, u"Aardvark Notes"_s);
+        f.frame->GenerateList(nullptr);
+        expectTree();
+        QCOMPARE(f.tree()->topLevelItem(0)->text(0), u"Aardvark Notes"_s);
+        const TAppItemPtr shown = static_cast<TkvProgramNode *>(f.tree()->topLevelItem(0))->entry();
+        QVERIFY(std::find(f.frame->inventory()->Applications.cbegin(), f.frame->inventory()->Applications.cend(),
+                          shown)
+                != f.frame->inventory()->Applications.cend());
+
+        // Filter mode: narrowed, the updates switched off and on, widened.
+        f.frame->Filtering = true;
+        edit->setText(u"SP1"_s);
+        f.frame->GenerateList(nullptr);
+        expectTree();
+        f.host->settings().ShowUpdates = false;
+        f.frame->GenerateList(nullptr);
+        expectTree();
+        f.host->settings().ShowUpdates = true;
+        f.frame->GenerateList(nullptr);
+        expectTree();
+        edit->setText(u"KB923191"_s); // one hotfix under its group
+        f.frame->GenerateList(nullptr);
+        expectTree();
+        QCOMPARE(treeTexts(f.tree()).size(), 2);
+        const QStringList before = treeTexts(f.tree());
+        edit->setText(u"[a"_s);
+        f.frame->GenerateList(nullptr);
+        QCOMPARE(f.host->messages.size(), 1);
+        QCOMPARE(treeTexts(f.tree()), before);
+        edit->clear();
+        f.frame->GenerateList(nullptr);
+        expectTree();
+
+        // Outside a build the nodes compare by name again: a renamed node moves.
+        QTreeWidgetItem *first = f.tree()->topLevelItem(0);
+        first->setText(0, u"Zz Last"_s);
+        QStringList topTexts;
+        for (int i = 0; i < f.tree()->topLevelItemCount(); ++i)
+            topTexts.append(f.tree()->topLevelItem(i)->text(0));
+        QVERIFY(f.tree()->topLevelItem(0) != first);
+        QVERIFY2(std::is_sorted(topTexts.cbegin(), topTexts.cend(), NameOrder()), qPrintable(topTexts.join(u'\n')));
     }
 
     void showUpdatesOff()

@@ -3,6 +3,7 @@
 #include "shell/kvUnitMain.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -129,6 +130,21 @@ private slots:
         QCOMPARE(third->state(), QProcess::Running);
     }
 
+    // The start-up benchmark's hook: the time of the first painted list, then the end.
+    void firstListTimeReported()
+    {
+        const qint64 before = QDateTime::currentMSecsSinceEpoch();
+        QProcessEnvironment timing;
+        timing.insert(u"KELVANE_EXIT_AT_FIRST_LIST"_s, u"1"_s);
+        QProcess *process = start(timing);
+        QVERIFY(process->waitForFinished(20000));
+        QCOMPARE(process->exitCode(), 0);
+        const QString out = QString::fromLatin1(process->readAllStandardOutput()).trimmed();
+        QVERIFY2(out.startsWith(u"first_list_paint_ns="_s), qPrintable(out));
+        const qint64 paintedMs = out.mid(int(qstrlen("first_list_paint_ns="))).toLongLong() / 1000000;
+        QVERIFY2(paintedMs >= before && paintedMs <= QDateTime::currentMSecsSinceEpoch(), qPrintable(out));
+    }
+
     void secondStartAsksToShow()
     {
         // This test process plays the running instance.
@@ -173,7 +189,7 @@ private:
     }
 
     // A real kelvane on the XP fixture, with every per-user folder in the temporary home.
-    QProcess *start()
+    QProcess *start(const QProcessEnvironment &extra = {})
     {
         auto *process = new QProcess;
         m_processes.append(process);
@@ -186,6 +202,7 @@ private:
         environment.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
         environment.remove(u"appdata"_s);
         environment.remove(u"WINEPREFIX"_s);
+        environment.insert(extra);
         process->setProcessEnvironment(environment);
         process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process->start(QStringLiteral(KELVANE_EXE), {});

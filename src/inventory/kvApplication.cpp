@@ -155,6 +155,7 @@ bool TAppItem::SetQuietUninstallString(const QString &text)
 
 TApplications::TApplications(std::shared_ptr<RegistryStore> store)
     : m_store(std::move(store))
+    , m_hotfixMask(QString(HotfixPattern))
 {
     if (!m_store)
         throw Error(u"An inventory needs a registry to read"_s);
@@ -260,7 +261,7 @@ TAppItemPtr TApplications::ReadApplication(RegistryAccess &access, const QString
     if (entry->EstimatedSize == 0)
         entry->EstimatedSize = cache.Size;
 
-    entry->IsHotfix = matchesMask(entry->KeyPath, QString(HotfixPattern));
+    entry->IsHotfix = m_hotfixMask.matches(entry->KeyPath);
     return entry;
 }
 

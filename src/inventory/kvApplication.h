@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "Wildcard.h"
+
 #include <functional>
 #include <memory>
 #include <optional>
@@ -132,6 +134,7 @@ private:
     void attachPatches(RegistryAccess &access, TAppItem &entry) const;
 
     std::shared_ptr<RegistryStore> m_store;
+    Wildcard m_hotfixMask; // built once: compiling it per entry cost more than matching
 };
 
 // Converts between a braced GUID and the packed code Windows Installer uses

@@ -364,14 +364,15 @@ qsizetype parseHex(const char *&p, const char *end, char *out, qsizetype capacit
 {
     qsizetype count = 0;
     for (;;) {
-        // The common form first: two digits and a comma.
-        while (end - p >= 3 && p[2] == ',') {
-            const int high = hexDigit(p[0]);
-            const int low = hexDigit(p[1]);
-            if (high < 0 || low < 0)
+        // The common form first: two digits and a comma. A negative digit
+        // makes the combined number negative; the stores stop at capacity.
+        const char *const commonEnd = end - 2;
+        while (p < commonEnd && p[2] == ',') {
+            const int byte = hexDigit(p[0]) * 16 | hexDigit(p[1]);
+            if (byte < 0)
                 break;
             if (count < capacity)
-                out[count] = char(high * 16 + low);
+                out[count] = char(byte);
             ++count;
             p += 3;
         }

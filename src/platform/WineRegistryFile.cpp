@@ -881,27 +881,18 @@ void WineRegistryFile::scanValues(const Key *key, std::vector<ValueRef> &index, 
 {
     const char *data = m_bytes.constData();
     const char *fileEnd = data + m_bytes.size();
-    ValueName name;
-    ValueName other;
+    // The names are read once and sorted afterwards (stable: of a repeated
+    // name the first line spells it, the last one defines it); inserting each
+    // in order re-read a name for every comparison.
+    struct Found
+    {
+        ValueName name;
+        qsizetype line;
+    };
+    std::vector<Found> found;
     auto add = [&](qsizetype line) {
-        name.read(data + line, fileEnd);
-        if (!index.empty()) {
-            other.read(data + index.back().nameLine, fileEnd);
-            const int last = compareNames(other, name);
-            if (last >= 0) {
-                auto it = std::lower_bound(index.begin(), index.end(), line, [&](const ValueRef &ref, qsizetype) {
-                    other.read(data + ref.nameLine, fileEnd);
-                    return compareNames(other, name) < 0;
-                });
-                other.read(data + it->nameLine, fileEnd);
-                if (compareNames(other, name) == 0)
-                    it->dataLine = line;
-                else
-                    index.insert(it, {line, line, name.hash()});
-                return;
-            }
-        }
-        index.push_back({line, line, name.hash()});
+        found.push_back({ValueName(), line});
+        found.back().name.read(data + line, fileEnd);
     };
     key->forEachBlock([&](const Key::Block &block) {
         const qsizetype end = block.end;
@@ -932,6 +923,15 @@ void WineRegistryFile::scanValues(const Key *key, std::vector<ValueRef> &index, 
             line = lineEnd(m_bytes, reached, end) + 1;
         }
     });
+    std::stable_sort(found.begin(), found.end(),
+                     [](const Found &a, const Found &b) { return compareNames(a.name, b.name) < 0; });
+    index.reserve(index.size() + found.size());
+    for (size_t i = 0; i < found.size(); ++i) {
+        if (i > 0 && compareNames(found[i - 1].name, found[i].name) == 0)
+            index.back().dataLine = found[i].line;
+        else
+            index.push_back({found[i].line, found[i].line, found[i].name.hash()});
+    }
 }
 
 void WineRegistryFile::ensureIndex(Key *key) const

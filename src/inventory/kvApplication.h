@@ -131,7 +131,9 @@ public:
     TAppItemPtr ReadApplication(RegistryAccess &access, const QString &keyName) const;
 
 private:
-    void attachPatches(RegistryAccess &access, TAppItem &entry) const;
+    // code: the entry's packed product code, as readApplication found it.
+    TAppItemPtr readApplication(RegistryAccess &access, const QString &keyName, QString &code) const;
+    void attachPatches(RegistryAccess &access, TAppItem &entry, const QString &code) const;
 
     std::shared_ptr<RegistryStore> m_store;
     Wildcard m_hotfixMask; // built once: compiling it per entry cost more than matching

@@ -41,12 +41,15 @@ ArpCacheRecord ArpCacheRecord::fromBytes(const QByteArray &bytes)
     ArpCacheRecord result;
     // Clamped rather than cut to its low 32 bits, which would turn 5 GB into 705 MB.
     result.Size = clampToInt32(qFromLittleEndian<qint64>(record.constData() + SizeOffset));
-    for (qsizetype i = 0; i < PathUnits; ++i) {
-        const char16_t unit = qFromLittleEndian<quint16>(record.constData() + PathOffset + 2 * i);
-        if (unit == 0)
-            break;
-        result.ProgramPath.append(QChar(unit));
-    }
+    const char *path = record.constData() + PathOffset;
+    qsizetype units = 0;
+    while (units < PathUnits && qFromLittleEndian<quint16>(path + 2 * units) != 0)
+        ++units;
+    if (units == 0)
+        return result;
+    result.ProgramPath = QString(units, Qt::Uninitialized);
+    for (qsizetype i = 0; i < units; ++i)
+        result.ProgramPath[i] = QChar(qFromLittleEndian<quint16>(path + 2 * i));
     return result;
 }
 
@@ -155,6 +158,7 @@ bool TAppItem::SetQuietUninstallString(const QString &text)
 
 TApplications::TApplications(std::shared_ptr<RegistryStore> store)
     : m_store(std::move(store))
+    , m_hotfixMask(QString(HotfixPattern))
 {
     if (!m_store)
         throw Error(u"An inventory needs a registry to read"_s);
@@ -176,12 +180,13 @@ void TApplications::LoadFromRegistry(const std::function<void()> &processEvents)
         count += qint32(names.size());
         for (const QString &name : names) {
             if (access.OpenForRead(root + u'\\' + name)) {
-                if (TAppItemPtr entry = ReadApplication(access, name)) {
+                QString code;
+                if (TAppItemPtr entry = readApplication(access, name, code)) {
                     if (entry->IsHotfix)
                         AddHotfix(entry);
                     else
                         AddApplication(entry);
-                    attachPatches(access, *entry);
+                    attachPatches(access, *entry, code);
                 }
             }
             if (processEvents)
@@ -193,6 +198,12 @@ void TApplications::LoadFromRegistry(const std::function<void()> &processEvents)
 }
 
 TAppItemPtr TApplications::ReadApplication(RegistryAccess &access, const QString &keyName) const
+{
+    QString code;
+    return readApplication(access, keyName, code);
+}
+
+TAppItemPtr TApplications::readApplication(RegistryAccess &access, const QString &keyName, QString &code) const
 {
     auto entry = std::make_shared<TAppItem>(m_store);
     try {
@@ -229,7 +240,7 @@ TAppItemPtr TApplications::ReadApplication(RegistryAccess &access, const QString
         }
     }
 
-    const QString code = ConvertGuid(entry->KeyPath, false);
+    code = ConvertGuid(entry->KeyPath, false);
     if (!code.isEmpty() && access.OpenForRead(KeyInstallerProducts + u'\\' + code)) {
         if (entry->DisplayName.isEmpty())
             entry->DisplayName = optionalText(access, u"ProductName"_s);
@@ -260,13 +271,12 @@ TAppItemPtr TApplications::ReadApplication(RegistryAccess &access, const QString
     if (entry->EstimatedSize == 0)
         entry->EstimatedSize = cache.Size;
 
-    entry->IsHotfix = matchesMask(entry->KeyPath, QString(HotfixPattern));
+    entry->IsHotfix = m_hotfixMask.matches(entry->KeyPath);
     return entry;
 }
 
-void TApplications::attachPatches(RegistryAccess &access, TAppItem &entry) const
+void TApplications::attachPatches(RegistryAccess &access, TAppItem &entry, const QString &code) const
 {
-    const QString code = ConvertGuid(entry.KeyPath, false);
     if (code.isEmpty() || !access.OpenForRead(KeyInstallerUserData))
         return;
     const QStringList userIds = access.SubkeyNames();

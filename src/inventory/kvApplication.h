@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "Wildcard.h"
+
 #include <functional>
 #include <memory>
 #include <optional>
@@ -129,9 +131,12 @@ public:
     TAppItemPtr ReadApplication(RegistryAccess &access, const QString &keyName) const;
 
 private:
-    void attachPatches(RegistryAccess &access, TAppItem &entry) const;
+    // code: the entry's packed product code, as readApplication found it.
+    TAppItemPtr readApplication(RegistryAccess &access, const QString &keyName, QString &code) const;
+    void attachPatches(RegistryAccess &access, TAppItem &entry, const QString &code) const;
 
     std::shared_ptr<RegistryStore> m_store;
+    Wildcard m_hotfixMask; // built once: compiling it per entry cost more than matching
 };
 
 // Converts between a braced GUID and the packed code Windows Installer uses

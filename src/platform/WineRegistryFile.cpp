@@ -241,10 +241,23 @@ private:
     QByteArray *m_utf16 = nullptr;
 };
 
+// Bytes a text scan must stop at: the delimiters, the escape, and UTF-8.
+enum TextByte : unsigned char { TextPlain, TextSpecial };
+constexpr std::array<unsigned char, 256> textBytes = [] {
+    std::array<unsigned char, 256> table{};
+    for (int c = 0x80; c < 0x100; ++c)
+        table[size_t(c)] = TextSpecial;
+    table[size_t('"')] = TextSpecial;
+    table[size_t(']')] = TextSpecial;
+    table[size_t('\\')] = TextSpecial;
+    return table;
+}();
+
 // Reads an escaped text from p up to the unescaped delimiter. On success p
 // points past the delimiter. Raw bytes are UTF-8.
 bool parseString(const char *&p, const char *end, char delimiter, TextSink out)
 {
+    Q_ASSERT(textBytes[static_cast<unsigned char>(delimiter)] == TextSpecial);
     const char *run = p;
     bool ascii = true;
     auto flush = [&](const char *upTo) {
@@ -258,6 +271,11 @@ bool parseString(const char *&p, const char *end, char delimiter, TextSink out)
     };
     auto add = [&](char16_t unit) { out.unit(unit); };
     while (p < end) {
+        // Plain ASCII goes by with one table look-up a byte.
+        while (p < end && textBytes[static_cast<unsigned char>(*p)] == TextPlain)
+            ++p;
+        if (p >= end)
+            break;
         const char c = *p;
         if (c == delimiter) {
             flush(p);
@@ -364,14 +382,15 @@ qsizetype parseHex(const char *&p, const char *end, char *out, qsizetype capacit
 {
     qsizetype count = 0;
     for (;;) {
-        // The common form first: two digits and a comma.
-        while (end - p >= 3 && p[2] == ',') {
-            const int high = hexDigit(p[0]);
-            const int low = hexDigit(p[1]);
-            if (high < 0 || low < 0)
+        // The common form first: two digits and a comma. A negative digit
+        // makes the combined number negative; the stores stop at capacity.
+        const char *const commonEnd = end - 2;
+        while (p < commonEnd && p[2] == ',') {
+            const int byte = hexDigit(p[0]) * 16 | hexDigit(p[1]);
+            if (byte < 0)
                 break;
             if (count < capacity)
-                out[count] = char(high * 16 + low);
+                out[count] = char(byte);
             ++count;
             p += 3;
         }
@@ -446,7 +465,9 @@ bool parseValue(const char *&p, const char *end, RegistryValue *value)
         value->data.reserve(2 * (lineStop - p) + 2);
         if (!parseString(p, lineStop, '"', TextSink(&value->data)))
             return false;
-        value->data.append(2, '\0'); // the final NUL
+        const qsizetype size = value->data.size();
+        value->data.resize(size + 2); // the final NUL, in the room reserved
+        value->data[size] = value->data[size + 1] = '\0';
         value->type = type;
         return true;
     };
@@ -860,27 +881,18 @@ void WineRegistryFile::scanValues(const Key *key, std::vector<ValueRef> &index, 
 {
     const char *data = m_bytes.constData();
     const char *fileEnd = data + m_bytes.size();
-    ValueName name;
-    ValueName other;
+    // The names are read once and sorted afterwards (stable: of a repeated
+    // name the first line spells it, the last one defines it); inserting each
+    // in order re-read a name for every comparison.
+    struct Found
+    {
+        ValueName name;
+        qsizetype line;
+    };
+    std::vector<Found> found;
     auto add = [&](qsizetype line) {
-        name.read(data + line, fileEnd);
-        if (!index.empty()) {
-            other.read(data + index.back().nameLine, fileEnd);
-            const int last = compareNames(other, name);
-            if (last >= 0) {
-                auto it = std::lower_bound(index.begin(), index.end(), line, [&](const ValueRef &ref, qsizetype) {
-                    other.read(data + ref.nameLine, fileEnd);
-                    return compareNames(other, name) < 0;
-                });
-                other.read(data + it->nameLine, fileEnd);
-                if (compareNames(other, name) == 0)
-                    it->dataLine = line;
-                else
-                    index.insert(it, {line, line, name.hash()});
-                return;
-            }
-        }
-        index.push_back({line, line, name.hash()});
+        found.push_back({ValueName(), line});
+        found.back().name.read(data + line, fileEnd);
     };
     key->forEachBlock([&](const Key::Block &block) {
         const qsizetype end = block.end;
@@ -911,6 +923,15 @@ void WineRegistryFile::scanValues(const Key *key, std::vector<ValueRef> &index, 
             line = lineEnd(m_bytes, reached, end) + 1;
         }
     });
+    std::stable_sort(found.begin(), found.end(),
+                     [](const Found &a, const Found &b) { return compareNames(a.name, b.name) < 0; });
+    index.reserve(index.size() + found.size());
+    for (size_t i = 0; i < found.size(); ++i) {
+        if (i > 0 && compareNames(found[i - 1].name, found[i].name) == 0)
+            index.back().dataLine = found[i].line;
+        else
+            index.push_back({found[i].line, found[i].line, found[i].name.hash()});
+    }
 }
 
 void WineRegistryFile::ensureIndex(Key *key) const

@@ -450,6 +450,12 @@ void TestWineRegistry::duplicatesMerge()
     QCOMPARE(file->subkeyNames(u"Software"_s), (QStringList{u"Dup"_s, u"Other"_s}));
     const auto values = file->values(u"Software\\Dup"_s);
     QCOMPARE(values.size(), 3);
+    // In Wine's order, each name as its first line spells it.
+    QStringList names;
+    for (const RegistryValue &value : values)
+        names.append(value.name);
+    QCOMPARE(names, (QStringList{u"A"_s, u"B"_s, u"C"_s}));
+    QCOMPARE(values.at(0).text(), u"second"_s);
     // The later value replaces the earlier one but keeps its first spelling.
     QCOMPARE(file->value(u"software\\dup"_s, u"A"_s)->text(), u"second"_s);
     QCOMPARE(file->value(u"Software\\Dup"_s, u"B"_s)->dword(), std::optional<quint32>(2));

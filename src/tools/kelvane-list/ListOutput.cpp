@@ -4,7 +4,6 @@
 
 #include <QIODevice>
 
-
 using namespace Qt::Literals::StringLiterals;
 
 namespace kelvane {
@@ -15,48 +14,55 @@ constexpr qsizetype ChunkSize = 64 * 1024;
 
 void appendString(QByteArray &out, const QString &text)
 {
-    // Written through a raw pointer into room reserved for the worst case
-    // (six bytes per unit): appending byte by byte dominated the listing.
-    const qsizetype start = out.size();
-    out.resize(start + 2 + 6 * text.size());
-    char *p = out.data() + start;
-    static constexpr char hex[] = "0123456789abcdef";
-    *p++ = '"';
+    // Written straight into room for the longest form (six bytes a unit), then
+    // cut to what was used: appending a byte at a time was most of the output's cost.
+    const qsizetype at = out.size();
+    out.resize(at + 6 * text.size() + 2);
+    char *const begin = out.data() + at;
+    char *o = begin;
+    *o++ = '"';
     for (const QChar ch : text) {
         const char16_t unit = ch.unicode();
+        if (unit >= 0x20 && unit < 0x80 && unit != u'"' && unit != u'\\') {
+            *o++ = char(unit);
+            continue;
+        }
+        auto escape = [&](char letter) {
+            *o++ = '\\';
+            *o++ = letter;
+        };
         switch (unit) {
-        case u'"': *p++ = '\\'; *p++ = '"'; break;
-        case u'\\': *p++ = '\\'; *p++ = '\\'; break;
-        case u'\n': *p++ = '\\'; *p++ = 'n'; break;
-        case u'\r': *p++ = '\\'; *p++ = 'r'; break;
-        case u'\t': *p++ = '\\'; *p++ = 't'; break;
-        case u'\b': *p++ = '\\'; *p++ = 'b'; break;
-        case u'\f': *p++ = '\\'; *p++ = 'f'; break;
+        case u'"': escape('"'); break;
+        case u'\\': escape('\\'); break;
+        case u'\n': escape('n'); break;
+        case u'\r': escape('r'); break;
+        case u'\t': escape('t'); break;
+        case u'\b': escape('b'); break;
+        case u'\f': escape('f'); break;
         default:
             if (unit < 0x20 || ch.isSurrogate()) {
                 // Control characters, and lone surrogates a registry may
                 // hold, are escaped so the output stays valid UTF-8 JSON.
                 // Proper pairs are escaped too: still valid JSON, same text.
-                *p++ = '\\';
-                *p++ = 'u';
-                *p++ = hex[(unit >> 12) & 0xf];
-                *p++ = hex[(unit >> 8) & 0xf];
-                *p++ = hex[(unit >> 4) & 0xf];
-                *p++ = hex[unit & 0xf];
-            } else if (unit < 0x80) {
-                *p++ = char(unit);
+                static const char hex[] = "0123456789abcdef";
+                *o++ = '\\';
+                *o++ = 'u';
+                *o++ = hex[(unit >> 12) & 0xf];
+                *o++ = hex[(unit >> 8) & 0xf];
+                *o++ = hex[(unit >> 4) & 0xf];
+                *o++ = hex[unit & 0xf];
             } else if (unit < 0x800) {
-                *p++ = char(0xc0 | (unit >> 6));
-                *p++ = char(0x80 | (unit & 0x3f));
+                *o++ = char(0xc0 | (unit >> 6));
+                *o++ = char(0x80 | (unit & 0x3f));
             } else {
-                *p++ = char(0xe0 | (unit >> 12));
-                *p++ = char(0x80 | ((unit >> 6) & 0x3f));
-                *p++ = char(0x80 | (unit & 0x3f));
+                *o++ = char(0xe0 | (unit >> 12));
+                *o++ = char(0x80 | ((unit >> 6) & 0x3f));
+                *o++ = char(0x80 | (unit & 0x3f));
             }
         }
     }
-    *p++ = '"';
-    out.resize(p - out.constData());
+    *o++ = '"';
+    out.resize(at + (o - begin));
 }
 
 void appendField(QByteArray &out, const char *name, const QString &text, bool first = false)

@@ -1,9 +1,11 @@
 #include "ProgramTree.h"
 
 #include "NameOrder.h"
+#include "Wildcard.h"
 #include "kvInventoryPaths.h"
 
 #include <algorithm>
+#include <optional>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -33,39 +35,65 @@ void appendLines(const QList<ProgramTreeNode> &nodes, int level, QStringList &li
 QList<ProgramTreeNode> BuildProgramTree(const TApplications &inventory, const QString &filterText,
                                         bool showUpdates, const NameOrder &order, ProgramTreeCounts *counts)
 {
+    QList<ProgramTreeNode> roots;
+    roots.reserve(inventory.Applications.size() + 1);
+    for (const TAppItemPtr &entry : inventory.Applications) {
+        ProgramTreeNode node{entry->DisplayName, entry, {}, {}};
+        for (const TAppSubItemPtr &update : entry->SubItems)
+            node.children.append(ProgramTreeNode{update->DisplayName, {}, update, {}});
+        roots.append(std::move(node));
+    }
+    if (inventory.HasHotfixes()) {
+        ProgramTreeNode group{WindowsName, {}, {}, {}};
+        for (const TAppItemPtr &hotfix : inventory.Hotfixes)
+            group.children.append(ProgramTreeNode{hotfix->DisplayName, hotfix, {}, {}});
+        roots.append(std::move(group));
+    }
+    // Sorted before filtering: a stable sort keeps what filtering leaves in
+    // the same order as sorting only the rest would.
+    sortNodes(roots, order);
+    return FilterProgramTree(roots, filterText, showUpdates, counts);
+}
+
+QList<ProgramTreeNode> FilterProgramTree(const QList<ProgramTreeNode> &full, const QString &filterText,
+                                         bool showUpdates, ProgramTreeCounts *counts)
+{
+    // Compiled once, on first use: an invalid mask throws only when a
+    // record is tested.
+    const QString mask = u'*' + filterText + u'*';
+    std::optional<Wildcard> compiled;
+    const auto matches = [&compiled, &mask](const TAppItem &entry) {
+        if (!compiled)
+            compiled.emplace(mask);
+        return entry.MatchesFilter(*compiled);
+    };
+
     ProgramTreeCounts tally;
     QList<ProgramTreeNode> roots;
-    const QString mask = u'*' + filterText + u'*';
-
-    for (const TAppItemPtr &entry : inventory.Applications) {
-        if (!filterText.isEmpty() && !entry->MatchesFilter(mask))
-            continue;
-        ProgramTreeNode node{entry->DisplayName, entry, {}, {}};
-        if (showUpdates) {
-            for (const TAppSubItemPtr &update : entry->SubItems) {
-                node.children.append(ProgramTreeNode{update->DisplayName, {}, update, {}});
-                ++tally.updates;
-            }
+    roots.reserve(full.size());
+    for (const ProgramTreeNode &node : full) {
+        if (node.entry) {
+            if (!filterText.isEmpty() && !matches(*node.entry))
+                continue;
+            roots.append(node);
+            if (showUpdates)
+                tally.updates += int(node.children.size());
+            else
+                roots.last().children.clear();
+        } else {
+            if (!showUpdates)
+                continue;
+            ProgramTreeNode group{node.text, {}, {}, {}};
+            for (const ProgramTreeNode &hotfix : node.children)
+                if (matches(*hotfix.entry))
+                    group.children.append(hotfix);
+            if (group.children.isEmpty())
+                continue;
+            tally.updates += int(group.children.size());
+            roots.append(std::move(group));
         }
-        roots.append(std::move(node));
         ++tally.items;
     }
-
-    if (showUpdates && inventory.HasHotfixes()) {
-        ProgramTreeNode group{WindowsName, {}, {}, {}};
-        for (const TAppItemPtr &hotfix : inventory.Hotfixes) {
-            if (!hotfix->MatchesFilter(mask))
-                continue;
-            group.children.append(ProgramTreeNode{hotfix->DisplayName, hotfix, {}, {}});
-            ++tally.updates;
-        }
-        if (!group.children.isEmpty()) {
-            roots.append(std::move(group));
-            ++tally.items;
-        }
-    }
-
-    sortNodes(roots, order);
     if (counts)
         *counts = tally;
     return roots;

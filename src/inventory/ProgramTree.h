@@ -36,6 +36,12 @@ QList<ProgramTreeNode> BuildProgramTree(const TApplications &inventory, const QS
                                         bool showUpdates, const NameOrder &order,
                                         ProgramTreeCounts *counts = nullptr);
 
+// What BuildProgramTree gives for this filter and updates setting, taken
+// from its result for no filter with the updates shown (filtering keeps the
+// order, so nothing is sorted again). Throws Error for an invalid mask.
+QList<ProgramTreeNode> FilterProgramTree(const QList<ProgramTreeNode> &full, const QString &filterText,
+                                         bool showUpdates, ProgramTreeCounts *counts = nullptr);
+
 // The lines the list shows and exports: each node in pre-order, after one
 // tab per level.
 QStringList ProgramTreeLines(const QList<ProgramTreeNode> &nodes);

@@ -97,7 +97,11 @@ ArpCacheRecord TAppItem::ReadArpCache(RegistryAccess &access) const
 
 bool TAppItem::MatchesFilter(const QString &mask) const
 {
-    const Wildcard wildcard(mask); // compares A-Z without case
+    return MatchesFilter(Wildcard(mask)); // compares A-Z without case
+}
+
+bool TAppItem::MatchesFilter(const Wildcard &wildcard) const
+{
     if (wildcard.matches(DisplayName))
         return true;
     for (const auto &patch : SubItems)

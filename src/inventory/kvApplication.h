@@ -89,6 +89,7 @@ public:
     // Whether the name, or a patch's name, matches the wildcard mask (A-Z
     // compared without case). Throws kelvane::Error for an invalid mask.
     bool MatchesFilter(const QString &mask) const;
+    bool MatchesFilter(const Wildcard &mask) const;
 
     // The entry edits write to disk at once; a refused or failed write throws.
     void DeleteEntry();

@@ -304,43 +304,6 @@ private:
     Shelf m_groups;
 };
 
-// What BuildProgramTree gives for this filter and updates setting, picked from
-// its result for no filter with the updates shown: a non-empty filter keeps
-// the applications matching "*" + filter + "*" by their own or an update's
-// name; hotfixes are always tested, and the group goes when none is left.
-QList<ProgramTreeNode> FilterSortedTree(const QList<ProgramTreeNode> &sorted, const QString &filterText,
-                                        bool showUpdates, ProgramTreeCounts &counts)
-{
-    const QString mask = u'*' + filterText + u'*';
-    QList<ProgramTreeNode> roots;
-    roots.reserve(sorted.size());
-    for (const ProgramTreeNode &node : sorted) {
-        if (node.entry) {
-            if (!filterText.isEmpty() && !node.entry->MatchesFilter(mask))
-                continue;
-            roots.append(node);
-            if (showUpdates)
-                counts.updates += int(node.children.size());
-            else
-                roots.last().children.clear();
-        } else {
-            if (!showUpdates)
-                continue;
-            ProgramTreeNode group{node.text, {}, {}, {}};
-            for (const ProgramTreeNode &hotfix : node.children) {
-                if (hotfix.entry->MatchesFilter(mask))
-                    group.children.append(hotfix);
-            }
-            if (group.children.isEmpty())
-                continue;
-            counts.updates += int(group.children.size());
-            roots.append(std::move(group));
-        }
-        ++counts.items;
-    }
-    return roots;
-}
-
 } // namespace
 
 TkvProgramNode::TkvProgramNode(const QString &text, TAppItemPtr entry, TAppSubItemPtr update,
@@ -763,7 +726,7 @@ void TkvFrameProgram::rebuildTree(const std::shared_ptr<TApplications> &inventor
     // An invalid filter mask throws here, before the tree is touched.
     ProgramTreeCounts counts;
     const QList<ProgramTreeNode> roots =
-        FilterSortedTree(m_sortedTree, m_editFilter->text(), m_host.settings().ShowUpdates, counts);
+        FilterProgramTree(m_sortedTree, m_editFilter->text(), m_host.settings().ShowUpdates, &counts);
 
     QTreeWidgetItem *match = nullptr;
     int count = 0;

@@ -1,7 +1,6 @@
 #include "UrlCatcher.h"
 #include "gui/kvCommonGui.h"
 
-#include <QDesktopServices>
 #include <QLabel>
 #include <QTemporaryDir>
 #include <QTest>
@@ -15,11 +14,6 @@ class TestCommonGui : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase()
-    {
-        for (const char *scheme : {"http", "https", "mailto", "file"})
-            QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), &m_catcher, "open");
-    }
     void init() { m_catcher.urls.clear(); }
 
     void linkStyleToggles()

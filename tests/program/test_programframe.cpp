@@ -8,7 +8,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -147,13 +146,6 @@ private slots:
     {
         QStandardPaths::setTestModeEnabled(true);
         QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
-        for (const char *scheme : {"http", "https", "mailto", "file"})
-            QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), &m_catcher, "open");
-    }
-    void cleanupTestCase()
-    {
-        for (const char *scheme : {"http", "https", "mailto", "file"})
-            QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
     }
     void init() { m_catcher.urls.clear(); }
 

@@ -7,7 +7,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDesktopServices>
 #include <QDir>
 #include <QEnterEvent>
 #include <QFile>
@@ -175,13 +174,6 @@ private slots:
     {
         QStandardPaths::setTestModeEnabled(true);
         QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
-        for (const char *scheme : {"http", "https", "mailto", "file"})
-            QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), &m_catcher, "open");
-    }
-    void cleanupTestCase()
-    {
-        for (const char *scheme : {"http", "https", "mailto", "file"})
-            QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
     }
     void init() { m_catcher.urls.clear(); }
 

@@ -4,7 +4,6 @@
 #include "shell/kvUnitAbout.h"
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QLabel>
 #include <QPushButton>
 #include <QStandardPaths>
@@ -29,17 +28,10 @@ class TestAbout : public QObject
 {
     Q_OBJECT
 private slots:
-    void cleanupTestCase()
-    {
-        for (const char *scheme : {"http", "https", "mailto"})
-            QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
-    }
     void initTestCase()
     {
         QStandardPaths::setTestModeEnabled(true);
         QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
-        for (const char *scheme : {"http", "https", "mailto"})
-            QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), &m_catcher, "open");
     }
     void init()
     {

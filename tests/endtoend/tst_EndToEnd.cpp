@@ -2,6 +2,7 @@
 // program, a Windows Installer product and a patch of it, shown in the frame's
 // tree and information panel and exported to a file.
 #include "FakeFrameHost.h"
+#include "WineTestEnvironment.h"
 #include "inventory/kvApplication.h"
 #include "program/kvUnitProgram.h"
 
@@ -95,11 +96,7 @@ void TestEndToEnd::initTestCase()
             QSKIP(qPrintable(tool + u" is not installed"_s));
     QVERIFY(m_dir.isValid());
     m_prefix = m_dir.filePath(u"prefix"_s);
-    m_env = QProcessEnvironment::systemEnvironment();
-    m_env.insert(u"WINEPREFIX"_s, m_prefix);
-    m_env.insert(u"WINEDEBUG"_s, u"-all"_s);
-    m_env.insert(u"WINEDLLOVERRIDES"_s, u"mscoree,mshtml="_s);
-    m_env.remove(u"DISPLAY"_s);
+    m_env = kelvane::test::wineTestEnvironment(m_prefix);
     QVERIFY(run(u"wineboot"_s, {u"-i"_s}));
     QVERIFY(run(u"wineserver"_s, {u"-w"_s}));
 

@@ -1,5 +1,6 @@
 // End to end: a real Wine prefix, filled by a real installer and by Wine's
 // own reg.exe, read back through the registry file store and kelvane-list.
+#include "WineTestEnvironment.h"
 #include "inventory/kvApplication.h"
 #include "platform/Target.h"
 #include "platform/WineRegistryFile.h"
@@ -133,11 +134,7 @@ private slots:
         m_dir = std::make_unique<QTemporaryDir>();
         QVERIFY2(m_dir->isValid(), qPrintable(m_dir->errorString()));
         m_prefix = m_dir->filePath(u"prefix"_s);
-        m_env = QProcessEnvironment::systemEnvironment();
-        m_env.insert(u"WINEPREFIX"_s, m_prefix);
-        m_env.insert(u"WINEDEBUG"_s, u"-all"_s);
-        m_env.insert(u"WINEDLLOVERRIDES"_s, u"mscoree,mshtml="_s);
-        m_env.remove(u"DISPLAY"_s);
+        m_env = kelvane::test::wineTestEnvironment(m_prefix);
 
         QVERIFY(run(u"wineboot"_s, {u"-i"_s}));
         QVERIFY(run(u"wineserver"_s, {u"-w"_s}));

@@ -1,3 +1,4 @@
+#include "WineTestEnvironment.h"
 #include "platform/Error.h"
 #include "platform/WineRegistryFile.h"
 #include "platform/WineServerLock.h"
@@ -710,10 +711,7 @@ void TestWineRegistry::realWinePrefix()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString prefix = dir.filePath(u"prefix"_s);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(u"WINEPREFIX"_s, prefix);
-    env.insert(u"WINEDEBUG"_s, u"-all"_s);
-    env.insert(u"WINEDLLOVERRIDES"_s, u"mscoree,mshtml="_s);
+    const QProcessEnvironment env = kelvane::test::wineTestEnvironment(prefix);
     auto run = [&](const QString &program, const QStringList &args, QByteArray *output = nullptr) {
         QProcess process;
         process.setProcessEnvironment(env);

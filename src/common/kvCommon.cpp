@@ -1,6 +1,6 @@
 #include "kvCommon.h"
 
-#include "CommandRunner.h"
+#include "platform/CommandRunner.h"
 #include "platform/Error.h"
 #include "platform/PeResources.h"
 #include "settings/kvConfig.h"

@@ -2,7 +2,7 @@
 
 #include "Error.h"
 #include "WineRegistryFile.h"
-#include "common/TargetRunners.h"
+#include "TargetRunners.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -6,7 +6,7 @@
 #include "kvUnitAbout.h"
 #include "kvUnitMessage.h"
 #include "language/kvLanguage.h"
-#include "common/CommandRunner.h"
+#include "platform/CommandRunner.h"
 #include "platform/Error.h"
 #include "platform/RegistryStore.h"
 #include "platform/Target.h"

@@ -1,5 +1,5 @@
-#include "common/CommandRunner.h"
-#include "common/WindowsCommandLine.h"
+#include "platform/CommandRunner.h"
+#include "platform/WindowsCommandLine.h"
 #include "common/kvCommon.h"
 #include "platform/Target.h"
 

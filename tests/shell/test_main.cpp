@@ -1,4 +1,4 @@
-#include "common/CommandRunner.h"
+#include "platform/CommandRunner.h"
 #include "gui/kvCommonGui.h"
 #include "language/kvLanguage.h"
 #include "platform/Target.h"

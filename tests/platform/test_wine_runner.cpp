@@ -1,4 +1,4 @@
-#include "common/CommandRunner.h"
+#include "platform/CommandRunner.h"
 #include "common/kvCommon.h"
 #include "platform/Target.h"
 

@@ -1,7 +1,7 @@
 #include "TargetRunners.h"
 
 #include "WindowsCommandLine.h"
-#include "platform/Target.h"
+#include "Target.h"
 
 #include <QProcess>
 #include <QStandardPaths>

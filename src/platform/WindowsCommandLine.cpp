@@ -1,7 +1,7 @@
 #include "WindowsCommandLine.h"
 
 #include "CommandRunner.h"
-#include "platform/Target.h"
+#include "Target.h"
 
 #include <QFileInfo>
 

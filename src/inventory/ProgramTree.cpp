@@ -2,7 +2,7 @@
 
 #include "NameOrder.h"
 #include "Wildcard.h"
-#include "kvInventoryPaths.h"
+#include "settings/kvConfig.h"
 
 #include <algorithm>
 #include <optional>
@@ -44,7 +44,7 @@ QList<ProgramTreeNode> BuildProgramTree(const TApplications &inventory, const QS
         roots.append(std::move(node));
     }
     if (inventory.HasHotfixes()) {
-        ProgramTreeNode group{WindowsName, {}, {}, {}};
+        ProgramTreeNode group{config::WindowsName.toString(), {}, {}, {}};
         for (const TAppItemPtr &hotfix : inventory.Hotfixes)
             group.children.append(ProgramTreeNode{hotfix->DisplayName, hotfix, {}, {}});
         roots.append(std::move(group));

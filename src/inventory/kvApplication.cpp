@@ -2,7 +2,7 @@
 
 #include "RegistryAccess.h"
 #include "Wildcard.h"
-#include "kvInventoryPaths.h"
+#include "settings/kvConfig.h"
 #include "platform/Error.h"
 #include "platform/RegistryStore.h"
 
@@ -77,13 +77,13 @@ TAppSubItemPtr TAppItem::ReadPatch(RegistryAccess &access, const QString &produc
     patch->UninstallCommand = u"MsiExec /uninstall "_s + ConvertGuid(patchKeyName, true)
                               + u" /package "_s + ConvertGuid(productCode, true) + u" /qb"_s;
     if (patch->DisplayName.isEmpty())
-        patch->DisplayName = UpdateTypeName;
+        patch->DisplayName = config::UpdateTypeName.toString();
     return patch;
 }
 
 ArpCacheRecord TAppItem::ReadArpCache(RegistryAccess &access) const
 {
-    if (KeyName.isEmpty() || !access.OpenForRead(KeyArpCache + u'\\' + KeyName))
+    if (KeyName.isEmpty() || !access.OpenForRead(config::KeyArpCache.toString() + u'\\' + KeyName))
         return {};
     QByteArray bytes;
     try {
@@ -162,7 +162,7 @@ bool TAppItem::SetQuietUninstallString(const QString &text)
 
 TApplications::TApplications(std::shared_ptr<RegistryStore> store)
     : m_store(std::move(store))
-    , m_hotfixMask(QString(HotfixPattern))
+    , m_hotfixMask(config::HotfixPattern.toString())
 {
     if (!m_store)
         throw Error(u"An inventory needs a registry to read"_s);
@@ -176,7 +176,7 @@ void TApplications::LoadFromRegistry(const std::function<void()> &processEvents)
 
     bool anyOpened = false;
     qint32 count = 0;
-    for (const QLatin1StringView root : {KeyUninstall, KeyUninstallWow64}) {
+    for (const QString &root : {config::KeyUninstall.toString(), config::KeyUninstallWow64.toString()}) {
         if (!access.OpenForRead(root))
             continue;
         anyOpened = true;
@@ -245,7 +245,7 @@ TAppItemPtr TApplications::readApplication(RegistryAccess &access, const QString
     }
 
     code = ConvertGuid(entry->KeyPath, false);
-    if (!code.isEmpty() && access.OpenForRead(KeyInstallerProducts + u'\\' + code)) {
+    if (!code.isEmpty() && access.OpenForRead(config::KeyInstallerProducts.toString() + u'\\' + code)) {
         if (entry->DisplayName.isEmpty())
             entry->DisplayName = optionalText(access, u"ProductName"_s);
         const QString productIcon = optionalText(access, u"ProductIcon"_s);
@@ -281,12 +281,12 @@ TAppItemPtr TApplications::readApplication(RegistryAccess &access, const QString
 
 void TApplications::attachPatches(RegistryAccess &access, TAppItem &entry, const QString &code) const
 {
-    if (code.isEmpty() || !access.OpenForRead(KeyInstallerUserData))
+    if (code.isEmpty() || !access.OpenForRead(config::KeyInstallerUserData.toString()))
         return;
     const QStringList userIds = access.SubkeyNames();
     for (const QString &userId : userIds) {
         const QString path =
-            KeyInstallerUserData + u'\\' + userId + u"\\Products\\"_s + code + u"\\Patches"_s;
+            config::KeyInstallerUserData.toString() + u'\\' + userId + u"\\Products\\"_s + code + u"\\Patches"_s;
         if (!access.OpenForRead(path))
             continue;
         const QStringList patchNames = access.SubkeyNames();
@@ -300,7 +300,7 @@ void TApplications::attachPatches(RegistryAccess &access, TAppItem &entry, const
 
 static QString insertDashes(QString text)
 {
-    for (const int position : GuidDashPositions)
+    for (const int position : config::GuidDashPositions)
         text.insert(std::min<qsizetype>(position - 1, text.size()), u'-');
     return text;
 }
@@ -340,7 +340,7 @@ std::optional<qint32> CountUninstallSubkeys(RegistryStore &store)
 {
     RegistryAccess access(store);
     std::optional<qint32> count;
-    for (const QLatin1StringView root : {KeyUninstall, KeyUninstallWow64})
+    for (const QString &root : {config::KeyUninstall.toString(), config::KeyUninstallWow64.toString()})
         if (access.OpenForRead(root))
             count = count.value_or(0) + qint32(access.SubkeyNames().size());
     return count;

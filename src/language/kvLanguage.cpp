@@ -2,6 +2,7 @@
 
 #include "common/IniFile.h"
 #include "kvLanguageDefault.h"
+#include "settings/kvConfig.h"
 
 #include <algorithm>
 
@@ -18,10 +19,7 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-const QByteArray SectionNames[3] = {"main", "captions", "strings"};
-constexpr QLatin1StringView FormPrefix{"kv"};
-constexpr QLatin1StringView DefaultLanguage{"default"};
-constexpr QLatin1StringView LanguageExtension{".lng"};
+const QByteArray SectionNames[3] = {config::SectionMain, config::SectionCaptions, config::SectionStrings};
 
 // Largest file we read: far above any real catalogue, keeps a stray huge file from eating memory.
 constexpr qint64 MaxLanguageFileSize = 16 * 1024 * 1024;
@@ -48,7 +46,7 @@ QMetaProperty writableProperty(const QObject *object, const char *name)
 QObject *findOwned(const QObject *owner, const QString &name)
 {
     for (QObject *child : owner->children()) {
-        if (child->objectName().startsWith(FormPrefix))
+        if (child->objectName().startsWith(config::FormPrefix))
             continue;
         if (child->objectName().compare(name, Qt::CaseInsensitive) == 0)
             return child;
@@ -96,12 +94,12 @@ TLang::TLang(QString programFolder, BuiltinInfo builtin)
 
 QString TLang::languageFolder() const
 {
-    return QDir(m_programFolder).filePath(u"languages"_s);
+    return QDir(m_programFolder).filePath(config::LanguageFolder.toString());
 }
 
 void TLang::LoadDefaults()
 {
-    Name = DefaultLanguage;
+    Name = config::DefaultLanguage.toString();
     RightToLeft = false;
     UseUTF8 = false;
     for (const DefaultText &entry : DefaultCaptions)
@@ -115,14 +113,14 @@ void TLang::LoadLanguage(const QString &name, bool withDefaults)
     if (withDefaults)
         LoadDefaults();
     const QDir folder(languageFolder());
-    FileName = folder.filePath(name + LanguageExtension);
+    FileName = folder.filePath(name + config::LanguageExtension.toString());
     if (name.isEmpty())
         return;
     QFileInfo info(FileName);
     if (!info.exists()) {
         // Settings written on Windows name files whatever their case ("french"
         // for French.lng): the first name-order match that differs only in case.
-        const QString wanted = name + LanguageExtension;
+        const QString wanted = name + config::LanguageExtension.toString();
         const QStringList names = folder.entryList(QDir::AllEntries | QDir::Hidden | QDir::System
                                                        | QDir::NoDotAndDotDot,
                                                    QDir::Name);
@@ -161,7 +159,7 @@ void TLang::ListLanguages()
     builtin->Author = m_builtin.author;
     builtin->Website = m_builtin.website;
     builtin->Version = m_builtin.version;
-    builtin->Name = DefaultLanguage;
+    builtin->Name = config::DefaultLanguage.toString();
     builtin->Language = DefaultLanguageDisplayName;
     Languages.append(builtin);
 
@@ -169,13 +167,13 @@ void TLang::ListLanguages()
     if (!folder.exists())
         return;
     // Name order: readdir order on Linux is arbitrary and would reorder the list between runs.
-    const QFileInfoList entries = folder.entryInfoList({u"*"_s + LanguageExtension},
+    const QFileInfoList entries = folder.entryInfoList({u"*"_s + config::LanguageExtension.toString()},
                                                        QDir::AllEntries | QDir::Hidden | QDir::System
                                                            | QDir::NoDotAndDotDot,
                                                        QDir::Name);
     for (const QFileInfo &entry : entries) {
         const QString fileName = entry.fileName();
-        const QString base = fileName.left(fileName.size() - LanguageExtension.size());
+        const QString base = fileName.left(fileName.size() - config::LanguageExtension.size());
         TLang temporary(m_programFolder);
         temporary.LoadLanguage(base, false);
         auto item = std::make_shared<TLangItem>();
@@ -212,7 +210,7 @@ void TLang::ApplyToForm(QObject *form)
     Applying = true;
     for (qsizetype i = 0; i < Captions.count(); ++i) {
         const QString &key = Captions.keyAt(i);
-        if (form->objectName() == FormPrefix + key) {
+        if (form->objectName() == config::FormPrefix.toString() + key) {
             const QMetaProperty title = writableProperty(form, "windowTitle");
             if (title.isValid())
                 title.write(form, Captions.valueAt(i));

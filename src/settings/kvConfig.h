@@ -14,7 +14,8 @@ extern const QString AuthorName;
 inline constexpr QStringView FormPrefix = u"kv";
 extern const QString WebsiteUrl;
 extern const QString BugReportAddress;
-inline constexpr QStringView LanguageFolder = u"languages\\";
+// The folder of the language files, beside the program.
+inline constexpr QStringView LanguageFolder = u"languages";
 inline constexpr QStringView LanguageExtension = u".lng";
 inline constexpr QStringView DefaultLanguage = u"default";
 inline constexpr QStringView SettingsFolder = u"Kelvane";
@@ -36,8 +37,11 @@ inline constexpr QStringView ExportDateFormat = u"yyyyMMdd'_'hhmm";
 inline constexpr QStringView KeyArpCache = u"\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Management\\ARPCache";
 inline constexpr QStringView KeyInstallerProducts = u"\\SOFTWARE\\Classes\\Installer\\Products";
 inline constexpr QStringView KeyUninstall = u"\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+// Entries of 32-bit installers on a 64-bit Windows.
+inline constexpr QStringView KeyUninstallWow64 = u"\\SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 inline constexpr QStringView KeyInstallerUserData = u"\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData";
 inline constexpr int RefreshInterval = 1000;
+// 1-based positions before which a braced GUID has its dashes.
 inline constexpr std::array<int, 4> GuidDashPositions = {9, 14, 19, 24};
 inline constexpr std::array<int, 3> DateDashPositions = {5, 8, 11};
 inline constexpr QStringView ShortcutUninstall = u"Del";
@@ -60,6 +64,7 @@ inline constexpr FontStyle LabelStyle = FontStyle::Plain;
 inline constexpr int DialogMargin = 8;
 inline constexpr QStringView StatusTextIdle = u"";
 inline constexpr QStringView UpdateTypeName = u"Update";
+// The program list's group node of the Windows hotfixes.
 inline constexpr QStringView WindowsName = u"Microsoft Windows";
 // Key paths of hotfix entries (wildcard mask).
 inline constexpr QStringView HotfixPattern = u"*KB[0-9][0-9][0-9][0-9][0-9][0-9]*";

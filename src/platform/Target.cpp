@@ -1,6 +1,7 @@
 #include "Target.h"
 
 #include "Error.h"
+#include "HostFile.h"
 #include "WineRegistryFile.h"
 #include "TargetRunners.h"
 
@@ -13,6 +14,10 @@
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include <sys/stat.h>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -62,20 +67,41 @@ Target::~Target() = default;
 
 std::unique_ptr<Target> Target::open(const QString &path)
 {
+    if (path.isEmpty())
+        throw Error(u"No registry was named: give a Wine prefix folder or a Wine registry file."_s);
+    // A name that is not valid text would be spelt with other bytes and then
+    // be said not to exist.
+    if (const QString problem = HostFile::nameProblem(path); !problem.isEmpty())
+        throw Error(problem);
+    const QString shown = QDir::toNativeSeparators(path);
+    struct stat status {};
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0) {
+        const int error = errno;
+        if (error == ENOENT || error == ENOTDIR)
+            throw Error(u"%1 does not exist"_s.arg(shown));
+        if (error == EACCES)
+            throw Error(u"%1 cannot be reached: permission denied on one of the folders above it"_s.arg(shown));
+        throw Error(u"Cannot examine %1: %2"_s.arg(shown, QString::fromLocal8Bit(std::strerror(error))));
+    }
     const QFileInfo info(path);
-    if (!info.exists())
-        throw Error(u"%1 does not exist"_s.arg(path));
-    if (info.isDir()) {
+    if (S_ISDIR(status.st_mode)) {
         const QString file = QDir(path).filePath(SystemRegistryName);
-        if (!QFileInfo::exists(file))
-            throw Error(u"%1 is not a Wine prefix: it holds no %2"_s.arg(path, SystemRegistryName));
+        // Only a registry that is not there makes this no prefix; a folder
+        // that cannot be searched, or a system.reg that is no regular file,
+        // is for the registry's own opening to name.
+        struct stat fileStatus {};
+        if (::lstat(QFile::encodeName(file).constData(), &fileStatus) != 0 && errno == ENOENT)
+            throw Error(u"%1 is not a Wine prefix: it holds no %2"_s.arg(shown, SystemRegistryName));
         std::shared_ptr<RegistryStore> store = WineRegistryFile::open(file);
         return std::unique_ptr<Target>(new Target(Kind::WinePrefix, QDir::cleanPath(info.absoluteFilePath()),
                                                     QDir::cleanPath(info.absoluteFilePath()), store));
     }
-    QFile probe(path);
-    if (probe.open(QIODevice::ReadOnly) && probe.peek(4) == QByteArrayLiteral("regf"))
-        throw Error(u"%1 is a Windows registry hive; hive files are not supported yet"_s.arg(path));
+    {
+        // Opened without blocking: a named pipe or a device is refused at once.
+        const HostFile probe(path);
+        if (probe.read(0, 4) == QByteArrayLiteral("regf"))
+            throw Error(u"%1 is a Windows registry hive; hive files are not supported yet"_s.arg(shown));
+    }
     std::shared_ptr<RegistryStore> store = WineRegistryFile::open(path);
     return std::unique_ptr<Target>(new Target(Kind::RegistryFile, QDir::cleanPath(info.absoluteFilePath()),
                                                     // A registry file named directly usually sits in its prefix.

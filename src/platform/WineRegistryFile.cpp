@@ -1,6 +1,7 @@
 #include "WineRegistryFile.h"
 
 #include "Error.h"
+#include "HostFile.h"
 #include "WineServerLock.h"
 
 #include <QByteArrayView>
@@ -724,15 +725,16 @@ void sortChildren(Key *root)
     }
 }
 
-// Reads a file of the size given whole; a file read only in part must never
-// be written back. A large buffer asks for transparent huge pages and is
-// populated at once: faulting in thousands of small pages one by one can
-// cost more than the reading itself, several times so in virtual machines.
-// Either request failing only costs that speed.
-QByteArray readWhole(int fd, qint64 size, const QString &shown)
+// Reads the file whole; a file read only in part must never be written
+// back. A large buffer asks for transparent huge pages and is populated at
+// once: faulting in thousands of small pages one by one can cost more than
+// the reading itself, several times so in virtual machines. Either request
+// failing only costs that speed.
+QByteArray readWhole(const HostFile &file)
 {
+    const qint64 size = file.size();
     if (size < 0 || quint64(size) > quint64(std::numeric_limits<qsizetype>::max() / 2))
-        throw Error(u"The registry file %1 is too large to read (%2 bytes)."_s.arg(shown).arg(size));
+        throw Error(u"The registry file %1 is too large to read (%2 bytes)."_s.arg(file.shownPath()).arg(size));
     QByteArray bytes(qsizetype(size), Qt::Uninitialized);
     constexpr qint64 largeFile = 4 << 20;
     if (size >= largeFile) {
@@ -743,24 +745,7 @@ QByteArray readWhole(int fd, qint64 size, const QString &shown)
         ::madvise(start, last - first, MADV_HUGEPAGE);
         ::madvise(start, last - first, MADV_POPULATE_WRITE);
     }
-    qint64 done = 0;
-    while (done < size) {
-        const ssize_t n = ::read(fd, bytes.data() + done, size_t(size - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            throw Error(u"Could not read the registry file %1: %2"_s.arg(shown, QString::fromLocal8Bit(std::strerror(errno))));
-        if (n == 0)
-            break;
-        done += n;
-    }
-    char more = 0;
-    ssize_t extra = 0;
-    do
-        extra = ::read(fd, &more, 1);
-    while (extra < 0 && errno == EINTR);
-    if (done != size || extra != 0)
-        throw Error(u"Could not read the registry file %1 completely: it changed while being read."_s.arg(shown));
+    file.readInto(bytes.data());
     return bytes;
 }
 
@@ -1382,14 +1367,10 @@ void WineRegistryFile::reload()
 {
     if (m_path.isEmpty())
         throw Error(u"The registry %1 has no file to read again."_s.arg(m_name));
-    const QString shown = QDir::toNativeSeparators(m_path);
-    QFile file(m_path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw Error(u"Could not open the registry file %1: %2"_s.arg(shown, file.errorString()));
-    struct stat st {};
-    if (::fstat(file.handle(), &st) != 0)
-        throw Error(u"Could not examine the registry file %1: %2"_s.arg(shown, QString::fromLocal8Bit(std::strerror(errno))));
-    const QByteArray bytes = readWhole(file.handle(), qint64(st.st_size), shown);
+    // Opened without blocking and refused unless it is a regular file: a
+    // named pipe would wait for a writer forever, a device never end.
+    const HostFile file(m_path);
+    const QByteArray bytes = readWhole(file);
     WineRegistryFile fresh;
     fresh.m_name = m_name;
     fresh.load(bytes);
@@ -1399,7 +1380,7 @@ void WineRegistryFile::reload()
     m_firstKey = fresh.m_firstKey;
     m_crlf = fresh.m_crlf;
     m_modified = false;
-    rememberStat(st);
+    rememberStat(file.status());
 }
 
 void WineRegistryFile::save()

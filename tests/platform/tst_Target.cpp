@@ -9,6 +9,16 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <filesystem>
+
+#include <csignal>
+#include <linux/capability.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 using namespace Qt::Literals::StringLiterals;
 using namespace kelvane;
 
@@ -50,6 +60,60 @@ QByteArray treeDigest(const QString &folder)
     return hash.result();
 }
 
+// Target::fromEnvironment's error message, "" when it opened the target.
+// Run in a child process: one that hangs is stopped after 20 s (and the
+// answer says so), and root's right to pass every permission check is
+// dropped there for good, so a refusal can be shown when the tests run as root.
+QString refusal(const QProcessEnvironment &environment, const QString &sample)
+{
+    int answer[2];
+    if (::pipe(answer) != 0)
+        return u"(no pipe)"_s;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(answer[0]);
+        QByteArray message;
+        __user_cap_header_struct header {_LINUX_CAPABILITY_VERSION_3, 0};
+        __user_cap_data_struct caps[2] {};
+        const quint32 override = CAP_TO_MASK(CAP_DAC_OVERRIDE) | CAP_TO_MASK(CAP_DAC_READ_SEARCH);
+        if (::syscall(SYS_capget, &header, caps) == 0) {
+            caps[0].effective &= ~override;
+            caps[0].permitted &= ~override;
+            caps[0].inheritable &= ~override;
+        }
+        if (::syscall(SYS_capset, &header, caps) != 0) {
+            message = "(cannot drop root's permission override)";
+        } else {
+            try {
+                Target::fromEnvironment(environment, sample);
+            } catch (const Error &error) {
+                message = error.message().toUtf8();
+            }
+        }
+        (void)!::write(answer[1], message.constData(), size_t(message.size()));
+        ::_exit(0);
+    }
+    ::close(answer[1]);
+    QByteArray message;
+    bool hung = false;
+    for (;;) {
+        pollfd wait {answer[0], POLLIN, 0};
+        if (::poll(&wait, 1, 20000) <= 0) {
+            hung = true;
+            ::kill(child, SIGKILL);
+            break;
+        }
+        char buffer[4096];
+        const ssize_t n = ::read(answer[0], buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        message.append(buffer, n);
+    }
+    ::close(answer[0]);
+    ::waitpid(child, nullptr, 0);
+    return hung ? u"(still waiting after 20 s)"_s : QString::fromUtf8(message);
+}
+
 } // namespace
 
 class TargetTest : public QObject
@@ -73,6 +137,25 @@ private slots:
         QDir().mkpath(m_root.filePath(u"emptyhome/.wine"_s)); // no system.reg: not a prefix
         writeFile(m_root.filePath(u"hive"_s), QByteArray("regf") + QByteArray(4092, '\0'));
         writeFile(m_root.filePath(u"notes.txt"_s), "just some text\n");
+
+        // Registries that must be refused at once, with what is wrong.
+        QCOMPARE(::mkfifo(QFile::encodeName(m_root.filePath(u"pipe.reg"_s)).constData(), 0600), 0);
+        QDir().mkpath(m_root.filePath(u"pipe-prefix"_s));
+        QCOMPARE(::mkfifo(QFile::encodeName(m_root.filePath(u"pipe-prefix/system.reg"_s)).constData(), 0600), 0);
+        QVERIFY(QFile::link(u"/dev/zero"_s, m_root.filePath(u"zero.reg"_s)));
+        const QByteArray notUtf8 = QFile::encodeName(m_root.path()) + "/caf\xe9";
+        QCOMPARE(::mkdir(notUtf8.constData(), 0700), 0);
+        QVERIFY(std::filesystem::copy_file(QFile::encodeName(Fixture).toStdString(), QByteArray(notUtf8 + "/system.reg").toStdString()));
+        makePrefix(m_root.filePath(u"shut"_s));
+        QVERIFY(QFile::setPermissions(m_root.filePath(u"shut"_s), QFile::ReadOwner | QFile::WriteOwner));
+    }
+
+    void cleanupTestCase()
+    {
+        QFile::setPermissions(m_root.filePath(u"shut"_s), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        // QTemporaryDir cannot spell a name that is not UTF-8.
+        std::error_code ignored;
+        std::filesystem::remove_all(QByteArray(QFile::encodeName(m_root.path()) + "/caf\xe9").toStdString(), ignored);
     }
 
     void init()
@@ -135,6 +218,11 @@ private slots:
         QTest::newRow("folder without system.reg") << u"emptyhome"_s << u"not a Wine prefix"_s;
         QTest::newRow("regf hive") << u"hive"_s << u"not supported yet"_s;
         QTest::newRow("not a registry") << u"notes.txt"_s << QString();
+        QTest::newRow("named pipe") << u"pipe.reg"_s << u"named pipe"_s;
+        QTest::newRow("prefix whose system.reg is a named pipe") << u"pipe-prefix"_s << u"named pipe"_s;
+        QTest::newRow("link to /dev/zero") << u"zero.reg"_s << u"character device"_s;
+        QTest::newRow("name not UTF-8") << QFile::decodeName("caf\xe9") << u"not valid UTF-8"_s;
+        QTest::newRow("prefix without search permission") << u"shut"_s << u"permission denied"_s;
     }
 
     void badRegistry()
@@ -145,13 +233,11 @@ private slots:
         environment.insert(u"KELVANE_REGISTRY"_s, m_root.filePath(path));
         // A bad KELVANE_REGISTRY is an error, never a quiet fall-back.
         environment.insert(u"WINEPREFIX"_s, m_root.filePath(u"prefix"_s));
-        try {
-            Target::fromEnvironment(environment, m_sample);
-            QFAIL("no error");
-        } catch (const Error &error) {
-            QVERIFY2(error.message().contains(m_root.filePath(path)), qPrintable(error.message()));
-            QVERIFY2(error.message().contains(reason), qPrintable(error.message()));
-        }
+        const QString message = refusal(environment, m_sample);
+        if (message.startsWith(u"(cannot drop"_s))
+            QSKIP("running as root without the right to drop CAP_DAC_OVERRIDE: permissions cannot be shown");
+        QVERIFY2(message.contains(m_root.filePath(path)), qPrintable(message));
+        QVERIFY2(message.contains(reason), qPrintable(message));
         QVERIFY(!QFileInfo::exists(m_dataHome));
     }
 

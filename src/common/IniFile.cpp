@@ -1,10 +1,14 @@
 #include "IniFile.h"
 
 #include "platform/Error.h"
+#include "platform/HostFile.h"
 
 #include <QFile>
 #include <QIODevice>
 #include <QSaveFile>
+
+#include <cerrno>
+#include <sys/stat.h>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -74,14 +78,18 @@ TIniFile TIniFile::fromDevice(QIODevice &device, const QString &name, const Rule
     return fromBytes(bytes, rules);
 }
 
-TIniFile TIniFile::fromFile(const QString &path, const Rules &rules)
+TIniFile TIniFile::fromFile(const QString &path, qint64 maxBytes, const Rules &rules)
 {
-    QFile file(path);
-    if (!file.exists())
+    // Asked first: a name that cannot be spelled again would look missing.
+    if (const QString problem = HostFile::nameProblem(path); !problem.isEmpty())
+        throw Error(problem);
+    // Only "nothing there" reads as empty; anything else (a folder without
+    // search permission, say) is left to HostFile to put in words.
+    struct stat status {};
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0 && (errno == ENOENT || errno == ENOTDIR))
         return fromBytes({}, rules);
-    if (!file.open(QIODevice::ReadOnly))
-        throw Error(u"Unable to read %1: %2"_s.arg(path, file.errorString()));
-    return fromDevice(file, path, rules);
+    const HostFile file(path);
+    return fromBytes(file.readAll(maxBytes), rules);
 }
 
 std::optional<QByteArray> TIniFile::sectionName(const QByteArray &line)

@@ -52,8 +52,10 @@ public:
     static TIniFile fromBytes(const QByteArray &bytes, const Rules &rules = {});
     // Throws Error naming `name` when the device fails.
     static TIniFile fromDevice(QIODevice &device, const QString &name, const Rules &rules = {});
-    // A missing file reads as empty; an unreadable one throws Error.
-    static TIniFile fromFile(const QString &path, const Rules &rules = {});
+    // A missing file (or a link to nothing) reads as empty. One that cannot be
+    // read throws Error naming it: not a regular file (a pipe, a device, a
+    // folder), no permission, a name that is not UTF-8, or more than maxBytes.
+    static TIniFile fromFile(const QString &path, qint64 maxBytes, const Rules &rules = {});
 
     // Raw view in file order, repeated sections treated by the rules, values
     // cut to the value buffer. Keys beyond the key-list buffer are included.

@@ -38,8 +38,9 @@ bool TSettings::Load(const QString &path)
 {
     if (!path.isEmpty())
         FileName = path;
+    LastError.clear();
     try {
-        IniFile = std::make_unique<TIniFile>(TIniFile::fromFile(FileName));
+        IniFile = std::make_unique<TIniFile>(TIniFile::fromFile(FileName, MaxFileSize));
         const TIniFile &ini = *IniFile;
         Language = ini.readString(SectionGeneral, "language", DefaultLanguage.toString());
         SaveWindow = ini.readBool(SectionWindow, "save", DefaultSaveWindow);
@@ -50,8 +51,9 @@ bool TSettings::Load(const QString &path)
         Height = ini.readInteger(SectionWindow, "height", -1);
         ShowUpdates = ini.readBool(SectionProgram, "showUpdates", DefaultShowUpdates);
         AllowEdition = ini.readBool(SectionProgram, "allowEdition", DefaultAllowEdition);
-    } catch (const Error &) {
+    } catch (const Error &error) {
         IniFile.reset();
+        LastError = error.message();
         return false;
     }
     IniFile.reset();
@@ -62,13 +64,16 @@ bool TSettings::Save(const TWindowState &mainWindow, const QString &path)
 {
     if (!path.isEmpty())
         FileName = path;
-    const QString folder = QFileInfo(FileName).absolutePath();
-    if (!QDir().mkpath(folder))
-        return false;
+    LastError.clear();
     try {
         // Start from the file as it stands so values change in place and keys
-        // this save does not write keep their values.
-        IniFile = std::make_unique<TIniFile>(TIniFile::fromFile(FileName));
+        // this save does not write keep their values. A file that cannot be
+        // read is never written over, and a name that cannot be spelled gets
+        // no folder made for it.
+        IniFile = std::make_unique<TIniFile>(TIniFile::fromFile(FileName, MaxFileSize));
+        const QString folder = QFileInfo(FileName).absolutePath();
+        if (!QDir().mkpath(folder))
+            throw Error(u"Could not create the folder %1 for the settings."_s.arg(QDir::toNativeSeparators(folder)));
         TIniFile &ini = *IniFile;
         ini.writeString(SectionGeneral, "language", Language);
         ini.writeBool(SectionWindow, "save", SaveWindow);
@@ -88,8 +93,9 @@ bool TSettings::Save(const TWindowState &mainWindow, const QString &path)
         ini.writeBool(SectionProgram, "showUpdates", ShowUpdates);
         ini.writeBool(SectionProgram, "allowEdition", AllowEdition);
         ini.saveToFile(FileName);
-    } catch (const Error &) {
+    } catch (const Error &error) {
         IniFile.reset();
+        LastError = error.message();
         return false;
     }
     IniFile.reset();

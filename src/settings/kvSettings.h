@@ -30,13 +30,21 @@ public:
     TSettings();
     ~TSettings() override;
 
-    // Missing file: defaults, true. Read error: false, fields unchanged.
+    // settings.ini is a few hundred bytes; far more is not ours, and is refused.
+    static constexpr qint64 MaxFileSize = 1024 * 1024;
+
+    // Missing file: defaults, true. A file that cannot be read (not a regular
+    // file, no permission, a name that is not UTF-8, over MaxFileSize): false,
+    // fields unchanged, so the caller keeps its defaults; LastError says why.
     bool Load(const QString &path = {});
-    // Whole file or nothing; false when the folder or the file cannot be written.
+    // Whole file or nothing. False, with LastError, when the file as it
+    // stands cannot be read (it is then left alone) or cannot be written.
     bool Save(const TWindowState &mainWindow, const QString &path = {});
 
     std::unique_ptr<TIniFile> IniFile;
     QString FileName;
+    // Why the last Load or Save failed, naming the file; empty after a success.
+    QString LastError;
     QString Language;
     bool AllowEdition;
     bool Maximized;

@@ -2,6 +2,8 @@
 #include "platform/Error.h"
 #include "settings/kvSettings.h"
 
+#include "../support/HostilePaths.h"
+
 #include <QBuffer>
 #include <QFile>
 #include <QTemporaryDir>
@@ -11,6 +13,7 @@ using namespace Qt::Literals::StringLiterals;
 using kelvane::TIniFile;
 using kelvane::TSettings;
 using kelvane::TWindowState;
+using kelvane::test::Hostile;
 
 namespace {
 
@@ -180,6 +183,51 @@ private slots:
         QVERIFY(!s.Load(dir.filePath(u"settings.ini"_s)));
         QCOMPARE(s.Top, 42);
         QVERIFY(!s.IniFile);
+    }
+
+    // Whatever stands at the settings path, Load answers at once: false with
+    // the fields as they were (the main window keeps its defaults) and a
+    // message naming the file; Save then leaves the thing alone.
+    void unusableFile_data()
+    {
+        QTest::addColumn<int>("kind"); // a Hostile, or -1: a regular file over the size cap
+        for (const Hostile kind : kelvane::test::hostileKinds()) {
+            if (kind != Hostile::Missing) // defaults and true: missingFileGivesDefaults
+                QTest::newRow(kelvane::test::hostileName(kind)) << int(kind);
+        }
+        QTest::newRow("too large") << -1;
+    }
+
+    void unusableFile()
+    {
+        QFETCH(int, kind);
+        const kelvane::test::ScratchFolder dir;
+        const QByteArray good = "[window]\ntop=7\n";
+        QString path = dir.path() + u"/settings.ini"_s;
+        if (kind < 0) {
+            writeAll(path, good);
+            QVERIFY(QFile::resize(path, TSettings::MaxFileSize + 1));
+        } else {
+            path = kelvane::test::makeHostile(Hostile(kind), dir.path(), u"settings.ini"_s, good);
+        }
+        QVERIFY(!path.isEmpty());
+        const QFileInfo before(path);
+        TSettings s;
+        s.Top = 42;
+        QVERIFY(!s.Load(path));
+        QCOMPARE(s.Top, 42);
+        QVERIFY2(s.LastError.contains(path), qPrintable(s.LastError));
+        QVERIFY(!s.Save(TWindowState{false, 1, 2, 3, 4}));
+        QVERIFY2(s.LastError.contains(path), qPrintable(s.LastError));
+        const QFileInfo after(path);
+        QCOMPARE(after.isSymLink(), before.isSymLink());
+        QCOMPARE(after.isFile(), before.isFile());
+        QCOMPARE(after.size(), before.size());
+
+        writeAll(dir.path() + u"/good.ini"_s, good);
+        QVERIFY(s.Load(dir.path() + u"/good.ini"_s));
+        QCOMPARE(s.Top, 7);
+        QVERIFY(s.LastError.isEmpty());
     }
 
     void failingDevice()

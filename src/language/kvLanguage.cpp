@@ -2,13 +2,14 @@
 
 #include "common/IniFile.h"
 #include "kvLanguageDefault.h"
+#include "platform/Error.h"
+#include "platform/HostFile.h"
 #include "settings/kvConfig.h"
 
 #include <algorithm>
 
 #include <QDir>
 #include <QStringList>
-#include <QFile>
 #include <QFileInfo>
 #include <QMetaProperty>
 #include <QStringDecoder>
@@ -108,11 +109,23 @@ void TLang::LoadDefaults()
         Strings.setValue(entry.key, entry.text);
 }
 
+bool TLang::IsLanguageName(const QString &name)
+{
+    // The name comes from settings.ini: anything that could lead out of the
+    // languages folder (or cut the path short at a NUL) names no language.
+    return !name.isEmpty() && !name.contains(u'/') && !name.contains(u'\\') && !name.contains(u".."_s)
+        && !name.contains(QChar(u'\0'));
+}
+
 void TLang::LoadLanguage(const QString &name, bool withDefaults)
 {
     if (withDefaults)
         LoadDefaults();
     const QDir folder(languageFolder());
+    if (!name.isEmpty() && !IsLanguageName(name)) {
+        FileName.clear();
+        return;
+    }
     FileName = folder.filePath(name + config::LanguageExtension.toString());
     if (name.isEmpty())
         return;
@@ -130,14 +143,16 @@ void TLang::LoadLanguage(const QString &name, bool withDefaults)
         if (match == names.cend())
             return;
         FileName = folder.filePath(*match);
-        info = QFileInfo(FileName);
+    }
+    // A file that cannot be read (not a regular file, no permission, a name
+    // that is not UTF-8, oversized) is like a missing one: never an error.
+    QByteArray bytes;
+    try {
+        bytes = HostFile(FileName).readAll(MaxLanguageFileSize);
+    } catch (const Error &) {
+        return;
     }
     Name = name;
-    // An unreadable entry (a folder, no permission, oversized) reads as an empty file: never an error.
-    QByteArray bytes;
-    QFile file(FileName);
-    if (info.isFile() && info.size() <= MaxLanguageFileSize && file.open(QIODevice::ReadOnly))
-        bytes = file.read(MaxLanguageFileSize);
     const TIniFile reader = TIniFile::fromBytes(bytes, TIniFile::LanguageFileRules);
     RightToLeft = reader.readBool("options", "rightToLeft", false);
     UseUTF8 = reader.readBool("options", "useUTF8", false);

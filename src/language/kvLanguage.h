@@ -57,7 +57,12 @@ public:
     TLang &operator=(const TLang &) = delete;
 
     void LoadDefaults();
+    // `name` is the base name of a file in the languages folder. A name that
+    // is not one (empty, or holding a slash, a backslash or "..") and a file
+    // that is missing or cannot be read leave Name as it was: the texts
+    // already loaded (with withDefaults, the built-in ones) apply.
     void LoadLanguage(const QString &name, bool withDefaults);
+    static bool IsLanguageName(const QString &name);
     void ListLanguages();
 
     // Relabelling by object name; works on QObject properties only (see the .cpp).

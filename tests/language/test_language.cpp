@@ -1,6 +1,8 @@
 #include "common/IniFile.h"
 #include "language/kvLanguage.h"
 
+#include "../support/HostilePaths.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -170,6 +172,58 @@ private slots:
         lang.LoadLanguage(u"nowhere"_s, true);
         QCOMPARE(lang.Name, u"default"_s);
         QCOMPARE(lang.FileName, languages() + u"/nowhere.lng"_s);
+        QCOMPARE(lang.Captions.count(), 48);
+    }
+
+    // A language file that cannot be read, and a name that is not the base
+    // name of a file in the languages folder, are like a missing file: the
+    // built-in texts, never the file's.
+    void unusableLanguage_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("file"); // where the file is put, from the program folder
+        QTest::addColumn<int>("kind");     // a Hostile, or -1: a regular file, -2: one over the size cap
+        using kelvane::test::Hostile;
+        for (const Hostile kind : kelvane::test::hostileKinds()) {
+            if (kind != Hostile::Missing)
+                QTest::newRow(kelvane::test::hostileName(kind)) << u"evil"_s << u"languages/evil.lng"_s << int(kind);
+        }
+        QTest::newRow("too large") << u"evil"_s << u"languages/evil.lng"_s << -2;
+        QTest::newRow("parent folder") << u"../evil"_s << u"evil.lng"_s << -1;
+        QTest::newRow("deep parent") << u"../../../../../../../..%1/evil"_s << u"evil.lng"_s << -1;
+        QTest::newRow("absolute") << u"%1/evil"_s << u"evil.lng"_s << -1;
+        QTest::newRow("subfolder") << u"sub/evil"_s << u"languages/sub/evil.lng"_s << -1;
+        QTest::newRow("backslash") << u"sub\\evil"_s << u"languages/sub\\evil.lng"_s << -1;
+        QTest::newRow("dots") << u".."_s << u"languages/...lng"_s << -1;
+    }
+
+    void unusableLanguage()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, file);
+        QFETCH(int, kind);
+        const kelvane::test::ScratchFolder program;
+        name = name.replace(u"%1"_s, program.path());
+        const QByteArray owned = "[captions]\nButtonMenuQuit=owned\n";
+        const QString path = program.path() + u'/' + file;
+        QVERIFY(QDir().mkpath(program.path() + u"/languages"_s)); // else languages/.. leads nowhere
+        if (kind < 0) {
+            QDir().mkpath(QFileInfo(path).absolutePath());
+            QFile out(path);
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            out.write(owned);
+            out.close();
+            if (kind == -2)
+                QVERIFY(out.resize(16 * 1024 * 1024 + 1));
+        } else {
+            const QString made = kelvane::test::makeHostile(kelvane::test::Hostile(kind), program.path(), file, owned);
+            QVERIFY(!made.isEmpty());
+            name = QFileInfo(made).completeBaseName();
+        }
+        TLang lang(program.path());
+        lang.LoadLanguage(name, true);
+        QCOMPARE(lang.Name, u"default"_s);
+        QCOMPARE(lang.Captions.value(u"ButtonMenuQuit"_s), u"&Quit"_s);
         QCOMPARE(lang.Captions.count(), 48);
     }
 

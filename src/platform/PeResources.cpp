@@ -1,13 +1,15 @@
 #include "PeResources.h"
 
-#include <QFile>
-#include <QFileInfo>
+#include "Error.h"
+#include "HostFile.h"
+#include "PeImage.h"
+#include "PeRangeReader.h"
+
 #include <QHash>
 
 #include <algorithm>
 
 #include <cstdlib>
-#include <limits>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -15,13 +17,12 @@ namespace kelvane::pe {
 
 namespace {
 
-constexpr quint32 RtIcon = 3;
-constexpr quint32 RtGroupIcon = 14;
-constexpr quint32 RtVersion = 16;
 // No real icon image comes near this; a larger one is taken as damage.
 constexpr qint64 MaxIconBytes = 16 * 1024 * 1024;
+// A VS_VERSIONINFO block states its length in 16 bits: nothing past this is read.
+constexpr qint64 MaxVersionBytes = 0xFFFF;
 
-// Bounds-checked little-endian reads over bytes we do not own.
+// Bounds-checked little-endian reads over bytes already read into memory.
 struct Bytes
 {
     const uchar *data = nullptr;
@@ -46,190 +47,10 @@ struct Bytes
     }
 };
 
-struct Section
+Bytes view(const QByteArray &bytes)
 {
-    quint32 virtualAddress;
-    quint32 rawSize;
-    quint32 rawOffset;
-};
-
-struct Span
-{
-    qint64 offset;
-    qint64 length;
-};
-
-struct ResourceEntry
-{
-    bool named;
-    quint32 id; // for id entries
-    quint32 target; // offset in the resource section, subdirectory bit cleared
-    bool isDirectory;
-};
-
-class PeImage
-{
-public:
-    explicit PeImage(Bytes bytes)
-        : m_bytes(bytes)
-    {
-        m_valid = parseHeaders();
-    }
-
-    bool valid() const { return m_valid; }
-
-    // The file span of an RVA range, or nothing when any of it lies outside the raw data.
-    std::optional<Span> map(quint32 rva, quint32 length) const
-    {
-        for (const Section &s : m_sections) {
-            if (rva < s.virtualAddress)
-                continue;
-            const quint64 delta = quint64(rva) - s.virtualAddress;
-            if (delta >= s.rawSize || quint64(length) > s.rawSize - delta)
-                continue;
-            const qint64 offset = qint64(s.rawOffset) + qint64(delta);
-            if (!m_bytes.has(offset, length))
-                return std::nullopt;
-            return Span{offset, length};
-        }
-        return std::nullopt;
-    }
-
-    std::optional<quint32> rd32(quint32 resOffset) const
-    {
-        const auto span = resourceSpan(resOffset, 4);
-        return span ? m_bytes.u32(span->offset) : std::nullopt;
-    }
-    std::optional<quint16> rd16(quint32 resOffset) const
-    {
-        const auto span = resourceSpan(resOffset, 2);
-        return span ? m_bytes.u16(span->offset) : std::nullopt;
-    }
-
-    // The entries of the resource directory at `offset`, in stored order
-    // (named ones first, as the format keeps them).
-    QList<ResourceEntry> directory(quint32 offset) const
-    {
-        QList<ResourceEntry> entries;
-        const auto named = rd16(offset + 12);
-        const auto ids = rd16(offset + 14);
-        if (!named || !ids || offset > std::numeric_limits<quint32>::max() - 16)
-            return entries;
-        const quint32 count = quint32(*named) + *ids;
-        for (quint32 i = 0; i < count; ++i) {
-            const quint64 at = quint64(offset) + 16 + quint64(i) * 8;
-            if (at > std::numeric_limits<quint32>::max() - 8)
-                break;
-            const auto name = rd32(quint32(at));
-            const auto target = rd32(quint32(at) + 4);
-            if (!name || !target)
-                break; // the rest of the table is outside the section
-            entries.append({i < *named, *name & 0x7FFFFFFFu, *target & 0x7FFFFFFFu, (*target & 0x80000000u) != 0});
-        }
-        return entries;
-    }
-
-    // The data of the first language of a name entry.
-    std::optional<Span> data(const ResourceEntry &nameEntry) const
-    {
-        if (!nameEntry.isDirectory || nameEntry.target == m_rootOffsetInvalid)
-            return std::nullopt;
-        // Only the first language counts: read its entry alone, not the whole table.
-        const auto named = rd16(nameEntry.target + 12);
-        const auto ids = rd16(nameEntry.target + 14);
-        if (!named || !ids || quint32(*named) + *ids == 0 || nameEntry.target > std::numeric_limits<quint32>::max() - 24)
-            return std::nullopt;
-        const auto first = rd32(nameEntry.target + 20);
-        if (!first || (*first & 0x80000000u) != 0)
-            return std::nullopt;
-        const quint32 at = *first;
-        const auto rva = rd32(at);
-        const auto size = rd32(at + 4);
-        if (!rva || !size || at > std::numeric_limits<quint32>::max() - 8)
-            return std::nullopt;
-        return map(*rva, *size);
-    }
-
-    // The name entries of a resource type (its subdirectory), empty when missing.
-    QList<ResourceEntry> namesOfType(quint32 type) const
-    {
-        for (const ResourceEntry &e : directory(0)) {
-            if (!e.named && e.id == type && e.isDirectory && e.target != 0)
-                return directory(e.target);
-        }
-        return {};
-    }
-
-    const Bytes &bytes() const { return m_bytes; }
-
-private:
-    static constexpr quint32 m_rootOffsetInvalid = 0; // a name entry never points back at the root
-
-    std::optional<Span> resourceSpan(quint32 resOffset, quint32 length) const
-    {
-        if (resOffset >= m_resourceSize || length > m_resourceSize - resOffset)
-            return std::nullopt;
-        return map(m_resourceRva + resOffset, length);
-    }
-
-    bool parseHeaders()
-    {
-        if (m_bytes.size < 64 || m_bytes.data[0] != 'M' || m_bytes.data[1] != 'Z')
-            return false;
-        const auto lfanew = m_bytes.u32(0x3C);
-        if (!lfanew || !m_bytes.has(*lfanew, 24))
-            return false;
-        const qint64 pe = *lfanew;
-        if (*m_bytes.u32(pe) != 0x00004550u)
-            return false;
-        const quint16 sectionCount = *m_bytes.u16(pe + 6);
-        const quint16 optionalSize = *m_bytes.u16(pe + 20);
-        const qint64 opt = pe + 24;
-        const auto magic = m_bytes.u16(opt);
-        if (!magic)
-            return false;
-        qint64 dirs = 0;
-        if (*magic == 0x10B)
-            dirs = 96;
-        else if (*magic == 0x20B)
-            dirs = 112;
-        else
-            return false;
-        const auto rvaCount = m_bytes.u32(opt + dirs - 4);
-        // The resource directory is the third data directory.
-        if (!rvaCount || *rvaCount < 3 || dirs + 3 * 8 > optionalSize)
-            return false;
-        const auto resRva = m_bytes.u32(opt + dirs + 16);
-        const auto resSize = m_bytes.u32(opt + dirs + 20);
-        if (!resRva || !resSize || *resRva == 0 || *resSize < 16)
-            return false;
-        const qint64 table = opt + optionalSize;
-        for (quint16 i = 0; i < sectionCount; ++i) {
-            const qint64 s = table + qint64(i) * 40;
-            if (!m_bytes.has(s, 40))
-                break;
-            m_sections.append({*m_bytes.u32(s + 12), *m_bytes.u32(s + 16), *m_bytes.u32(s + 20)});
-        }
-        m_resourceRva = *resRva;
-        m_resourceSize = *resSize;
-        // A size running past the section is clipped to what is there.
-        for (const Section &s : std::as_const(m_sections)) {
-            if (m_resourceRva >= s.virtualAddress && quint64(m_resourceRva) - s.virtualAddress < s.rawSize) {
-                const quint64 left = s.rawSize - (quint64(m_resourceRva) - s.virtualAddress);
-                if (m_resourceSize > left)
-                    m_resourceSize = quint32(left);
-                return map(m_resourceRva, 16).has_value();
-            }
-        }
-        return false;
-    }
-
-    Bytes m_bytes;
-    QList<Section> m_sections;
-    quint32 m_resourceRva = 0;
-    quint32 m_resourceSize = 0;
-    bool m_valid = false;
-};
+    return Bytes{reinterpret_cast<const uchar *>(bytes.constData()), bytes.size()};
+}
 
 struct DirEntry
 {
@@ -257,12 +78,10 @@ std::optional<DirEntry> nearest32(const QList<DirEntry> &entries)
     return best;
 }
 
-std::optional<IconImage> buildIco(const DirEntry &entry, const uchar *image, qint64 length)
+std::optional<IconImage> buildIco(const DirEntry &entry, const QByteArray &image)
 {
-    if (length <= 0 || length > MaxIconBytes)
-        return std::nullopt;
     QByteArray ico;
-    ico.reserve(22 + length);
+    ico.reserve(22 + image.size());
     auto put16 = [&ico](quint16 v) { ico.append(char(v & 0xFF)).append(char(v >> 8)); };
     auto put32 = [&](quint32 v) { put16(quint16(v & 0xFFFF)); put16(quint16(v >> 16)); };
     put16(0);
@@ -274,10 +93,22 @@ std::optional<IconImage> buildIco(const DirEntry &entry, const uchar *image, qin
     ico.append('\0');
     put16(entry.planes);
     put16(entry.bitCount);
-    put32(quint32(length));
+    put32(quint32(image.size()));
     put32(22);
-    ico.append(reinterpret_cast<const char *>(image), length);
+    ico.append(image);
     return IconImage{ico, entry.width, entry.height};
+}
+
+// The image of a chosen entry, read only once it is known to be of a sane
+// size; a file cut short meanwhile has no icon.
+std::optional<IconImage> readImage(const RangeReader &r, const DirEntry &entry, const Span &span)
+{
+    if (span.length <= 0 || span.length > MaxIconBytes)
+        return std::nullopt;
+    const auto image = r.bytes(span.offset, span.length);
+    if (!image)
+        return std::nullopt;
+    return buildIco(entry, *image);
 }
 
 DirEntry readDirEntry(const Bytes &b, qint64 at, bool group)
@@ -293,23 +124,41 @@ DirEntry readDirEntry(const Bytes &b, qint64 at, bool group)
     return e;
 }
 
-std::optional<IconImage> iconFromIco(const Bytes &b, int index)
+// The entries of an icon directory of `count` entries of `entrySize` bytes at
+// `offset`, as far as `available` bytes hold whole ones.
+std::optional<QList<DirEntry>> readDirectory(const RangeReader &r, qint64 offset, qint64 available, quint16 count,
+                                             qint64 entrySize, bool group)
 {
-    const auto reserved = b.u16(0);
-    const auto type = b.u16(2);
-    const auto count = b.u16(4);
-    if (!reserved || *reserved != 0 || *type != 1 || *count == 0 || index != 0)
+    const qint64 whole = qMin<qint64>(count, qMax<qint64>(available, 0) / entrySize);
+    const auto table = r.bytes(offset, whole * entrySize);
+    if (!table)
+        return std::nullopt;
+    const Bytes b = view(*table);
+    QList<DirEntry> entries;
+    for (qint64 i = 0; i < whole; ++i)
+        entries.append(readDirEntry(b, i * entrySize, group));
+    return entries;
+}
+
+std::optional<IconImage> iconFromIco(const RangeReader &r, int index)
+{
+    const auto reserved = r.u16(0);
+    const auto type = r.u16(2);
+    const auto count = r.u16(4);
+    if (!reserved || !type || !count || *reserved != 0 || *type != 1 || *count == 0 || index != 0)
+        return std::nullopt;
+    const auto directory = readDirectory(r, 6, r.size() - 6, *count, 16, false);
+    if (!directory)
         return std::nullopt;
     QList<DirEntry> entries;
-    for (quint16 i = 0; i < *count && b.has(6 + qint64(i) * 16, 16); ++i) {
-        const DirEntry e = readDirEntry(b, 6 + qint64(i) * 16, false);
-        if (b.has(e.idOrOffset, e.size))
+    for (const DirEntry &e : *directory) {
+        if (r.has(e.idOrOffset, e.size))
             entries.append(e);
     }
     const auto best = nearest32(entries);
     if (!best)
         return std::nullopt;
-    return buildIco(*best, b.data + best->idOrOffset, best->size);
+    return readImage(r, *best, Span{best->idOrOffset, best->size});
 }
 
 std::optional<IconImage> iconFromPe(const PeImage &pe, int index)
@@ -333,14 +182,15 @@ std::optional<IconImage> iconFromPe(const PeImage &pe, int index)
     const auto groupData = pe.data(*group);
     if (!groupData || groupData->length < 6)
         return std::nullopt;
-    const Bytes &b = pe.bytes();
-    const Bytes dir{b.data + groupData->offset, groupData->length};
-    if (*dir.u16(2) != 1)
+    const RangeReader &r = pe.reader();
+    const auto type = r.u16(groupData->offset + 2);
+    const auto count = r.u16(groupData->offset + 4);
+    if (!type || !count || *type != 1)
         return std::nullopt;
-    const quint16 count = *dir.u16(4);
-    QList<DirEntry> entries;
-    for (quint16 i = 0; i < count && dir.has(6 + qint64(i) * 14, 14); ++i)
-        entries.append(readDirEntry(dir, 6 + qint64(i) * 14, true));
+    auto directory = readDirectory(r, groupData->offset + 6, groupData->length - 6, *count, 14, true);
+    if (!directory)
+        return std::nullopt;
+    QList<DirEntry> &entries = *directory;
     QHash<quint32, ResourceEntry> icons;
     for (const ResourceEntry &e : pe.namesOfType(RtIcon)) {
         if (!e.named && !icons.contains(e.id))
@@ -348,15 +198,15 @@ std::optional<IconImage> iconFromPe(const PeImage &pe, int index)
     }
     // Best first; an entry whose image is missing is passed over, as if the group did not list it.
     const auto distance = [](const DirEntry &e) { return std::abs(e.width - 32) + std::abs(e.height - 32); };
-    std::stable_sort(entries.begin(), entries.end(), [&](const DirEntry &l, const DirEntry &r) {
-        return distance(l) != distance(r) ? distance(l) < distance(r) : l.bitCount > r.bitCount;
+    std::stable_sort(entries.begin(), entries.end(), [&](const DirEntry &left, const DirEntry &right) {
+        return distance(left) != distance(right) ? distance(left) < distance(right) : left.bitCount > right.bitCount;
     });
     for (const DirEntry &entry : std::as_const(entries)) {
         const auto it = icons.constFind(entry.idOrOffset);
         if (it == icons.constEnd())
             continue;
         if (const auto image = pe.data(*it))
-            return buildIco(entry, b.data + image->offset, image->length);
+            return readImage(r, entry, *image);
     }
     return std::nullopt;
 }
@@ -430,37 +280,18 @@ QString textValue(const Bytes &b, const VersionNode &node)
     return text;
 }
 
-template<typename Result, typename Fn>
-Result withFile(const QString &path, Result empty, Fn fn)
+std::optional<IconImage> extractIcon(const RangeReader &r, int index)
 {
-    const QFileInfo info(path);
-    // Devices and pipes could block or never end; only plain files are read.
-    if (!info.isFile())
-        return empty;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() == 0)
-        return empty;
-    // Mapping instead of reading: installers of hundreds of megabytes carry icons too.
-    uchar *mapped = file.map(0, file.size());
-    if (!mapped)
-        return empty;
-    const Result result = fn(Bytes{mapped, file.size()});
-    file.unmap(mapped);
-    return result;
-}
-
-std::optional<IconImage> extractIcon(const Bytes &b, int index)
-{
-    const PeImage pe(b);
+    const PeImage pe(r);
     if (pe.valid())
         return iconFromPe(pe, index);
-    return iconFromIco(b, index);
+    return iconFromIco(r, index);
 }
 
-QList<QPair<QString, QString>> versionStrings(const Bytes &b, const QString &block)
+QList<QPair<QString, QString>> versionStrings(const RangeReader &r, const QString &block)
 {
     QList<QPair<QString, QString>> result;
-    const PeImage pe(b);
+    const PeImage pe(r);
     if (!pe.valid())
         return result;
     const QList<ResourceEntry> names = pe.namesOfType(RtVersion);
@@ -469,7 +300,10 @@ QList<QPair<QString, QString>> versionStrings(const Bytes &b, const QString &blo
     const auto span = pe.data(names.first());
     if (!span)
         return result;
-    const Bytes v{b.data + span->offset, span->length};
+    const auto data = r.bytes(span->offset, qMin(span->length, MaxVersionBytes));
+    if (!data)
+        return result;
+    const Bytes v = view(*data);
     const auto root = readNode(v, 0, v.size);
     if (!root || root->key != u"VS_VERSION_INFO"_s)
         return result;
@@ -487,32 +321,46 @@ QList<QPair<QString, QString>> versionStrings(const Bytes &b, const QString &blo
     return result;
 }
 
-Bytes view(const QByteArray &bytes)
-{
-    return Bytes{reinterpret_cast<const uchar *>(bytes.constData()), bytes.size()};
-}
-
 } // namespace
 
 std::optional<IconImage> extractIcon(const QByteArray &bytes, int index)
 {
-    return extractIcon(view(bytes), index);
+    return extractIcon(RangeReader::ofBytes(bytes), index);
+}
+
+std::optional<IconImage> extractIcon(const HostFile &file, int index)
+{
+    return extractIcon(RangeReader::ofFile(file), index);
 }
 
 std::optional<IconImage> extractIconFromFile(const QString &path, int index)
 {
-    return withFile(path, std::optional<IconImage>(), [index](const Bytes &b) { return extractIcon(b, index); });
+    try {
+        const HostFile file(path);
+        return extractIcon(file, index);
+    } catch (const Error &) {
+        return std::nullopt;
+    }
 }
 
 QList<QPair<QString, QString>> versionStrings(const QByteArray &bytes, const QString &block)
 {
-    return versionStrings(view(bytes), block);
+    return versionStrings(RangeReader::ofBytes(bytes), block);
+}
+
+QList<QPair<QString, QString>> versionStrings(const HostFile &file, const QString &block)
+{
+    return versionStrings(RangeReader::ofFile(file), block);
 }
 
 QList<QPair<QString, QString>> readVersionStrings(const QString &file, const QString &block)
 {
-    return withFile(file, QList<QPair<QString, QString>>(),
-                    [&block](const Bytes &b) { return versionStrings(b, block); });
+    try {
+        const HostFile host(file);
+        return versionStrings(host, block);
+    } catch (const Error &) {
+        return {};
+    }
 }
 
 } // namespace kelvane::pe

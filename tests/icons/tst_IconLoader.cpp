@@ -2,6 +2,8 @@
 #include "platform/Target.h"
 #include "program/kvIcon.h"
 
+#include "../support/HostilePaths.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -92,6 +94,10 @@ void TestIconLoader::initTestCase()
     QVERIFY(writeIco(icons + u"/green.ico"_s, Green));
     QVERIFY(writeIco(icons + u"/blue.ico"_s, Blue));
     QVERIFY(writeIco(icons + u"/cyan.ico"_s, Cyan));
+    // What a registry value may name besides programs and icons: never read, never waited for.
+    using kelvane::test::Hostile;
+    QVERIFY(!kelvane::test::makeHostile(Hostile::Fifo, icons, u"pipe.ico"_s).isEmpty());
+    QVERIFY(!kelvane::test::makeHostile(Hostile::LinkToDevZero, icons, u"zero.exe"_s).isEmpty());
 
     // Icon groups 1, 2 and 3 in that order: ExtractIcon numbers 0, 1 and 2.
     const QString rc = QStandardPaths::findExecutable(u"llvm-rc-14"_s).isEmpty()
@@ -173,6 +179,10 @@ void TestIconLoader::sources_data()
         << QStringList{u"Q:\\x\\one.ico"_s, u"Icons\\one.ico"_s, u"%SystemRoot%\\one.ico"_s} << true << QString()
         << u"noicon"_s;
     QTest::newRow("a folder is not a file") << QStringList{u"C:\\Icons"_s} << true << QString() << u"noicon"_s;
+    QTest::newRow("named pipe: next source") << QStringList{u"C:\\Icons\\pipe.ico"_s, ico} << true << QString()
+                                             << u"yellow"_s;
+    QTest::newRow("link to a device: next source")
+        << QStringList{u"C:\\Icons\\zero.exe,0"_s, ico} << true << QString() << u"yellow"_s;
     QTest::newRow("number not whole: blank, later sources untried")
         << QStringList{ico + u",x"_s, ico} << true << QString() << u"blank"_s;
     QTest::newRow("number not whole: empty field") << QStringList{ico + u","_s} << true << QString() << u"blank"_s;

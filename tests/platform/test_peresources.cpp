@@ -1,4 +1,7 @@
+#include "platform/HostFile.h"
 #include "platform/PeResources.h"
+
+#include "../support/HostilePaths.h"
 
 #include <QDir>
 #include <QFile>
@@ -191,6 +194,10 @@ private slots:
     void damagedBuiltPe();
     void nsisExecutable();
     void notPlainFiles();
+    void hostilePaths_data();
+    void hostilePaths();
+    void cutAfterOpening_data();
+    void cutAfterOpening();
 
 private:
     QTemporaryDir m_dir;
@@ -376,6 +383,64 @@ void TestPeResources::notPlainFiles()
     QVERIFY(!extractIconFromFile(m_dir.filePath(u"missing.exe"_s), 0));
     QVERIFY(!extractIconFromFile(m_dir.path(), 0));
     QVERIFY(readVersionStrings(u"/dev/zero"_s).isEmpty());
+}
+
+void TestPeResources::hostilePaths_data()
+{
+    QTest::addColumn<int>("kind");
+    for (const kelvane::test::Hostile kind : kelvane::test::hostileKinds())
+        QTest::newRow(kelvane::test::hostileName(kind)) << int(kind);
+}
+
+// Refused at once (a pipe would block the opening, /dev/zero never ends): no
+// icon, no strings, whatever the path names.
+void TestPeResources::hostilePaths()
+{
+    QFETCH(int, kind);
+    const kelvane::test::ScratchFolder dir;
+    for (const auto &[name, bytes] : {qMakePair(u"app.ico"_s, icoFile({32})), qMakePair(u"app.exe"_s, samplePe(false))}) {
+        const QString path = kelvane::test::makeHostile(kelvane::test::Hostile(kind), dir.path(), name, bytes);
+        QVERIFY(!path.isEmpty());
+        QVERIFY(!extractIconFromFile(path, 0));
+        QVERIFY(readVersionStrings(path, u"040904E4"_s).isEmpty());
+    }
+}
+
+void TestPeResources::cutAfterOpening_data()
+{
+    const QByteArray pe = samplePe(false);
+    QTest::addColumn<qint64>("cut"); // the file's length once opened
+    QTest::addColumn<bool>("icon");
+    QTest::addColumn<bool>("strings");
+    QTest::newRow("emptied") << qint64(0) << false << false;
+    QTest::newRow("in the DOS header") << qint64(40) << false << false;
+    QTest::newRow("in the section table") << qint64(0x150) << false << false;
+    QTest::newRow("in the resource directory") << qint64(0x210) << false << false;
+    QTest::newRow("in the chosen image") << qint64(pe.indexOf(dib(32, 2)) + 100) << false << false;
+    QTest::newRow("in the version data") << qint64(pe.size() - 8) << true << false;
+    QTest::newRow("whole") << qint64(pe.size()) << true << true;
+}
+
+// An uninstaller may delete or rewrite a program while its icon is read: the
+// reads then come back short of what the headers promised. No icon, no
+// strings, no crash, and never bytes from outside the file.
+void TestPeResources::cutAfterOpening()
+{
+    QFETCH(qint64, cut);
+    QFETCH(bool, icon);
+    QFETCH(bool, strings);
+    const QString path = m_dir.filePath(u"cut.exe"_s);
+    QFile out(path);
+    QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    out.write(samplePe(false));
+    out.close();
+    const kelvane::HostFile file(path);
+    QVERIFY(QFile::resize(path, cut));
+    const auto found = extractIcon(file, 0);
+    QCOMPARE(found.has_value(), icon);
+    if (found)
+        QCOMPARE(imageOf(*found), dib(32, 2));
+    QCOMPARE(!versionStrings(file, u"040904E4"_s).isEmpty(), strings);
 }
 
 QTEST_GUILESS_MAIN(TestPeResources)

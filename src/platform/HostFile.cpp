@@ -32,6 +32,11 @@ QString kindOf(mode_t mode)
     return u"not a regular file"_s;
 }
 
+QString notRegularMessage(const QString &shown, mode_t mode)
+{
+    return u"%1 is %2, not a regular file; Kelvane reads only regular files."_s.arg(shown, kindOf(mode));
+}
+
 QString notTextMessage(const QString &name)
 {
     return u"The name %1 is not valid UTF-8 text, so Kelvane cannot open it. Rename the file or folder "
@@ -52,20 +57,25 @@ HostFile::HostFile(const QString &path)
         throw Error(u"No file name was given."_s);
     if (const QString problem = nameProblem(path); !problem.isEmpty())
         throw Error(problem);
-    // O_NONBLOCK: opening a named pipe must not wait for a writer. It has no
-    // effect on the regular files that are all we go on to read.
+    const QByteArray encoded = QFile::encodeName(path);
+    // Refused by its type before it is opened: opening a device can act on it
+    // (a watchdog arms, a tape rewinds), and Wine's Z: drive lets a registry
+    // value name anything under /dev. A failing stat is left to open to word.
+    if (::stat(encoded.constData(), &m_status) == 0 && !S_ISREG(m_status.st_mode))
+        throw Error(notRegularMessage(shownPath(), m_status.st_mode));
+    // O_NONBLOCK: opening a named pipe put in place meanwhile must not wait
+    // for a writer. It has no effect on the regular files we go on to read.
     do
-        m_fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        m_fd = ::open(encoded.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     while (m_fd < 0 && errno == EINTR);
     if (m_fd < 0)
         fail(u"open"_s, errno);
     if (::fstat(m_fd, &m_status) != 0)
         fail(u"examine"_s, errno);
     if (!S_ISREG(m_status.st_mode)) {
-        const QString kind = kindOf(m_status.st_mode);
         ::close(m_fd);
         m_fd = -1;
-        throw Error(u"%1 is %2, not a regular file; Kelvane reads only regular files."_s.arg(shownPath(), kind));
+        throw Error(notRegularMessage(shownPath(), m_status.st_mode));
     }
 }
 

@@ -17,7 +17,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace kelvane::test {
 
@@ -89,6 +91,39 @@ inline QString makeHostile(Hostile kind, const QString &folder, const QString &r
     }
     return path;
 }
+
+// Whether anything opened a path since the watch began. A reader must refuse
+// a pipe or a device by its type alone: opening one can act on it (a
+// watchdog device arms, a tape rewinds).
+class OpenWatch
+{
+public:
+    explicit OpenWatch(const QString &path)
+        : m_fd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC))
+    {
+        if (m_fd >= 0 && ::inotify_add_watch(m_fd, QFile::encodeName(path).constData(), IN_OPEN) < 0) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+    }
+    ~OpenWatch()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    OpenWatch(const OpenWatch &) = delete;
+    OpenWatch &operator=(const OpenWatch &) = delete;
+
+    bool isValid() const { return m_fd >= 0; }
+    bool opened() const
+    {
+        char events[4096];
+        return ::read(m_fd, events, sizeof events) > 0;
+    }
+
+private:
+    int m_fd;
+};
 
 // A temporary folder that removes itself whatever names it holds:
 // QTemporaryDir cannot spell a name that is not UTF-8, and would leave it.

@@ -1,10 +1,9 @@
 #include "kvCommonGui.h"
 
+#include "common/kvDisplayText.h"
 #include "settings/kvConfig.h"
 
 #include <QDesktopServices>
-#include <QDir>
-#include <QFileInfo>
 #include <QLabel>
 #include <QUrl>
 
@@ -21,16 +20,9 @@ QColor linkColor()
 
 void OpenDocument(const QString &target)
 {
-    if (target.isEmpty())
-        return;
-    // An existing host path opens in the file manager; anything else is an
-    // address (http:, https:, mailto:, ...).
-    const QFileInfo file(target);
-    if (QDir::isAbsolutePath(target) && file.exists()) {
-        QDesktopServices::openUrl(QUrl::fromLocalFile(file.absoluteFilePath()));
-        return;
-    }
-    const QUrl url = QUrl::fromUserInput(target);
+    // Only web and mail addresses: a value from the registry must never get
+    // the desktop to open or run a file of the host.
+    const QUrl url = OpenableAddress(target);
     if (url.isValid())
         QDesktopServices::openUrl(url);
 }

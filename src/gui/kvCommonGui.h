@@ -6,8 +6,8 @@ class QLabel;
 
 namespace kelvane {
 
-// Opens a web address, a mailto: address or a host file or folder with the
-// desktop's handler. The empty text does nothing; a failure is not reported.
+// Opens a web or mail address (see OpenableAddress) with the desktop's
+// handler. Any other text does nothing; a failure is not reported.
 void OpenDocument(const QString &target);
 
 // Gives a label the link look (link colour, underlined, hand cursor) or the

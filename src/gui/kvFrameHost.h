@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/kvCommon.h"
+
 #include <QString>
 
 class QObject;
@@ -39,6 +41,11 @@ public:
     // The message dialog: "|" in the text is a line break.
     virtual void DisplayMessage(const QString &text) = 0;
     virtual bool DisplayConfirmation(const QString &text) = 0;
+
+    // How the frames start commands: the target's runner, the host's file
+    // manager for "explorer.exe <folder>", and a wait that keeps this window
+    // painting while it is disabled.
+    virtual RunContext runContext() = 0;
 
     // The save-file dialog; the empty text when the user cancels.
     virtual QString GetSaveFileName(const QString &defaultName, const QString &filter) = 0;

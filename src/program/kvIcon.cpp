@@ -89,7 +89,7 @@ void TIconLoader::Execute()
     QImage icon;
     QStringList fields; // our own list: the GUI thread's lists are never touched here
     for (const QString &source : m_iconSources) {
-        if (!icon.isNull())
+        if (!icon.isNull() || isInterruptionRequested())
             break;
         SplitText(&fields, source, u',');
         if (fields.isEmpty() || fields.first().isEmpty())

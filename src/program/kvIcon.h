@@ -27,7 +27,9 @@ void InitIconResources();
 // shows at once and its 32 x 32 picture fills in when the icon has been read.
 //
 // The loader starts as soon as it is constructed and frees itself when it
-// ends; nobody keeps, waits for or stops it. Everything it needs from the
+// ends. Whoever starts loaders ends the ones still running before the
+// application goes (requestInterruption, wait, delete): a thread must not
+// touch Qt's globals while they are torn down. Everything it needs from the
 // GUI thread (the entry's icon sources, the drive mapping) is copied in the
 // constructor, and the picture is only touched on the GUI thread: the worker
 // produces a QImage and posts it to the label. Each loader started for a

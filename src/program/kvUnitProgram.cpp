@@ -1,10 +1,14 @@
 #include "kvUnitProgram.h"
 
 #include "common/kvCommon.h"
+#include "common/kvDisplayText.h"
 #include "gui/kvCommonGui.h"
 #include "gui/kvFrameHost.h"
+#include "gui/kvValueLabel.h"
 #include "inventory/ProgramTree.h"
 #include "kvIcon.h"
+#include "kvIconLoaders.h"
+#include "kvProgramLayout.h"
 #include "language/kvLanguage.h"
 #include "platform/Error.h"
 #include "platform/Target.h"
@@ -29,12 +33,11 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QStyle>
+#include <QStyledItemDelegate>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-#include <QFileInfo>
-#include <QSaveFile>
 #include <QTreeWidgetItemIterator>
 
 #include <functional>
@@ -45,91 +48,26 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace kelvane {
 
+using namespace programlayout;
+
 namespace {
 
 // Sizes at 96 dpi.
-constexpr int Margin = 8;
 constexpr int TitleHeight = 28;
 constexpr int TreeHeight = 184;
-constexpr int ButtonWidth = 100;
-constexpr int ButtonHeight = 28;
 constexpr int TreeIndent = 19;
-constexpr int InfoDesignWidth = 336;
-constexpr int InfoDesignHeight = 124;
-constexpr int UpdateDesignWidth = 328;
-constexpr int RowHeight = 14;
-constexpr int CaptionX = 8;
-constexpr int CaptionWidth = 112;
-constexpr int ValueX = 128;
 constexpr int ChangeCheckInterval = 2000;
 
-// A panel whose children sit at fixed design positions; the ones marked as
-// stretching take up the panel's growth. Positions are mirrored for
-// right-to-left languages.
-class TkvPlacedPanel : public QFrame
+// Node texts are registry names: each shows on its one row, a line break
+// or other control character as a space.
+class TkvSingleLineDelegate : public QStyledItemDelegate
 {
 public:
-    TkvPlacedPanel(const QString &name, QSize designSize, QWidget *parent)
-        : QFrame(parent)
-        , m_designSize(designSize)
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QString displayText(const QVariant &value, const QLocale &locale) const override
     {
-        setObjectName(name);
+        return SingleLine(QStyledItemDelegate::displayText(value, locale));
     }
-
-    void place(QWidget *child, QRect designRect, bool stretchWidth, bool stretchHeight = false)
-    {
-        m_children.push_back({child, designRect, stretchWidth, stretchHeight});
-        layoutChildren();
-    }
-
-protected:
-    void resizeEvent(QResizeEvent *event) override
-    {
-        QFrame::resizeEvent(event);
-        layoutChildren();
-    }
-
-    void changeEvent(QEvent *event) override
-    {
-        QFrame::changeEvent(event);
-        if (event->type() == QEvent::LayoutDirectionChange)
-            layoutChildren();
-    }
-
-private:
-    struct Placed
-    {
-        QWidget *widget;
-        QRect design;
-        bool stretchWidth;
-        bool stretchHeight;
-    };
-
-    void layoutChildren()
-    {
-        const int growWidth = width() - m_designSize.width();
-        const int growHeight = height() - m_designSize.height();
-        for (const Placed &child : m_children) {
-            QRect rect = child.design;
-            if (child.stretchWidth)
-                rect.setWidth(qMax(0, rect.width() + growWidth));
-            if (child.stretchHeight)
-                rect.setHeight(qMax(0, rect.height() + growHeight));
-            child.widget->setGeometry(QStyle::visualRect(layoutDirection(), this->rect(), rect));
-            // Labels start at the reading side whatever script their text is in,
-            // as right-to-left reading order lays them out.
-            if (auto *label = qobject_cast<QLabel *>(child.widget)) {
-                const Qt::Alignment horizontal = label->alignment() & Qt::AlignHorizontal_Mask;
-                if (horizontal != Qt::AlignHCenter && horizontal != Qt::AlignJustify) {
-                    const Qt::Alignment side = layoutDirection() == Qt::RightToLeft ? Qt::AlignRight : Qt::AlignLeft;
-                    label->setAlignment((label->alignment() & Qt::AlignVertical_Mask) | side | Qt::AlignAbsolute);
-                }
-            }
-        }
-    }
-
-    QSize m_designSize;
-    std::vector<Placed> m_children;
 };
 
 // The program tree. The frame decides whether its current node may move;
@@ -212,37 +150,6 @@ void expandWithDescendants(QTreeWidgetItem *node)
     node->setExpanded(true);
     for (int i = 0; i < node->childCount(); ++i)
         expandWithDescendants(node->child(i));
-}
-
-void appendExportLines(const QTreeWidgetItem *node, int level, QString &out)
-{
-    out += QString(level, u'\t') + node->text(0) + u"\r\n"_s;
-    for (int i = 0; i < node->childCount(); ++i)
-        appendExportLines(node->child(i), level + 1, out);
-}
-
-QLabel *newLabel(const QString &name, QWidget *parent, const QString &text = {})
-{
-    auto *label = new QLabel(text, parent);
-    label->setObjectName(name);
-    return label;
-}
-
-QPushButton *newButton(const QString &name, QWidget *parent)
-{
-    auto *button = new QPushButton(parent);
-    button->setObjectName(name);
-    button->setFixedSize(ButtonWidth, ButtonHeight);
-    return button;
-}
-
-void setInfoColours(QWidget *panel)
-{
-    QPalette palette = panel->palette();
-    palette.setColor(QPalette::Window, palette.color(QPalette::ToolTipBase));
-    palette.setColor(QPalette::WindowText, palette.color(QPalette::ToolTipText));
-    panel->setPalette(palette);
-    panel->setAutoFillBackground(true);
 }
 
 // The nodes of the last build, detached from the tree and found by what they
@@ -336,6 +243,7 @@ TkvFrameProgram::TkvFrameProgram(TkvFrameHost &host, QWidget *parent)
     : QFrame(parent)
     , m_host(host)
     , m_inventory(std::make_unique<TApplications>(host.target().registry()))
+    , m_iconLoaders(std::make_unique<TIconLoaders>())
 {
     setObjectName(u"kvFrameProgram"_s);
     setFocusPolicy(Qt::StrongFocus);
@@ -368,6 +276,12 @@ TkvFrameProgram::~TkvFrameProgram()
     // Closing the window and destroying the children, after this part of the
     // frame is gone, move the focus.
     disconnect(m_focusWatch);
+}
+
+void TkvFrameProgram::startIconLoader(const TAppItemPtr &entry)
+{
+    // Self-freeing; a newer loader for the picture makes this one's result stale.
+    m_iconLoaders->start(entry, m_host.target(), m_imageIcon, true);
 }
 
 void TkvFrameProgram::createLayout()
@@ -410,6 +324,7 @@ void TkvFrameProgram::createLayout()
     // Tree
     m_tree = new TkvProgramTree([this] { return PreventChange(m_tree, m_tree->currentItem()); }, this);
     m_tree->setObjectName(u"TreeviewProgram"_s);
+    m_tree->setItemDelegate(new TkvSingleLineDelegate(m_tree));
     m_tree->setHeaderHidden(true);
     m_tree->setColumnCount(1);
     m_tree->setIndentation(TreeIndent);
@@ -472,57 +387,7 @@ void TkvFrameProgram::createLayout()
     buttonLayout->addStretch(1);
     mainLayout->addWidget(buttons);
 
-    auto *info = new TkvPlacedPanel(u"PanelProgramMainInfo"_s, QSize(InfoDesignWidth, InfoDesignHeight), m_panelMain);
-    m_panelInfo = info;
-    info->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    info->setMinimumHeight(InfoDesignHeight);
-    setInfoColours(info);
-    m_imageIcon = newLabel(u"ImageProgramInfoIcon"_s, info);
-    info->place(m_imageIcon, QRect(8, 8, 32, 32), false);
-    m_labelName = newLabel(u"LabelProgramInfoName"_s, info, u"..."_s);
-    {
-        QFont font = m_labelName->font();
-        font.setPixelSize(11);
-        font.setBold(true);
-        m_labelName->setFont(font);
-    }
-    info->place(m_labelName, QRect(48, 8, 280, 16), true);
-    m_labelVersion = newLabel(u"LabelProgramInfoVersion"_s, info, u"..."_s);
-    info->place(m_labelVersion, QRect(48, 24, 280, 16), true);
-    m_labelPublisherValue = addInfoRow(info, u"LabelProgramInfoPublisher"_s, u"LabelProgramInfoPublisherValue"_s, 48, 200);
-    m_labelSizeValue = addInfoRow(info, u"LabelProgramInfoSize"_s, u"LabelProgramInfoSizeValue"_s, 64, 200);
-    m_labelLocationValue = addInfoRow(info, u"LabelProgramInfoLocation"_s, u"LabelProgramInfoLocationValue"_s, 80, 200);
-    m_labelKeyValue = addInfoRow(info, u"LabelProgramInfoKey"_s, u"LabelProgramInfoKeyValue"_s, 96, 200);
-
-    auto *update = new TkvPlacedPanel(u"PanelProgramMainUpdateInfo"_s, QSize(UpdateDesignWidth, 72), info);
-    m_panelUpdateInfo = update;
-    setInfoColours(update);
-    info->place(update, QRect(4, 48, UpdateDesignWidth, 72), true);
-    m_labelUpdateNameValue = addInfoRow(update, u"LabelUpdateInfoName"_s, u"LabelUpdateInfoNameValue"_s, 4, 192);
-    m_labelUpdateInstallValue = addInfoRow(update, u"LabelUpdateInfoInstall"_s, u"LabelUpdateInfoInstallValue"_s, 20, 192);
-    m_labelUpdateLinkValue = addInfoRow(update, u"LabelUpdateInfoLink"_s, u"LabelUpdateInfoLinkValue"_s, 36, 192);
-    m_labelUpdateUninstallable = newLabel(u"LabelUpdateUninstallable"_s, update);
-    {
-        QFont font = m_labelUpdateUninstallable->font();
-        font.setBold(true);
-        m_labelUpdateUninstallable->setFont(font);
-        QPalette palette = m_labelUpdateUninstallable->palette();
-        palette.setColor(QPalette::WindowText, QColor(153, 0, 0));
-        m_labelUpdateUninstallable->setPalette(palette);
-        m_labelUpdateUninstallable->setWordWrap(true);
-        m_labelUpdateUninstallable->setAlignment(Qt::AlignLeading | Qt::AlignTop);
-    }
-    update->place(m_labelUpdateUninstallable, QRect(CaptionX, 52, 308, 16), true);
-    update->hide();
-
-    auto *noInfo = newLabel(u"PanelProgramNoInfo"_s, info);
-    m_panelNoInfo = noInfo;
-    setInfoColours(noInfo);
-    noInfo->setAlignment(Qt::AlignCenter);
-    noInfo->setWordWrap(true);
-    info->place(noInfo, QRect(4, 4, UpdateDesignWidth, 116), true, true);
-    noInfo->hide();
-    mainLayout->addWidget(info, 1);
+    mainLayout->addWidget(createInfoPanel(m_panelMain), 1);
     frameLayout->addWidget(m_panelMain, 1);
 
     // Commands editor, in the place of the main panel
@@ -611,16 +476,6 @@ void TkvFrameProgram::addMenuItem(QAction *&action, const QString &name, const Q
         if (key->key() != action->shortcut())
             key->setKey(action->shortcut());
     });
-}
-
-QLabel *TkvFrameProgram::addInfoRow(QWidget *panel, const QString &captionName, const QString &valueName, int y,
-                                    int valueWidth)
-{
-    auto *placed = static_cast<TkvPlacedPanel *>(panel);
-    placed->place(newLabel(captionName, panel), QRect(CaptionX, y, CaptionWidth, RowHeight), false);
-    QLabel *value = newLabel(valueName, panel, u"..."_s);
-    placed->place(value, QRect(ValueX, y, valueWidth, RowHeight), true);
-    return value;
 }
 
 QString TkvFrameProgram::text(const QString &key) const
@@ -876,98 +731,11 @@ void TkvFrameProgram::PreventStartFilteringEvents(QObject *, int key, Qt::Keyboa
                 || modifiers.testFlag(Qt::ControlModifier);
 }
 
-void TkvFrameProgram::DisplayInformation(QObject *)
-{
-    if (Generating || Filtering || m_host.lang().Applying)
-        return;
-    TkvProgramNode *node = selectedNode();
-    if (!node)
-        return;
-    if (!node->hasReference()) {
-        m_panelNoInfo->show();
-        return;
-    }
-    m_panelNoInfo->hide();
-
-    const TAppItemPtr entry =
-        node->entry() ? node->entry() : static_cast<TkvProgramNode *>(node->parent())->entry();
-    // Self-freeing; a newer loader for the picture makes this one's result stale.
-    new TIconLoader(entry, m_host.target(), m_imageIcon, true);
-    m_labelName->setText(entry->DisplayName);
-    m_labelVersion->setText(ReplaceText(u"%VERSION%"_s, entry->DisplayVersion, text(u"ApplicationVersion"_s)));
-
-    if (node->entry()) {
-        m_panelUpdateInfo->hide();
-        m_labelPublisherValue->setText(entry->Publisher);
-        m_labelSizeValue->setText(
-            FormatSize(entry->EstimatedSize, [this](const QString &key) { return text(key); }));
-        m_labelLocationValue->setText(entry->InstallLocation);
-        m_labelKeyValue->setText(entry->KeyPath);
-        SetLinkStyle(m_labelPublisherValue, !entry->UrlInfoAbout.isEmpty());
-        return;
-    }
-
-    const TAppSubItem &update = *node->update();
-    m_panelUpdateInfo->show();
-    m_labelUpdateUninstallable->setVisible(!update.Uninstallable);
-    m_labelUpdateNameValue->setText(update.DisplayName);
-    try {
-        m_labelUpdateInstallValue->setText(
-            FormatDate(update.Installed, [this](const QString &key) { return text(key); }).Text);
-    } catch (const Error &error) {
-        // The date and the link keep what they showed before.
-        m_host.DisplayMessage(error.message());
-        return;
-    }
-    m_labelUpdateLinkValue->setText(update.MoreInfoURL);
-    SetLinkStyle(m_labelUpdateLinkValue, !update.MoreInfoURL.isEmpty());
-}
-
-void TkvFrameProgram::GotoPublisher()
-{
-    if (TkvProgramNode *node = selectedNode(); node && node->entry())
-        OpenDocument(node->entry()->UrlInfoAbout);
-}
-
-void TkvFrameProgram::GotoInformation()
-{
-    if (TkvProgramNode *node = selectedNode(); node && node->update())
-        OpenDocument(node->update()->MoreInfoURL);
-}
-
-void TkvFrameProgram::BrowseLocation(QObject *)
-{
-    TkvProgramNode *node = selectedNode();
-    if (!node || !node->entry())
-        return;
-    // "explorer.exe <folder>" on the target: the folder's host folder opened
-    // on the desktop, a missing one reported as the command's "path not found".
-    QString folder = node->entry()->InstallLocation.trimmed();
-    if (folder.size() >= 2 && folder.startsWith(u'"') && folder.endsWith(u'"'))
-        folder = folder.mid(1, folder.size() - 2);
-    const QString hostFolder = m_host.target().hostPath(folder);
-    if (hostFolder.isEmpty() || !QFileInfo::exists(hostFolder)) {
-        m_host.DisplayMessage(text(u"ErrorFileNotFound"_s));
-        return;
-    }
-    OpenDocument(hostFolder);
-}
-
-void TkvFrameProgram::CompatibilityAlert(QObject *)
-{
-    QString productName;
-    for (const QString &line : GetVersionInfo(QString())) {
-        if (line.startsWith(u"ProductName="_s))
-            productName = line.mid(int(qstrlen("ProductName=")));
-    }
-    QString message = ReplaceText(u"%APPLICATION_NAME%"_s, productName, text(u"OSPartiallyCompatible"_s));
-    message = ReplaceText(u"%OS_NAME%"_s, m_host.osCheck().GetOSName(), message);
-    m_host.DisplayMessage(message);
-}
-
 void TkvFrameProgram::CheckChanges(QObject *sender)
 {
-    if (!hasFocus())
+    // A rebuild letting events through is reading the store: reloading it
+    // now would pull the keys from under the scan. The next tick looks again.
+    if (!hasFocus() || Generating)
         return;
     try {
         RegistryStore &store = *m_host.target().registry();
@@ -980,45 +748,6 @@ void TkvFrameProgram::CheckChanges(QObject *sender)
         return; // an unreadable registry is looked at again at the next tick
     }
     GenerateList(sender);
-}
-
-QString TkvFrameProgram::ExportFileName(const QDateTime &when)
-{
-    return config::FormPrefix.toString() + u'_' + when.toString(config::ExportDateFormat)
-         + config::ExportExtension.toString();
-}
-
-QString TkvFrameProgram::ExportPathFor(const QString &chosen)
-{
-    return chosen.contains(u'.') ? chosen : chosen + config::ExportExtension.toString();
-}
-
-QByteArray TkvFrameProgram::ExportBytes(const QTreeWidget &tree)
-{
-    QString lines;
-    for (int i = 0; i < tree.topLevelItemCount(); ++i)
-        appendExportLines(tree.topLevelItem(i), 0, lines);
-    QByteArray bytes;
-    bytes.reserve(2 + 2 * lines.size());
-    bytes.append(char(0xFF)).append(char(0xFE));
-    for (const QChar unit : std::as_const(lines)) {
-        bytes.append(char(unit.unicode() & 0xFF));
-        bytes.append(char(unit.unicode() >> 8));
-    }
-    return bytes;
-}
-
-void TkvFrameProgram::ExportApplicationList(QObject *)
-{
-    const QString chosen = m_host.GetSaveFileName(ExportFileName(QDateTime::currentDateTime()),
-                                                  u'*' + config::ExportExtension.toString());
-    if (chosen.isEmpty())
-        return;
-    const QString path = ExportPathFor(chosen);
-    const QByteArray bytes = ExportBytes(*m_tree);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        m_host.DisplayMessage(path + u'|' + file.errorString());
 }
 
 void TkvFrameProgram::focusChanged(QWidget *, QWidget *now)
@@ -1080,8 +809,11 @@ bool TkvFrameProgram::eventFilter(QObject *watched, QEvent *event)
 
 void TkvFrameProgram::hideEvent(QHideEvent *event)
 {
-    // Showing the frame again is an entry, wherever the focus went meanwhile.
-    m_focusInside = false;
+    // Showing the frame again (the main window switching pages) is an
+    // entry, wherever the focus went meanwhile. Minimising the window hides
+    // the frame too, but the focus never left it: restoring is no entry.
+    if (!event->spontaneous())
+        m_focusInside = false;
     QFrame::hideEvent(event);
 }
 

@@ -24,7 +24,9 @@ class QTreeWidget;
 
 namespace kelvane {
 
+class TIconLoaders;
 class TkvFrameHost;
+class TkvValueLabel;
 
 // How the program list's siblings compare: by name, except while a build puts
 // its nodes in, which arrive already sorted and compare by their position.
@@ -141,8 +143,10 @@ protected:
 private:
     void createLayout();
     void createMenu();
-    QLabel *addInfoRow(QWidget *panel, const QString &captionName, const QString &valueName, int y,
-                       int valueWidth);
+    QWidget *createInfoPanel(QWidget *parent);
+    TkvValueLabel *addInfoRow(QWidget *panel, const QString &captionName, const QString &valueName, int y,
+                              int valueWidth);
+    void startIconLoader(const TAppItemPtr &entry);
     void focusChanged(QWidget *old, QWidget *now);
     void addMenuItem(QAction *&action, const QString &name, const QKeySequence &shortcut, const QString &picture);
     void rebuildTree(const std::shared_ptr<TApplications> &inventory);
@@ -179,16 +183,16 @@ private:
     QPushButton *m_buttonBrowse = nullptr;
     QFrame *m_panelInfo = nullptr;
     QLabel *m_imageIcon = nullptr;
-    QLabel *m_labelName = nullptr;
-    QLabel *m_labelVersion = nullptr;
-    QLabel *m_labelPublisherValue = nullptr;
-    QLabel *m_labelSizeValue = nullptr;
-    QLabel *m_labelLocationValue = nullptr;
-    QLabel *m_labelKeyValue = nullptr;
+    TkvValueLabel *m_labelName = nullptr;
+    TkvValueLabel *m_labelVersion = nullptr;
+    TkvValueLabel *m_labelPublisherValue = nullptr;
+    TkvValueLabel *m_labelSizeValue = nullptr;
+    TkvValueLabel *m_labelLocationValue = nullptr;
+    TkvValueLabel *m_labelKeyValue = nullptr;
     QFrame *m_panelUpdateInfo = nullptr;
-    QLabel *m_labelUpdateNameValue = nullptr;
-    QLabel *m_labelUpdateInstallValue = nullptr;
-    QLabel *m_labelUpdateLinkValue = nullptr;
+    TkvValueLabel *m_labelUpdateNameValue = nullptr;
+    TkvValueLabel *m_labelUpdateInstallValue = nullptr;
+    TkvValueLabel *m_labelUpdateLinkValue = nullptr;
     QLabel *m_labelUpdateUninstallable = nullptr;
     QLabel *m_panelNoInfo = nullptr;
     // Commands editor
@@ -209,6 +213,8 @@ private:
     QTimer *m_timerProgram = nullptr;
     QTimer *m_timerCheck = nullptr;
     QMetaObject::Connection m_focusWatch;
+    // Ended before the picture they draw into goes with the child widgets.
+    std::unique_ptr<TIconLoaders> m_iconLoaders;
 };
 
 } // namespace kelvane

@@ -1,7 +1,9 @@
 #include "kvUnitSettings.h"
 
+#include "common/kvDisplayText.h"
 #include "gui/kvCommonGui.h"
 #include "gui/kvFrameHost.h"
+#include "gui/kvValueLabel.h"
 #include "settings/kvSettings.h"
 
 #include <QApplication>
@@ -94,10 +96,15 @@ TkvFrameSettings::TkvFrameSettings(TkvFrameHost &host, QWidget *parent)
     m_comboLanguage->setCurrentIndex(-1);
     m_labelAuthor = named(new QLabel(m_groupLanguage), u"LabelSettingsLanguageAuthor"_s);
     m_labelAuthor->setFixedWidth(CaptionWidth);
-    m_labelAuthorValue = named(new QLabel(u"..."_s, m_groupLanguage), u"LabelSettingsLanguageAuthorValue"_s);
+    m_labelAuthorValue = named(new TkvValueLabel(m_groupLanguage), u"LabelSettingsLanguageAuthorValue"_s);
+    m_labelAuthorValue->setText(u"..."_s);
     m_labelVersion = named(new QLabel(m_groupLanguage), u"LabelSettingsLanguageVersion"_s);
     m_labelVersion->setFixedWidth(CaptionWidth);
-    m_labelVersionValue = named(new QLabel(u"..."_s, m_groupLanguage), u"LabelSettingsLanguageVersionValue"_s);
+    m_labelVersionValue = named(new TkvValueLabel(m_groupLanguage), u"LabelSettingsLanguageVersionValue"_s);
+    m_labelVersionValue->setText(u"..."_s);
+    // Captions come from language files: text, never markup.
+    for (QLabel *label : {m_labelTitle, m_labelAuthor, m_labelVersion})
+        label->setTextFormat(Qt::PlainText);
     auto *languageLayout = new QGridLayout(m_groupLanguage);
     languageLayout->setContentsMargins(Margin, 2, Margin, 4);
     languageLayout->setHorizontalSpacing(Margin);
@@ -299,8 +306,10 @@ void TkvFrameSettings::ChangeLanguage(QObject *sender)
     if (const TLangItem *item = selectedItem()) {
         TLang::ApplyToComponent(m_labelAuthorValue, item->Author);
         TLang::ApplyToComponent(m_labelVersionValue, item->Version);
-        m_authorIsLink = !item->Website.isEmpty();
+        // A language file's web site is a link only when it is a web or mail address.
+        m_authorIsLink = OpenableAddress(item->Website).isValid();
         SetLinkStyle(m_labelAuthorValue, m_authorIsLink);
+        m_labelAuthorValue->setOwnToolTip(m_authorIsLink ? SingleLine(item->Website) : QString());
     }
     CheckChanges(sender);
 }

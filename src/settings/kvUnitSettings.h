@@ -13,6 +13,7 @@ class QPushButton;
 namespace kelvane {
 
 class TkvFrameHost;
+class TkvValueLabel;
 
 // The preferences page: language and the three options. Changes stay in the
 // host's settings in memory; the main window writes them when it closes.
@@ -55,9 +56,9 @@ private:
     QGroupBox *m_groupLanguage = nullptr;
     QComboBox *m_comboLanguage = nullptr;
     QLabel *m_labelAuthor = nullptr;
-    QLabel *m_labelAuthorValue = nullptr;
+    TkvValueLabel *m_labelAuthorValue = nullptr;
     QLabel *m_labelVersion = nullptr;
-    QLabel *m_labelVersionValue = nullptr;
+    TkvValueLabel *m_labelVersionValue = nullptr;
     QGroupBox *m_groupProgram = nullptr;
     QCheckBox *m_checkShowUpdates = nullptr;
     QCheckBox *m_checkAllowEdition = nullptr;

@@ -20,6 +20,7 @@ class CommandRunner;
 class RegistryStore;
 class TkvFormAbout;
 class TkvFormMessage;
+class TkvValueLabel;
 struct RunContext;
 
 // Makes one of the main window's two frames.
@@ -66,7 +67,7 @@ public:
     static QString WindowsComponentsCommand(const TOSCheck &osCheck, const RegistryStore &registry);
     // How commands start from this window: the target's runner, waiting
     // with this window disabled.
-    RunContext runContext();
+    RunContext runContext() override;
     // Tests start commands with a runner of their own.
     void setCommandRunner(CommandRunner *runner) { m_runner = runner; }
 
@@ -93,6 +94,8 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    // The screens' areas that windows may take, the primary one first.
+    static QList<QRect> availableScreenAreas();
     void buildLayout();
     void CreateForm(const FrameFactory &programFrame, const FrameFactory &settingsFrame);
     QPushButton *addMenuButton(const QString &name, int height);
@@ -111,13 +114,15 @@ private:
     QList<QWidget *> FrameList;
     bool PendingMaximize = false;
     bool m_centreOnShow = false;
+    // A remembered place, checked once more against the screens with the frame shown.
+    bool m_placeOnShow = false;
     bool m_activated = false;
 
     QWidget *PanelMenuButtons = nullptr;
     QFrame *PanelFrames = nullptr;
     QStatusBar *StatusBarMain = nullptr;
     QLabel *m_statusHint = nullptr;
-    QLabel *m_statusTarget = nullptr;
+    TkvValueLabel *m_statusTarget = nullptr;
 };
 
 } // namespace kelvane

@@ -36,28 +36,29 @@ private slots:
     void openDocument_data()
     {
         QTest::addColumn<QString>("target");
-        QTest::addColumn<QString>("scheme");
-        QTest::newRow("web") << u"https://example.org/app"_s << u"https"_s;
-        QTest::newRow("bare host") << u"www.example.org"_s << u"http"_s;
-        QTest::newRow("mail") << u"mailto:bugs@example.org"_s << u"mailto"_s;
+        QTest::addColumn<QString>("opened"); // empty: never handed to the desktop
+        QTest::newRow("web") << u"https://example.org/app"_s << u"https://example.org/app"_s;
+        QTest::newRow("plain web") << u"HTTP://example.org"_s << u"http://example.org"_s;
+        QTest::newRow("ftp") << u"ftp://ftp.example.org/pub"_s << u"ftp://ftp.example.org/pub"_s;
+        QTest::newRow("bare host") << u"www.example.org"_s << u"http://www.example.org"_s;
+        QTest::newRow("bare host and port") << u"www.example.org:8080/a"_s << u"http://www.example.org:8080/a"_s;
+        QTest::newRow("mail") << u"mailto:bugs@example.org"_s << u"mailto:bugs@example.org"_s;
+        QTest::newRow("empty") << QString() << QString();
+        QTest::newRow("host file") << u"file:///etc/passwd"_s << QString();
+        QTest::newRow("script") << u"javascript:alert(1)"_s << QString();
+        QTest::newRow("host folder") << u"/tmp"_s << QString();
+        QTest::newRow("relative path") << u"./run.sh"_s << QString();
+        QTest::newRow("windows path") << u"C:\\windows\\notepad.exe"_s << QString();
+        QTest::newRow("unc path") << u"\\\\server\\share"_s << QString();
+        QTest::newRow("other scheme") << u"smb://server/share"_s << QString();
+        QTest::newRow("no host") << u"http:///etc/passwd"_s << QString();
     }
     void openDocument()
     {
         QFETCH(QString, target);
-        QFETCH(QString, scheme);
+        QFETCH(QString, opened);
         OpenDocument(target);
-        QCOMPARE(m_catcher.urls.size(), 1);
-        QCOMPARE(m_catcher.urls.first().scheme(), scheme);
-    }
-
-    void openDocumentFolderAndEmpty()
-    {
-        OpenDocument(QString());
-        QVERIFY(m_catcher.urls.isEmpty());
-        QTemporaryDir folder;
-        OpenDocument(folder.path());
-        QCOMPARE(m_catcher.urls.size(), 1);
-        QCOMPARE(m_catcher.urls.first(), QUrl::fromLocalFile(folder.path()));
+        QCOMPARE(m_catcher.urls, opened.isEmpty() ? QList<QUrl>() : QList<QUrl>{QUrl(opened)});
     }
 
 private:

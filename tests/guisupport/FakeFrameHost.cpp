@@ -1,6 +1,7 @@
 #include "FakeFrameHost.h"
 
 #include "gui/kvCommonGui.h"
+#include "platform/CommandRunner.h"
 
 #include <QAbstractButton>
 #include <QLabel>
@@ -46,6 +47,17 @@ QString FakeFrameHost::GetSaveFileName(const QString &defaultName, const QString
 {
     saveDialogDefaults.append(defaultName);
     return saveFileNames.isEmpty() ? QString() : saveFileNames.takeFirst();
+}
+
+RunContext FakeFrameHost::runContext()
+{
+    RunContext context;
+    context.runner = &m_target->runner();
+    context.openFolder = [this](const QString &hostFolder) {
+        openedFolders.append(hostFolder);
+        return true;
+    };
+    return context;
 }
 
 } // namespace kelvane::test

@@ -35,6 +35,8 @@ public:
     void DisplayMessage(const QString &text) override { messages.append(text); }
     bool DisplayConfirmation(const QString &text) override;
     QString GetSaveFileName(const QString &defaultName, const QString &filter) override;
+    // The target's runner; folders are recorded in openedFolders, not opened.
+    RunContext runContext() override;
 
     QStringList messages;
     QStringList confirmations;
@@ -42,6 +44,7 @@ public:
     QStringList saveFileNames;            // taken from the front; empty cancels
     QStringList saveDialogDefaults;       // the default names the dialogs were given
     QObject *lastHintSender = nullptr;
+    QStringList openedFolders;            // host folders "explorer.exe" was asked to open
 
 private:
     TSettings m_settings;

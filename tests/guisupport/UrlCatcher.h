@@ -31,7 +31,8 @@ public slots:
     void open(const QUrl &url) { urls.append(url); }
 
 private:
-    static constexpr const char *Schemes[] = {"http", "https", "mailto", "file"};
+    // Every scheme a test may see asked for, so that none reaches the desktop.
+    static constexpr const char *Schemes[] = {"http", "https", "ftp", "mailto", "file", "javascript"};
 };
 
 } // namespace kelvane::test

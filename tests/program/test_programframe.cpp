@@ -2,6 +2,7 @@
 #include "program/kvUnitProgram.h"
 
 #include "FakeFrameHost.h"
+#include "ProgramFixture.h"
 #include "gui/kvCommonGui.h"
 #include "inventory/ProgramTree.h"
 #include "platform/RegistryValue.h"
@@ -16,9 +17,11 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtTest/qtestspontaneevent.h>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
@@ -30,115 +33,13 @@
 using namespace Qt::Literals::StringLiterals;
 using namespace kelvane;
 using kelvane::test::FakeFrameHost;
-
-namespace {
-
-const QString UninstallKey = u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"_s;
-
-void copyFolder(const QString &from, const QString &to)
-{
-    QDir().mkpath(to);
-    QDirIterator it(from, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        it.next();
-        const QString target = to + u'/' + QDir(from).relativeFilePath(it.filePath());
-        if (it.fileInfo().isDir())
-            QDir().mkpath(target);
-        else
-            QVERIFY2(QFile::copy(it.filePath(), target), qPrintable(target));
-    }
-}
-
-// Adds an application entry to the in-memory registry.
-void addEntry(RegistryStore &store, const QString &keyName, const QString &displayName,
-              const QString &uninstall = u"C:\\x\\uninst.exe"_s)
-{
-    const QString path = UninstallKey + u'\\' + keyName;
-    store.createKey(path);
-    store.setValue(path, RegistryValue::fromText(u"DisplayName"_s, displayName));
-    if (!uninstall.isEmpty())
-        store.setValue(path, RegistryValue::fromText(u"UninstallString"_s, uninstall));
-}
-
-QStringList treeTexts(const QTreeWidget *tree)
-{
-    QStringList texts;
-    for (QTreeWidgetItemIterator it(const_cast<QTreeWidget *>(tree)); *it; ++it)
-        texts.append(QString((*it)->parent() ? 1 : 0, u'\t') + (*it)->text(0));
-    return texts;
-}
-
-QTreeWidgetItem *findNode(const QTreeWidget *tree, const QString &text)
-{
-    for (QTreeWidgetItemIterator it(const_cast<QTreeWidget *>(tree)); *it; ++it) {
-        if ((*it)->text(0) == text)
-            return *it;
-    }
-    return nullptr;
-}
-
-} // namespace
+using namespace kelvane::test;
 
 class TestProgramFrame : public QObject
 {
     Q_OBJECT
 
 private:
-    // A fresh copy of the sample and a frame built on it.
-    struct Fixture
-    {
-        std::unique_ptr<QTemporaryDir> dir;
-        std::unique_ptr<FakeFrameHost> host;
-        std::unique_ptr<TkvFrameProgram> frame;
-
-        QTreeWidget *tree() const { return frame->tree(); }
-        RegistryStore &store() const { return *host->target().registry(); }
-        template <typename T> T *child(const QString &name) const
-        {
-            T *found = frame->findChild<T *>(name);
-            if (!found)
-                qFatal("no child %s", qPrintable(name));
-            return found;
-        }
-        QAction *action(const QString &name) const { return child<QAction>(name); }
-        QLabel *label(const QString &name) const { return child<QLabel>(name); }
-        QTreeWidgetItem *node(const QString &text) const { return findNode(tree(), text); }
-        [[nodiscard]] bool select(const QString &text) const
-        {
-            QTreeWidgetItem *found = node(text);
-            if (found)
-                tree()->setCurrentItem(found);
-            return found != nullptr;
-        }
-        QString current() const { return tree()->currentItem() ? tree()->currentItem()->text(0) : QString(); }
-    };
-
-    Fixture makeFixture(bool build = true, const std::function<void(const QString &)> &prepare = {})
-    {
-        Fixture f;
-        f.dir = std::make_unique<QTemporaryDir>();
-        copyFolder(QStringLiteral(KELVANE_SOURCE_DIR) + u"/data/sample"_s, f.dir->path());
-        if (prepare)
-            prepare(f.dir->path());
-        f.host = std::make_unique<FakeFrameHost>(f.dir->path());
-        f.frame = std::make_unique<TkvFrameProgram>(*f.host);
-        f.frame->resize(460, 368);
-        if (build)
-            f.frame->GenerateList(nullptr);
-        return f;
-    }
-
-    // Keeps only the given applications (key name, display name).
-    static void replaceEntries(RegistryStore &store, const QList<QPair<QString, QString>> &entries)
-    {
-        store.deleteTree(UninstallKey);
-        store.deleteTree(u"Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall"_s);
-        store.createKey(UninstallKey);
-        for (const auto &[key, name] : entries)
-            addEntry(store, key, name);
-    }
-
     kelvane::test::UrlCatcher m_catcher;
 
 private slots:
@@ -540,23 +441,46 @@ private slots:
         QCOMPARE(f.host->statusText(), u"Uninstall selected application or update"_s);
     }
 
+    void browseLocation_data()
+    {
+        QTest::addColumn<QString>("location");
+        QTest::addColumn<QString>("opened"); // below drive_c; empty: nothing opened
+        QTest::addColumn<QStringList>("messages");
+        const QStringList notFound{u"Unable to find target path or file!"_s};
+        QTest::newRow("folder") << u"C:\\Program Files\\Quillfeather"_s << u"Program Files/Quillfeather"_s
+                                << QStringList();
+        QTest::newRow("quoted folder") << u"\"C:\\Program Files\\Quillfeather\""_s
+                                       << u"Program Files/Quillfeather"_s << QStringList();
+        QTest::newRow("missing") << u"C:\\Program Files\\Gone"_s << QString() << notFound;
+        // A file named as the location is never handed to the desktop to open.
+        QTest::newRow("program") << u"C:\\windows\\notepad.exe"_s << QString() << notFound;
+        QTest::newRow("host path") << u"/etc"_s << QString() << notFound;
+    }
     void browseLocation()
     {
+        QFETCH(QString, location);
+        QFETCH(QString, opened);
+        QFETCH(QStringList, messages);
         Fixture f = makeFixture();
-        QVERIFY(f.select(u"Quillfeather Editor"_s));
-        f.frame->BrowseLocation(nullptr);
-        QCOMPARE(f.host->messages, QStringList());
-        QCOMPARE(m_catcher.urls.size(), 1);
-        QCOMPARE(QDir(m_catcher.urls.first().toLocalFile()).canonicalPath(),
-                 QDir(f.dir->path() + u"/drive_c/Program Files/Quillfeather"_s).canonicalPath());
-
+        QDir(f.dir->path()).mkpath(u"drive_c/windows"_s);
+        QFile program(f.dir->path() + u"/drive_c/windows/notepad.exe"_s);
+        QVERIFY(program.open(QIODevice::WriteOnly));
+        program.write("MZ");
+        program.close();
         f.store().setValue(UninstallKey + u"\\Larkspur Notes"_s,
-                           RegistryValue::fromText(u"InstallLocation"_s, u"C:\\Program Files\\Gone"_s));
+                           RegistryValue::fromText(u"InstallLocation"_s, location));
         f.frame->GenerateList(nullptr);
         QVERIFY(f.select(u"Larkspur Notes 3.2"_s));
         f.frame->BrowseLocation(nullptr);
-        QCOMPARE(f.host->messages, QStringList{u"Unable to find target path or file!"_s});
-        QCOMPARE(m_catcher.urls.size(), 1);
+        QCOMPARE(f.host->messages, messages);
+        QCOMPARE(m_catcher.urls, QList<QUrl>());
+        QStringList expected;
+        if (!opened.isEmpty())
+            expected.append(QDir(f.dir->path() + u"/drive_c/"_s + opened).canonicalPath());
+        QStringList folders;
+        for (const QString &folder : std::as_const(f.host->openedFolders))
+            folders.append(QDir(folder).canonicalPath());
+        QCOMPARE(folders, expected);
     }
 
     void enterFormOnFocusFromOutside()
@@ -565,6 +489,7 @@ private slots:
         QWidget window;
         auto *outside = new QLineEdit(&window);
         f.frame->setParent(&window);
+        const auto unparent = qScopeGuard([&f] { f.frame->setParent(nullptr); });
         f.frame->move(0, 30);
         window.resize(460, 400);
         window.show();
@@ -584,7 +509,43 @@ private slots:
         outside->setFocus();
         f.tree()->setFocus();
         QTRY_VERIFY(f.frame->inventory() != first);
-        f.frame->setParent(nullptr);
+
+        // Minimising hides the frame (a spontaneous hide, which the offscreen
+        // platform does not send by itself) while the focus stays in it;
+        // coming back from another window then is no entry.
+        const TApplications *entered = f.frame->inventory();
+        QHideEvent minimised;
+        QSpontaneKeyEvent::setSpontaneous(&minimised);
+        qApp->notify(f.frame.get(), &minimised); // sendEvent would clear the flag
+        QWidget other;
+        other.show();
+        QVERIFY(QTest::qWaitForWindowActive(&other));
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QTRY_VERIFY(f.tree()->hasFocus());
+        QCOMPARE(f.frame->inventory(), entered);
+    }
+
+    void changeWatchWaitsForARunningRebuild()
+    {
+        Fixture f = makeFixture();
+        f.frame->show();
+        QVERIFY(QTest::qWaitForWindowActive(f.frame.get()));
+        f.frame->setFocus();
+        QTRY_VERIFY(f.frame->hasFocus());
+        const QString file = f.dir->path() + u"/system.reg"_s;
+        QFile reg(file);
+        QVERIFY(reg.open(QIODevice::Append));
+        reg.write("\n");
+        reg.close();
+        QVERIFY(f.store().changedOnDisk());
+        // A rebuild letting events through reads the store: it stays as it is.
+        f.frame->Generating = true;
+        f.frame->CheckChanges(nullptr);
+        QVERIFY(f.store().changedOnDisk());
+        f.frame->Generating = false;
+        f.frame->CheckChanges(nullptr);
+        QVERIFY(!f.store().changedOnDisk());
     }
 
     void shortcutsActInTheTree()

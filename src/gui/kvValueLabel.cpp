@@ -1,0 +1,81 @@
+#include "kvValueLabel.h"
+
+#include "common/kvDisplayText.h"
+
+#include <QEvent>
+#include <QPainter>
+#include <QStyle>
+#include <QTextDocument>
+
+namespace kelvane {
+
+TkvValueLabel::TkvValueLabel(QWidget *parent, Qt::TextElideMode elideMode)
+    : QLabel(parent)
+    , m_elideMode(elideMode)
+{
+    setTextFormat(Qt::PlainText);
+    setWordWrap(false);
+}
+
+void TkvValueLabel::setText(const QString &text)
+{
+    QLabel::setText(SingleLine(text));
+    updateToolTip();
+}
+
+QString TkvValueLabel::shownText() const
+{
+    return fontMetrics().elidedText(text(), m_elideMode, contentsRect().width() - 2 * margin());
+}
+
+void TkvValueLabel::setOwnToolTip(const QString &tip)
+{
+    m_ownToolTip = tip;
+    updateToolTip();
+}
+
+QSize TkvValueLabel::minimumSizeHint() const
+{
+    // Elided text needs no more room than its ellipsis.
+    QSize hint = QLabel::minimumSizeHint();
+    hint.setWidth(qMin(hint.width(), fontMetrics().horizontalAdvance(QStringLiteral("\u2026")) + 2 * frameWidth()));
+    return hint;
+}
+
+void TkvValueLabel::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    drawFrame(&painter);
+    const QRect area = contentsRect().adjusted(margin(), margin(), -margin(), -margin());
+    style()->drawItemText(&painter, area, QStyle::visualAlignment(layoutDirection(), alignment()), palette(),
+                          isEnabled(), shownText(), foregroundRole());
+}
+
+void TkvValueLabel::resizeEvent(QResizeEvent *event)
+{
+    QLabel::resizeEvent(event);
+    updateToolTip();
+}
+
+void TkvValueLabel::changeEvent(QEvent *event)
+{
+    QLabel::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        updateToolTip();
+}
+
+void TkvValueLabel::updateToolTip()
+{
+    const bool elided = shownText() != text();
+    const QString tip = elided ? text() : m_ownToolTip;
+    setToolTip(tip.isEmpty() ? QString() : PlainToolTip(tip));
+}
+
+QString PlainToolTip(const QString &text)
+{
+    // A tooltip that looks like markup is rendered as markup: escaped and
+    // marked as rich text, it shows the characters themselves.
+    return Qt::convertFromPlainText(text, Qt::WhiteSpaceNormal);
+}
+
+} // namespace kelvane

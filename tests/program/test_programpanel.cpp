@@ -1,0 +1,152 @@
+// What the program list shows of hostile registry values: text, never markup,
+// links only to web and mail addresses, one line each.
+
+#include "ProgramFixture.h"
+#include "UrlCatcher.h"
+
+#include "gui/kvCommonGui.h"
+#include "gui/kvValueLabel.h"
+#include "platform/RegistryValue.h"
+
+#include <QStyledItemDelegate>
+#include <QStandardPaths>
+#include <QTest>
+
+using namespace Qt::Literals::StringLiterals;
+using namespace kelvane;
+using namespace kelvane::test;
+
+namespace {
+
+const QString Entry = UninstallKey + u"\\Larkspur Notes"_s;
+const QString Patch = u"Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products\\"
+                      u"E2C6B1F349A7B0E4C9152D8A6E4FB071\\Patches\\3D9E5C0A72B186F4E8A4D6B0392C7F15"_s;
+const QString UpdateName = u"Harborline Accounting 2007 Service Pack 1 (SP1)"_s;
+
+} // namespace
+
+class TestProgramPanel : public QObject
+{
+    Q_OBJECT
+
+    UrlCatcher m_catcher;
+
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void init() { m_catcher.urls.clear(); }
+
+    void valuesAreOneLineOfText_data()
+    {
+        QTest::addColumn<QString>("valueName");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("labelName");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("heading") << u"DisplayName"_s << u"Aa01 <h1>Big</h1>"_s << u"LabelProgramInfoName"_s
+                                 << u"Aa01 <h1>Big</h1>"_s;
+        // As markup, the label would read /dev/zero until memory ran out.
+        QTest::newRow("image of a device") << u"DisplayName"_s << u"Aa00c <img src=\"/dev/zero\"> img"_s
+                                           << u"LabelProgramInfoName"_s << u"Aa00c <img src=\"/dev/zero\"> img"_s;
+        QTest::newRow("bold version") << u"DisplayVersion"_s << u"<b>9</b>"_s << u"LabelProgramInfoVersion"_s
+                                      << u"Version: <b>9</b>"_s;
+        QTest::newRow("host picture") << u"Publisher"_s << u"<img src=\"/usr/share/pixmaps/debian-logo.png\">"_s
+                                      << u"LabelProgramInfoPublisherValue"_s
+                                      << u"<img src=\"/usr/share/pixmaps/debian-logo.png\">"_s;
+        QTest::newRow("line breaks") << u"Publisher"_s << u"North\r\nwind\tLtd\u2028."_s
+                                     << u"LabelProgramInfoPublisherValue"_s << u"North  wind Ltd ."_s;
+        QTest::newRow("terminal escapes") << u"InstallLocation"_s << u"C:\\x\u001b[2J\u001b]0;owned\u0007"_s
+                                          << u"LabelProgramInfoLocationValue"_s << u"C:\\x [2J ]0;owned "_s;
+    }
+    void valuesAreOneLineOfText()
+    {
+        QFETCH(QString, valueName);
+        QFETCH(QString, value);
+        QFETCH(QString, labelName);
+        QFETCH(QString, shown);
+        Fixture f = makeFixture(false);
+        f.store().setValue(Entry, RegistryValue::fromText(valueName, value));
+        f.frame->show();
+        f.frame->GenerateList(nullptr);
+        const QString name = valueName == u"DisplayName"_s ? value : u"Larkspur Notes 3.2"_s;
+        QVERIFY(f.select(name));
+        QLabel *label = f.label(labelName);
+        QCOMPARE(label->textFormat(), Qt::PlainText);
+        QCOMPARE(label->text(), shown);
+        // The tree row too holds one line.
+        const auto *delegate = qobject_cast<QStyledItemDelegate *>(f.tree()->itemDelegate());
+        QVERIFY(delegate);
+        const QString row = delegate->displayText(f.node(name)->text(0), QLocale());
+        QVERIFY2(!row.contains(u'\n') && !row.contains(u'\r'), qPrintable(row));
+    }
+
+    void longValueElidedWithItsTooltip_data()
+    {
+        QTest::addColumn<QString>("labelName");
+        QTest::addColumn<QString>("valueName");
+        QTest::newRow("publisher") << u"LabelProgramInfoPublisherValue"_s << u"Publisher"_s;
+        QTest::newRow("location") << u"LabelProgramInfoLocationValue"_s << u"InstallLocation"_s;
+    }
+    void longValueElidedWithItsTooltip()
+    {
+        QFETCH(QString, labelName);
+        QFETCH(QString, valueName);
+        const QString value = u"C:\\"_s + QString(300, u'w') + u"\\end <b>"_s;
+        Fixture f = makeFixture(false);
+        f.store().setValue(Entry, RegistryValue::fromText(valueName, value));
+        f.frame->show();
+        f.frame->GenerateList(nullptr);
+        QVERIFY(f.select(u"Larkspur Notes 3.2"_s));
+        auto *label = static_cast<TkvValueLabel *>(f.label(labelName));
+        QCOMPARE(label->text(), value);
+        QVERIFY(label->shownText().size() < value.size());
+        QCOMPARE(label->toolTip(), PlainToolTip(value));
+        QVERIFY(label->toolTip().contains(u"&lt;b&gt;"_s));
+    }
+
+    void onlyWebAndMailAddressesAreLinks_data()
+    {
+        QTest::addColumn<bool>("update");
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("opened"); // empty: shown as text, not a link
+        QTest::newRow("https") << false << u"https://larkspur.example/notes"_s << u"https://larkspur.example/notes"_s;
+        QTest::newRow("ftp") << false << u"ftp://ftp.larkspur.example/"_s << u"ftp://ftp.larkspur.example/"_s;
+        QTest::newRow("mail") << false << u"mailto:help@larkspur.example"_s << u"mailto:help@larkspur.example"_s;
+        QTest::newRow("no scheme") << false << u"www.larkspur.example"_s << u"http://www.larkspur.example"_s;
+        QTest::newRow("host file") << false << u"file:///etc/passwd"_s << QString();
+        QTest::newRow("script") << false << u"javascript:alert(1)"_s << QString();
+        QTest::newRow("launcher") << false << u"/usr/share/applications/debian-xterm.desktop"_s << QString();
+        QTest::newRow("windows program") << false << u"C:\\windows\\notepad.exe"_s << QString();
+        QTest::newRow("update https") << true << u"https://support.example/kb/1"_s << u"https://support.example/kb/1"_s;
+        QTest::newRow("update host file") << true << u"file:///etc/shadow"_s << QString();
+    }
+    void onlyWebAndMailAddressesAreLinks()
+    {
+        QFETCH(bool, update);
+        QFETCH(QString, address);
+        QFETCH(QString, opened);
+        Fixture f = makeFixture(false);
+        f.store().setValue(update ? Patch : Entry,
+                           RegistryValue::fromText(update ? u"MoreInfoURL"_s : u"URLInfoAbout"_s, address));
+        f.frame->show();
+        f.frame->GenerateList(nullptr);
+        QVERIFY(f.select(update ? UpdateName : u"Larkspur Notes 3.2"_s));
+        QLabel *label = f.label(update ? u"LabelUpdateInfoLinkValue"_s : u"LabelProgramInfoPublisherValue"_s);
+        QCOMPARE(HasLinkStyle(label), !opened.isEmpty());
+        QCOMPARE(label->toolTip(), opened.isEmpty() ? QString() : PlainToolTip(address));
+        QTest::mouseClick(label, Qt::LeftButton);
+        QCOMPARE(m_catcher.urls, opened.isEmpty() ? QList<QUrl>() : QList<QUrl>{QUrl(opened)});
+    }
+
+    void exportKeepsOneLinePerNode()
+    {
+        Fixture f = makeFixture(false);
+        replaceEntries(f.store(), {{u"Forged"_s, u"Aa\r\n\tKB000001 forged\u001b[2J"_s}, {u"Plain"_s, u"Bb"_s}});
+        f.frame->GenerateList(nullptr);
+        const QByteArray bytes = TkvFrameProgram::ExportBytes(*f.tree());
+        const QString text = QString::fromUtf16(reinterpret_cast<const char16_t *>(bytes.constData() + 2),
+                                                (bytes.size() - 2) / 2);
+        QCOMPARE(text, u"Aa   KB000001 forged [2J\r\nBb\r\n"_s);
+    }
+};
+
+QTEST_MAIN(TestProgramPanel)
+#include "test_programpanel.moc"

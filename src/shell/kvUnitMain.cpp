@@ -2,9 +2,11 @@
 
 #include "common/kvCommon.h"
 #include "gui/kvCommonGui.h"
+#include "gui/kvValueLabel.h"
 #include "kvMenuButton.h"
 #include "kvUnitAbout.h"
 #include "kvUnitMessage.h"
+#include "kvWindowPlacement.h"
 #include "language/kvLanguage.h"
 #include "platform/CommandRunner.h"
 #include "platform/Error.h"
@@ -23,7 +25,9 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QGuiApplication>
 #include <QScreen>
+#include <QStyle>
 #include <QStatusBar>
 #include <QVBoxLayout>
 
@@ -128,9 +132,9 @@ void TkvFormMain::buildLayout()
     m_statusHint->setObjectName(u"StatusBarMainHint"_s);
     m_statusHint->setTextFormat(Qt::PlainText);
     m_statusHint->setFixedWidth(HintPanelWidth);
-    m_statusTarget = new QLabel(StatusBarMain);
+    // A long path loses its middle, not the file name at its end.
+    m_statusTarget = new TkvValueLabel(StatusBarMain, Qt::ElideMiddle);
     m_statusTarget->setObjectName(u"StatusBarMainTarget"_s);
-    m_statusTarget->setTextFormat(Qt::PlainText);
     StatusBarMain->addWidget(m_statusHint);
     StatusBarMain->addWidget(m_statusTarget, 1);
     setStatusBar(StatusBarMain);
@@ -153,10 +157,20 @@ void TkvFormMain::CreateForm(const FrameFactory &programFrame, const FrameFactor
     if (m_settings->Load()) {
         PendingMaximize = true;
         if (!m_settings->Maximized) {
-            // Restored exactly as saved; the minimum size bounds a saved -1.
-            move(m_settings->Left, m_settings->Top);
-            resize(std::max(m_settings->Width, MinimumWidth), std::max(m_settings->Height, MinimumHeight));
+            // Restored as saved; the minimum size bounds a saved -1, and the
+            // screens there are now bound the rest.
             m_centreOnShow = m_settings->Top == -1 && m_settings->Left == -1;
+            QRect saved(m_settings->Left, m_settings->Top, std::max(m_settings->Width, MinimumWidth),
+                        std::max(m_settings->Height, MinimumHeight));
+            const QList<QRect> screens = availableScreenAreas();
+            if (!m_centreOnShow)
+                saved = PlaceOnScreens(saved, screens, style()->pixelMetric(QStyle::PM_TitleBarHeight));
+            else if (!screens.isEmpty())
+                saved.setSize(saved.size().boundedTo(screens.first().size()));
+            move(saved.topLeft());
+            resize(saved.size());
+            // Once shown, the window's frame is known: it goes on the screen too.
+            m_placeOnShow = !m_centreOnShow;
         }
         language = m_settings->Language;
     }
@@ -253,13 +267,18 @@ void TkvFormMain::DisplayFrame(QWidget *frame)
 {
     if (!frame || !frame->isHidden())
         return;
+    // The others go first: showing the frame moves the focus into it, and its
+    // entry may take a while (a registry scan) with both pages on screen.
+    QWidget *shown = nullptr;
     for (QWidget *candidate : std::as_const(FrameList)) {
-        if (candidate->objectName() == frame->objectName()) {
-            candidate->show();
-            candidate->setFocus(Qt::OtherFocusReason);
-        } else {
+        if (candidate->objectName() == frame->objectName())
+            shown = candidate;
+        else
             candidate->hide();
-        }
+    }
+    if (shown) {
+        shown->show();
+        shown->setFocus(Qt::OtherFocusReason);
     }
 }
 
@@ -352,9 +371,27 @@ bool TkvFormMain::eventFilter(QObject *watched, QEvent *event)
     return QMainWindow::eventFilter(watched, event);
 }
 
+QList<QRect> TkvFormMain::availableScreenAreas()
+{
+    QList<QRect> areas;
+    for (const QScreen *screen : QGuiApplication::screens())
+        areas.append(screen->availableGeometry());
+    return areas;
+}
+
 void TkvFormMain::showEvent(QShowEvent *event)
 {
     QMainWindow::showEvent(event);
+    if (m_placeOnShow) {
+        m_placeOnShow = false;
+        const QRect outer = frameGeometry();
+        const QRect placed =
+            PlaceOnScreens(outer, availableScreenAreas(), style()->pixelMetric(QStyle::PM_TitleBarHeight));
+        if (placed != outer) {
+            resize(size() - (outer.size() - placed.size()));
+            move(placed.topLeft());
+        }
+    }
     if (m_centreOnShow) {
         m_centreOnShow = false;
         if (const QScreen *desktop = screen()) {

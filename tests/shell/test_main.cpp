@@ -7,8 +7,12 @@
 #include "shell/kvUnitAbout.h"
 #include "shell/kvUnitMain.h"
 #include "shell/kvUnitMessage.h"
+#include "shell/kvWindowPlacement.h"
+#include "gui/kvValueLabel.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QEnterEvent>
 #include <QFileDialog>
 #include <QLabel>
@@ -137,6 +141,47 @@ private slots:
         showMain();
         QCOMPARE(m_main->pos(), shown.topLeft());
         QCOMPARE(m_main->size(), shown.size());
+    }
+
+    void hostileGeometryStaysOnScreen_data()
+    {
+        QTest::addColumn<QRect>("saved"); // left, top, width, height
+        QTest::newRow("huge") << QRect(0, 0, 30000, 30000);
+        QTest::newRow("off every screen") << QRect(-30000, -30000, 700, 500);
+        QTest::newRow("far right and down") << QRect(50000, 40000, 700, 500);
+    }
+    void hostileGeometryStaysOnScreen()
+    {
+        QFETCH(QRect, saved);
+        saveSettings({false, saved.top(), saved.left(), saved.width(), saved.height()});
+        createMain();
+        showMain();
+        const QRect available = m_main->screen()->availableGeometry();
+        // No larger than the screen, and the title bar where it can be grabbed.
+        const QRect outer = m_main->frameGeometry();
+        QVERIFY(outer.width() <= available.width() && outer.height() <= available.height());
+        QVERIFY(available.contains(QRect(outer.topLeft(), QSize(qMin(outer.width(), 100), 30))));
+    }
+
+    void placementOnScreens_data()
+    {
+        QTest::addColumn<QRect>("wanted");
+        QTest::addColumn<QRect>("placed");
+        QTest::newRow("kept") << QRect(100, 100, 800, 600) << QRect(100, 100, 800, 600);
+        QTest::newRow("across both screens") << QRect(1500, 100, 800, 600) << QRect(1500, 100, 800, 600);
+        QTest::newRow("second screen") << QRect(2000, 100, 800, 600) << QRect(2000, 100, 800, 600);
+        QTest::newRow("too large") << QRect(0, 0, 30000, 30000) << QRect(0, 0, 1920, 1040);
+        QTest::newRow("taller than its screen") << QRect(2000, 0, 800, 1200) << QRect(2000, 0, 800, 1000);
+        QTest::newRow("off every screen") << QRect(-30000, -30000, 800, 600) << QRect(0, 0, 800, 600);
+        QTest::newRow("title bar above the top") << QRect(100, -20, 800, 600) << QRect(100, 0, 800, 600);
+        QTest::newRow("title bar barely showing") << QRect(3150, 100, 800, 600) << QRect(2400, 100, 800, 600);
+    }
+    void placementOnScreens()
+    {
+        QFETCH(QRect, wanted);
+        QFETCH(QRect, placed);
+        const QList<QRect> screens{QRect(0, 0, 1920, 1040), QRect(1920, 0, 1280, 1000)};
+        QCOMPARE(PlaceOnScreens(wanted, screens, 30), placed);
     }
 
     void geometrySavedOnClose()
@@ -269,6 +314,49 @@ private slots:
         QCOMPARE(QApplication::focusWidget(), frame(0));
     }
 
+    void otherPageHiddenBeforeAPageShows()
+    {
+        createMain();
+        showMain();
+        QTRY_COMPARE(QApplication::focusWidget(), frame(0));
+        // What a page sees when it is shown, and so while its entry runs.
+        struct ShowWatch : QObject
+        {
+            QWidget *other = nullptr;
+            QList<bool> otherVisible;
+            bool eventFilter(QObject *, QEvent *event) override
+            {
+                if (event->type() == QEvent::Show)
+                    otherVisible.append(other->isVisible());
+                return false;
+            }
+        } watch;
+        watch.other = frame(0);
+        frame(1)->installEventFilter(&watch);
+        QTest::mouseClick(m_main->ButtonMenuSettings, Qt::LeftButton);
+        QCOMPARE(watch.otherVisible, QList<bool>{false});
+        QVERIFY(frame(1)->isVisible());
+    }
+
+    void longTargetPathLosesItsMiddle()
+    {
+        QTemporaryDir deep;
+        const QString folder = deep.path() + u'/' + QString(120, u'd') + u"/prefix"_s;
+        QVERIFY(QDir().mkpath(folder));
+        QVERIFY(QFile::copy(QStringLiteral(KELVANE_TEST_DATA "/shell/xp/system.reg"), folder + u"/system.reg"_s));
+        const std::unique_ptr<Target> target = Target::open(folder);
+        createMain(target.get());
+        showMain();
+        auto *status = m_main->findChild<TkvValueLabel *>(u"StatusBarMainTarget"_s);
+        QVERIFY(status);
+        QCOMPARE(status->text(), target->description());
+        const QString shown = status->shownText();
+        QVERIFY2(shown.size() < status->text().size() && shown.endsWith(u"/prefix"_s), qPrintable(shown));
+        QVERIFY(shown.startsWith(status->text().left(3)));
+        QCOMPARE(status->toolTip(), PlainToolTip(status->text()));
+        m_main.reset();
+    }
+
     void confirmationThroughTheHost()
     {
         createMain();
@@ -348,10 +436,10 @@ private:
         QVERIFY(settings.Save(state, settingsPath()));
     }
 
-    void createMain()
+    void createMain(Target *target = nullptr)
     {
         m_main.reset();
-        m_main = std::make_unique<TkvFormMain>(*m_target, *m_osCheck, plainFrame(u"kvFrameProgram"_s),
+        m_main = std::make_unique<TkvFormMain>(target ? *target : *m_target, *m_osCheck, plainFrame(u"kvFrameProgram"_s),
                                                plainFrame(u"kvFrameSettings"_s),
                                                QStringLiteral(KELVANE_SOURCE_DIR));
         m_message = new TkvFormMessage(m_main->lang(), m_main.get());

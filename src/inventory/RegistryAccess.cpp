@@ -4,6 +4,8 @@
 #include "platform/RegistryStore.h"
 #include "platform/RegistryValue.h"
 
+#include <algorithm>
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace kelvane {
@@ -106,6 +108,26 @@ bool RegistryAccess::DeleteTree(const QString &path)
             || m_current->startsWith(target + u'\\', Qt::CaseInsensitive)))
         m_current.reset();
     return true;
+}
+
+QString RegistryAccess::UnreachableKey(const QString &path) const
+{
+    const QString target = resolve(path);
+    if (!validPath(target) || m_store.keyExists(target))
+        return QString();
+    QString reached; // the longest part of the path that opens
+    for (const QString &name : target.split(u'\\')) {
+        const QString next = reached.isEmpty() ? name : reached + u'\\' + name;
+        if (!m_store.keyExists(next)) {
+            const QStringList listed = m_store.subkeyNames(reached);
+            const bool there = std::any_of(listed.begin(), listed.end(), [&name](const QString &subkey) {
+                return subkey.compare(name, Qt::CaseInsensitive) == 0;
+            });
+            return there ? next : QString();
+        }
+        reached = next;
+    }
+    return QString();
 }
 
 QStringList RegistryAccess::SubkeyNames() const

@@ -32,6 +32,11 @@ public:
     // Deletes the key with all its subkeys; false when it was not there.
     bool DeleteTree(const QString &path);
 
+    // The first key on the way to path that its parent lists but that cannot
+    // be opened: a link that loops, passes too many links or leads to no key
+    // of this hive. Empty when the path opens, or is simply not there.
+    QString UnreachableKey(const QString &path) const;
+
     // Subkey names of the current key; empty when none is open.
     QStringList SubkeyNames() const;
 

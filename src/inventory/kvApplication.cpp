@@ -176,9 +176,13 @@ void TApplications::LoadFromRegistry(const std::function<void()> &processEvents)
 
     bool anyOpened = false;
     qint32 count = 0;
+    QStringList unreachable;
     for (const QString &root : {config::KeyUninstall.toString(), config::KeyUninstallWow64.toString()}) {
-        if (!access.OpenForRead(root))
+        if (!access.OpenForRead(root)) {
+            if (const QString key = access.UnreachableKey(root); !key.isEmpty() && !unreachable.contains(key))
+                unreachable.append(key);
             continue;
+        }
         anyOpened = true;
         const QStringList names = access.SubkeyNames();
         count += qint32(names.size());
@@ -197,8 +201,15 @@ void TApplications::LoadFromRegistry(const std::function<void()> &processEvents)
                 processEvents();
         }
     }
+    // The count is what CountUninstallSubkeys sees, so the change watch does
+    // not rescan (and report the same link again) until something changes.
     if (anyOpened)
         KeyCount = count;
+    if (!unreachable.isEmpty())
+        throw Error(u"HKEY_LOCAL_MACHINE\\%1 in %2 is a registry link that cannot be followed: it loops back, passes "
+                    u"too many links or leads to no key, so the applications registered below it cannot be listed. "
+                    u"Repair or delete the link (for example with wine regedit)."_s
+                        .arg(unreachable.join(u", HKEY_LOCAL_MACHINE\\"_s), m_store->location()));
 }
 
 TAppItemPtr TApplications::ReadApplication(RegistryAccess &access, const QString &keyName) const

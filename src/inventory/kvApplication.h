@@ -115,7 +115,9 @@ public:
     qint32 KeyCount = 0;
 
     // Rescans the registry. processEvents, when set, runs once per Uninstall
-    // subkey so a user interface stays responsive.
+    // subkey so a user interface stays responsive. Throws kelvane::Error
+    // naming the key when an Uninstall key, or a key above it, is a link
+    // that cannot be followed; what could be read is kept.
     void LoadFromRegistry(const std::function<void()> &processEvents = {});
 
     int ApplicationCount() const { return int(Applications.size()); }
@@ -146,6 +148,7 @@ QString ConvertGuid(const QString &text, bool toBraced);
 
 // The number of Uninstall subkeys, counted as the scan counts them (the
 // Wow6432Node key included); none when no Uninstall key can be read.
+// Never throws for a link it cannot follow: the scan reports that.
 std::optional<qint32> CountUninstallSubkeys(RegistryStore &store);
 
 } // namespace kelvane

@@ -6,6 +6,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -26,6 +32,62 @@ Run runList(const QStringList &arguments, const QProcessEnvironment &environment
     process.start(QStringLiteral(KELVANE_LIST_EXE), arguments);
     process.waitForFinished(60000);
     return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
+}
+
+// Runs kelvane-list with arguments given as bytes (QProcess can only pass
+// valid text) and standard output on `out`; standard error is caught.
+Run runRaw(const QList<QByteArray> &arguments, int out)
+{
+    Run run;
+    QTemporaryDir dir;
+    const QByteArray errFile = QFile::encodeName(dir.filePath(u"err"_s));
+    QByteArray exe = KELVANE_LIST_EXE;
+    std::vector<char *> argv{exe.data()};
+    QList<QByteArray> copies = arguments;
+    for (QByteArray &argument : copies)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errFile.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, exe.constData(), &actions, nullptr, argv.data(), environ) == 0) {
+        int status = 0;
+        for (int waited = 0; waited < 600 && ::waitpid(pid, &status, WNOHANG) == 0; ++waited)
+            QTest::qWait(100);
+        if (::waitpid(pid, &status, WNOHANG) == 0) {
+            ::kill(pid, SIGKILL); // still waiting for something after a minute
+            ::waitpid(pid, &status, 0);
+        }
+        run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    QFile err(QFile::decodeName(errFile));
+    if (err.open(QIODevice::ReadOnly))
+        run.err = err.readAll();
+    return run;
+}
+
+// A registry file holding one entry whose display name is spelt as given.
+QString registryWithName(const QTemporaryDir &dir, const QByteArray &spelt)
+{
+    const QString path = dir.filePath(u"system.reg"_s);
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write("WINE REGISTRY Version 2\n\n[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\e] 1\n"
+                   "\"DisplayName\"=\"" + spelt + "\"\n\"UninstallString\"=\"u.exe\"\n");
+    return path;
+}
+
+// A link key as Wine writes it.
+QByteArray linkKey(const QByteArray &name, const QString &target)
+{
+    QByteArray hex;
+    for (const QChar c : target)
+        hex += QByteArray::number(c.unicode() & 0xff, 16).rightJustified(2, '0') + ",00,";
+    hex.chop(1);
+    return "[" + name + "] 1\n#time=1\n#link\n\"SymbolicLinkValue\"=hex(6):" + hex + "\n\n";
 }
 
 } // namespace
@@ -93,6 +155,27 @@ private slots:
         QVERIFY2(run.out.contains(QByteArray("\"DisplayName\":" + json + ',')), run.out.constData());
     }
 
+    // Names as a registry spells them, and the tree line they must become:
+    // no control character reaches the terminal or forges a line.
+    void treeControlCharacters_data()
+    {
+        QTest::addColumn<QByteArray>("spelt");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("forged update line") << QByteArray("App\\n\\tForged update") << u"App  Forged update"_s;
+        QTest::newRow("terminal escapes") << QByteArray("\\e[2J\\e]0;owned\\a") << u" [2J ]0;owned "_s;
+        QTest::newRow("DEL and C1") << QByteArray("a\\x7f\\x9b\\x0085b") << u"a   b"_s;
+    }
+
+    void treeControlCharacters()
+    {
+        QFETCH(QByteArray, spelt);
+        QFETCH(QString, line);
+        QTemporaryDir dir;
+        const Run run = runList({u"--registry"_s, registryWithName(dir, spelt)});
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(QString::fromUtf8(run.out), line + u'\n');
+    }
+
     void json()
     {
         const Run run = runList({u"--registry"_s, Fixture, u"--json"_s});
@@ -150,6 +233,19 @@ private slots:
                                                    << 1 << QStringLiteral(KELVANE_TEST_DATA);
         QTest::newRow("invalid mask") << QStringList{u"--registry"_s, Fixture, u"--filter"_s, u"a["_s} << 2
                                       << u"'*a[*' is an invalid mask at (3)"_s;
+        QTest::newRow("empty registry name") << QStringList{u"--registry"_s, QString()} << 2 << u"--registry"_s;
+        // Refused at once, with what is wrong, instead of waiting or reading forever.
+        QTest::newRow("named pipe") << QStringList{u"--registry"_s, u"@/pipe.reg"_s} << 1 << u"named pipe"_s;
+        QTest::newRow("prefix whose system.reg is a named pipe")
+            << QStringList{u"--registry"_s, u"@/pipe-prefix"_s} << 1 << u"pipe-prefix/system.reg is a named pipe"_s;
+        QTest::newRow("device") << QStringList{u"--registry"_s, u"/dev/zero"_s} << 1 << u"character device"_s;
+        // A link that loops is reported with the key, not taken for an empty list.
+        QTest::newRow("Uninstall links to itself")
+            << QStringList{u"--registry"_s, u"@/uninstall-loop.reg"_s} << 1
+            << u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall in "_s;
+        QTest::newRow("a parent of Uninstall loops")
+            << QStringList{u"--registry"_s, u"@/parent-loop.reg"_s} << 1
+            << u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion in "_s;
     }
 
     void failures()
@@ -157,6 +253,26 @@ private slots:
         QFETCH(QStringList, arguments);
         QFETCH(int, exitCode);
         QFETCH(QString, named);
+        // "@" stands for a folder of hostile registries made here.
+        QTemporaryDir dir;
+        QVERIFY(::mkfifo(QFile::encodeName(dir.filePath(u"pipe.reg"_s)).constData(), 0600) == 0);
+        QVERIFY(QDir(dir.path()).mkdir(u"pipe-prefix"_s));
+        QVERIFY(::mkfifo(QFile::encodeName(dir.filePath(u"pipe-prefix/system.reg"_s)).constData(), 0600) == 0);
+        const QByteArray header = "WINE REGISTRY Version 2\n\n";
+        QFile uninstallLoop(dir.filePath(u"uninstall-loop.reg"_s));
+        QVERIFY(uninstallLoop.open(QIODevice::WriteOnly));
+        uninstallLoop.write(header + linkKey("Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall",
+                                             u"\\Registry\\Machine\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"_s));
+        uninstallLoop.close();
+        QFile parentLoop(dir.filePath(u"parent-loop.reg"_s));
+        QVERIFY(parentLoop.open(QIODevice::WriteOnly));
+        parentLoop.write(header + linkKey("Software\\\\Microsoft\\\\Windows\\\\CurrentVersion",
+                                          u"\\Registry\\Machine\\Software\\Microsoft\\Windows\\CurrentVersion\\Next"_s)
+                         + "[Software\\\\Wow6432Node\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\a] 1\n"
+                           "\"UninstallString\"=\"u.exe\"\n");
+        parentLoop.close();
+        for (QString &argument : arguments)
+            argument.replace(u"@"_s, dir.path());
         const Run run = runList(arguments);
         QCOMPARE(run.exitCode, exitCode);
         QCOMPARE(run.out, QByteArray());
@@ -185,6 +301,43 @@ private slots:
         QCOMPARE(process.exitCode(), 3);
         const QString err = QString::fromUtf8(process.readAllStandardError());
         QVERIFY2(err.contains(u"Could not write the output"_s), qPrintable(err));
+    }
+
+    void nameNotUtf8()
+    {
+        // A folder whose name is not UTF-8 is not said to be missing.
+        QTemporaryDir dir;
+        const QByteArray folder = QFile::encodeName(dir.path()) + "/caf\xe9";
+        QCOMPARE(::mkdir(folder.constData(), 0700), 0);
+        const Run run = runRaw({"--registry", folder}, STDOUT_FILENO);
+        ::rmdir(folder.constData());
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains("not valid UTF-8"), run.err.constData());
+    }
+
+    void closedPipe()
+    {
+        // `kelvane-list | head -c 10`: the reader stopped reading. That is no
+        // death by SIGPIPE but the status of an output failure, without a word.
+        QTemporaryDir dir;
+        QByteArray names;
+        for (int i = 0; i < 2000; ++i)
+            names += "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\k" + QByteArray::number(i)
+                     + "] 1\n\"UninstallString\"=\"u.exe\"\n\n";
+        const QString path = registryWithName(dir, "x");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::Append));
+        file.write("\n" + names);
+        file.close();
+        for (const QByteArray &form : {QByteArray("--tree"), QByteArray("--json")}) {
+            int pipe[2];
+            QVERIFY(::pipe(pipe) == 0);
+            ::close(pipe[0]);
+            const Run run = runRaw({"--registry", QFile::encodeName(path), form}, pipe[1]);
+            ::close(pipe[1]);
+            QCOMPARE(run.exitCode, 3);
+            QCOMPARE(run.err, QByteArray());
+        }
     }
 
     void targetFromEnvironment()

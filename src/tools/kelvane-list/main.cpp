@@ -3,10 +3,12 @@
 // 2 bad arguments or filter, 3 the output could not be written.
 #include "ListOutput.h"
 
+#include "inventory/ListingText.h"
 #include "inventory/NameOrder.h"
 #include "inventory/ProgramTree.h"
 #include "inventory/kvApplication.h"
 #include "platform/Error.h"
+#include "platform/HostFile.h"
 #include "platform/Target.h"
 
 #include <QCoreApplication>
@@ -17,8 +19,11 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <unistd.h>
 
 // Sanitizers bring their own allocator and a leak check at exit.
@@ -66,28 +71,66 @@ struct Options
     QString filter;
 };
 
+// Messages may quote a path or a key name: they are written as a listing
+// line is, so that no control character reaches the terminal.
 void printError(const QString &message)
 {
-    std::fprintf(stderr, "kelvane-list: %s\n", message.toUtf8().constData());
+    std::fprintf(stderr, "kelvane-list: %s\n", ListingText(message).toUtf8().constData());
 }
 
+// Standard output written straight with write(2), so that a closed pipe
+// shows as EPIPE (SIGPIPE is ignored) rather than ending the process.
+class StandardOutput : public QIODevice
+{
+public:
+    StandardOutput() { open(QIODevice::WriteOnly | QIODevice::Unbuffered); }
+    bool isSequential() const override { return true; }
+    int failure() const { return m_failure; }
+
+protected:
+    qint64 readData(char *, qint64) override { return -1; }
+    qint64 writeData(const char *data, qint64 size) override
+    {
+        ssize_t n = 0;
+        do
+            n = ::write(STDOUT_FILENO, data, size_t(size));
+        while (n < 0 && errno == EINTR);
+        if (n < 0) {
+            m_failure = errno;
+            setErrorString(QString::fromLocal8Bit(std::strerror(errno)));
+            return -1;
+        }
+        return n;
+    }
+
+private:
+    int m_failure = 0;
+};
+
 // Runs write on standard output; a failed write (full disk, closed pipe)
-// is reported, never passed off as done.
+// is never passed off as done. A reader that stopped reading (`| head`)
+// wanted no more: that ends quietly, though with the status of a failure.
 template<typename Write>
 int writeOut(Write write)
 {
-    QFile out;
-    if (!out.open(STDOUT_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        printError(u"cannot write to standard output: %1"_s.arg(out.errorString()));
-        return ExitOutput;
-    }
+    StandardOutput out;
     try {
         write(out);
     } catch (const Error &error) {
-        printError(error.message());
+        if (out.failure() != EPIPE)
+            printError(error.message());
         return ExitOutput;
     }
     return 0;
+}
+
+// The tree's texts as a listing writes them.
+void makeListable(QList<ProgramTreeNode> &nodes)
+{
+    for (ProgramTreeNode &node : nodes) {
+        node.text = ListingText(node.text);
+        makeListable(node.children);
+    }
 }
 
 // On a virtual machine a page fault costs about as much as parsing a page of
@@ -145,16 +188,19 @@ void preferHugeHeapPages(const QString &registry)
 
 int main(int argc, char *argv[])
 {
+    // A closed pipe is an output failure to report, not a reason to die.
+    std::signal(SIGPIPE, SIG_IGN);
     QCoreApplication app(argc, argv);
-    QStringList arguments = app.arguments();
-    arguments.removeFirst();
 
+    // The arguments as given: a name that is not valid UTF-8 must be told
+    // apart from one that names nothing.
     Options options;
     bool treeChosen = false;
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        const QString &argument = arguments.at(i);
+    for (int i = 1; i < argc; ++i) {
+        const QString argument = QString::fromLocal8Bit(argv[i]);
         if (argument == u"--help"_s || argument == u"-h"_s) {
-            std::fputs(Usage, stdout);
+            if (std::fputs(Usage, stdout) < 0 || std::fflush(stdout) != 0)
+                return ExitOutput;
             return 0;
         }
         if (argument == u"--json"_s) {
@@ -164,11 +210,25 @@ int main(int argc, char *argv[])
         } else if (argument == u"--no-updates"_s) {
             options.showUpdates = false;
         } else if (argument == u"--registry"_s || argument == u"--filter"_s) {
-            if (i + 1 >= arguments.size()) {
+            if (i + 1 >= argc) {
                 printError(u"%1 needs a value"_s.arg(argument));
                 return ExitUsage;
             }
-            (argument == u"--registry"_s ? options.registry : options.filter) = arguments.at(++i);
+            const QByteArray raw(argv[++i]);
+            if (argument == u"--filter"_s) {
+                options.filter = QString::fromLocal8Bit(raw);
+                continue;
+            }
+            // An empty name would otherwise fall back to the environment's registry.
+            if (raw.isEmpty()) {
+                printError(u"--registry needs a path, not an empty text"_s);
+                return ExitUsage;
+            }
+            if (const QString problem = HostFile::rawNameProblem(raw); !problem.isEmpty()) {
+                printError(problem);
+                return ExitTarget;
+            }
+            options.registry = QFile::decodeName(raw);
         } else {
             printError(u"unknown option %1 (see --help)"_s.arg(argument));
             return ExitUsage;
@@ -197,7 +257,12 @@ int main(int argc, char *argv[])
     }
 
     TApplications inventory(target->registry());
-    inventory.LoadFromRegistry();
+    try {
+        inventory.LoadFromRegistry();
+    } catch (const Error &error) {
+        printError(error.message());
+        return finish(ExitTarget);
+    }
 
     if (options.json)
         return finish(writeOut([&](QIODevice &out) { WriteInventoryJson(inventory, out); }));
@@ -206,8 +271,9 @@ int main(int argc, char *argv[])
         tree = BuildProgramTree(inventory, options.filter, options.showUpdates, NameOrder());
     } catch (const Error &error) {
         printError(error.message());
-        return ExitUsage;
+        return finish(ExitUsage);
     }
+    makeListable(tree);
     QByteArray out;
     for (const QString &line : ProgramTreeLines(tree))
         out.append(line.toUtf8()).append('\n');

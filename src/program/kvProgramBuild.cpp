@@ -190,6 +190,9 @@ void TkvFrameProgram::GenerateList(QObject *sender)
     // The rebuild works on this inventory even if the frame is entered again
     // (and the inventory replaced) while the scan lets events through.
     const std::shared_ptr<TApplications> inventory = m_inventory;
+    // A scan that could not read everything (an Uninstall key behind a link
+    // that cannot be followed) still shows what it read, then says why.
+    QString scanProblem;
     try {
         {
             FlagGuard generating(Generating);
@@ -203,12 +206,16 @@ void TkvFrameProgram::GenerateList(QObject *sender)
                 // Events are let through at the first entry, then at most every
                 // 10 ms: an event loop pass per entry cost a third of a large scan.
                 QElapsedTimer sinceEvents;
-                inventory->LoadFromRegistry([&sinceEvents] {
-                    if (!sinceEvents.isValid() || sinceEvents.hasExpired(10)) {
-                        QCoreApplication::processEvents();
-                        sinceEvents.start();
-                    }
-                });
+                try {
+                    inventory->LoadFromRegistry([&sinceEvents] {
+                        if (!sinceEvents.isValid() || sinceEvents.hasExpired(10)) {
+                            QCoreApplication::processEvents();
+                            sinceEvents.start();
+                        }
+                    });
+                } catch (const Error &error) {
+                    scanProblem = error.message();
+                }
             }
             if (inventory->HasApplications())
                 rebuildTree(inventory);
@@ -221,6 +228,8 @@ void TkvFrameProgram::GenerateList(QObject *sender)
     } catch (const Error &error) {
         m_host.DisplayMessage(error.message());
     }
+    if (!scanProblem.isEmpty())
+        m_host.DisplayMessage(scanProblem);
 }
 
 void TkvFrameProgram::rebuildTree(const std::shared_ptr<TApplications> &inventory)

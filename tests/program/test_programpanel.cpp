@@ -9,6 +9,7 @@
 #include "platform/RegistryValue.h"
 
 #include <QStyledItemDelegate>
+#include <QFile>
 #include <QStandardPaths>
 #include <QTest>
 
@@ -145,6 +146,36 @@ private slots:
         const QString text = QString::fromUtf16(reinterpret_cast<const char16_t *>(bytes.constData() + 2),
                                                 (bytes.size() - 2) / 2);
         QCOMPARE(text, u"Aa   KB000001 forged [2J\r\nBb\r\n"_s);
+    }
+
+    void uninstallLinkThatLoopsIsReportedOncePerScan()
+    {
+        Fixture f = makeFixture(false, [](const QString &prefix) {
+            // The entries move aside; the Uninstall key becomes a link to itself.
+            QFile file(prefix + u"/system.reg"_s);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QByteArray text = file.readAll().replace("CurrentVersion\\\\Uninstall\\\\", "CurrentVersion\\\\Aside\\\\");
+            file.close();
+            QByteArray target;
+            for (const char c : QByteArray("\\Registry\\Machine\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"))
+                target += QByteArray::number(uchar(c), 16).rightJustified(2, '0') + ",00,";
+            target.chop(1);
+            text += "\n[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall] 1\n#time=1\n#link\n"
+                    "\"SymbolicLinkValue\"=hex(6):" + target + "\n";
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(text);
+        });
+        // Shown and active, the frame takes the focus: its entry scans.
+        f.frame->show();
+        QVERIFY(QTest::qWaitForWindowActive(f.frame.get()));
+        QTRY_COMPARE(f.host->messages.size(), 1);
+        QVERIFY2(f.host->messages.first().contains(u"CurrentVersion\\Uninstall"_s), qPrintable(f.host->messages.first()));
+        f.frame->setFocus();
+        QTRY_VERIFY(f.frame->hasFocus());
+        f.frame->CheckChanges(nullptr);
+        QCOMPARE(f.host->messages.size(), 1);
+        f.frame->GenerateList(nullptr);
+        QCOMPARE(f.host->messages.size(), 2);
     }
 };
 

@@ -288,7 +288,7 @@ void TkvFrameSettings::FindLanguages(QObject *sender)
         m_entries.clear();
         lang.ListLanguages();
         for (const std::shared_ptr<TLangItem> &item : std::as_const(lang.Languages)) {
-            m_comboLanguage->addItem(item->Language);
+            m_comboLanguage->addItem(SingleLine(item->Language));
             m_entries.append(item);
             if (item->Name == lang.Name)
                 remembered = int(m_entries.size() - 1);

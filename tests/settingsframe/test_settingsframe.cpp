@@ -387,6 +387,29 @@ private slots:
         QCOMPARE(m_catcher.urls.size(), 1);
     }
 
+    void hostileLanguageFileShownAsText()
+    {
+        auto page = makePage({u"hostile.lng"_s});
+        QVERIFY(enter(*page));
+        choose(*page, u"Hostile <i>English</i>"_s);
+        QCOMPARE(page->author()->text(), u"<img src=\"/dev/zero\"> Mallory"_s);
+        QCOMPARE(page->author()->textFormat(), Qt::PlainText);
+        // Not a web or mail address: no link, nothing opened.
+        QVERIFY(!HasLinkStyle(page->author()));
+        QTest::mouseClick(page->author(), Qt::LeftButton);
+        QVERIFY(m_catcher.urls.isEmpty());
+        auto *version = page->frame->findChild<QLabel *>(u"LabelSettingsLanguageVersionValue"_s);
+        QCOMPARE(version->text(), u"<b>9</b>"_s);
+        QCOMPARE(version->textFormat(), Qt::PlainText);
+        page->host->settings().Language = u"hostile"_s;
+        page->host->lang().LoadLanguage(u"hostile"_s, true);
+        page->outside->setFocus(Qt::OtherFocusReason);
+        page->frame->setFocus(Qt::OtherFocusReason);
+        auto *title = page->frame->findChild<QLabel *>(u"LabelSettingsTitle"_s);
+        QCOMPARE(title->text(), u"<h1>Big</h1> preferences"_s);
+        QCOMPARE(title->textFormat(), Qt::PlainText);
+    }
+
     void rightToLeftLanguage()
     {
         auto page = makePage({u"languages/hebrew.lng"_s});

@@ -55,7 +55,7 @@ const DefaultText DefaultCaptions[48] = {
     {L("PopupProgramUninstallQuiet"), L("Uninstall (&silent mode)")},
 };
 
-const DefaultText DefaultStrings[33] = {
+const DefaultText DefaultStrings[35] = {
     {L("ApplicationVersion"), L("Version: %VERSION%")},
     {L("ButtonCaptionNo"), L("&No")},
     {L("ButtonCaptionOk"), L("&OK")},
@@ -69,6 +69,8 @@ const DefaultText DefaultStrings[33] = {
     {L("DateFormat"), L("%MONTH%/%DAY%/%YEAR%")},
     {L("ErrorAccessDenied"), L("Access denied. Maybe you have insufficient rights!")},
     {L("ErrorFileNotFound"), L("Unable to find target path or file!")},
+    {L("ErrorSettingsRead"), L("Your preferences could not be read; Kelvane uses the default settings.|%ERROR%")},
+    {L("ErrorSettingsWrite"), L("Your preferences could not be saved.|%ERROR%")},
     {L("FormCaptionConfirm"), L("Confirmation")},
     {L("FormCaptionMessage"), L("Message")},
     {L("HintButtonMenuAbout"), L("Display information about this program")},

@@ -154,7 +154,10 @@ void TkvFormMain::CreateForm(const FrameFactory &programFrame, const FrameFactor
     m_settings = std::make_unique<TSettings>();
     m_settings->FileName = DefaultSettingsPath();
     QString language;
-    if (m_settings->Load()) {
+    const bool loaded = m_settings->Load();
+    if (!loaded)
+        m_settingsProblem = m_settings->LastError;
+    if (loaded) {
         PendingMaximize = true;
         if (!m_settings->Maximized) {
             // Restored as saved; the minimum size bounds a saved -1, and the
@@ -358,6 +361,10 @@ bool TkvFormMain::event(QEvent *event)
     if (event->type() == QEvent::WindowActivate && !m_activated) {
         m_activated = true;
         DisplayFrame(FrameList.at(0));
+        // Said once the window is up, not before any window shows.
+        if (!m_settingsProblem.isEmpty())
+            QMetaObject::invokeMethod(this, [this] { reportSettingsProblem(u"ErrorSettingsRead"_s, m_settingsProblem); },
+                                      Qt::QueuedConnection);
     }
     return QMainWindow::event(event);
 }
@@ -369,6 +376,13 @@ bool TkvFormMain::eventFilter(QObject *watched, QEvent *event)
     else if (event->type() == QEvent::Leave)
         ResetStatusHint(watched);
     return QMainWindow::eventFilter(watched, event);
+}
+
+void TkvFormMain::reportSettingsProblem(const QString &key, const QString &reason)
+{
+    if (!m_message)
+        return;
+    DisplayMessage(ReplaceText(u"%ERROR%"_s, reason, m_lang->Strings.value(key)));
 }
 
 QList<QRect> TkvFormMain::availableScreenAreas()
@@ -416,8 +430,9 @@ void TkvFormMain::paintEvent(QPaintEvent *event)
 void TkvFormMain::closeEvent(QCloseEvent *event)
 {
     const TWindowState state{isMaximized(), y(), x(), width(), height()};
-    // A failed save never keeps the program open.
-    m_settings->Save(state);
+    // A failed save never keeps the program open, but it is said.
+    if (!m_settings->Save(state))
+        reportSettingsProblem(u"ErrorSettingsWrite"_s, m_settings->LastError);
     event->accept();
 }
 

@@ -96,6 +96,8 @@ protected:
 private:
     // The screens' areas that windows may take, the primary one first.
     static QList<QRect> availableScreenAreas();
+    // The catalogue text `key` with the reason in place of %ERROR%, in the message dialog.
+    void reportSettingsProblem(const QString &key, const QString &reason);
     void buildLayout();
     void CreateForm(const FrameFactory &programFrame, const FrameFactory &settingsFrame);
     QPushButton *addMenuButton(const QString &name, int height);
@@ -114,6 +116,8 @@ private:
     QList<QWidget *> FrameList;
     bool PendingMaximize = false;
     bool m_centreOnShow = false;
+    // Why settings.ini could not be read at start (shown once the window is up).
+    QString m_settingsProblem;
     // A remembered place, checked once more against the screens with the frame shown.
     bool m_placeOnShow = false;
     bool m_activated = false;

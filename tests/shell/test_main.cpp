@@ -11,6 +11,7 @@
 #include "gui/kvValueLabel.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QDir>
 #include <QFile>
 #include <QEnterEvent>
@@ -22,6 +23,8 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 using namespace Qt::Literals::StringLiterals;
 using namespace kelvane;
@@ -355,6 +358,29 @@ private slots:
         QVERIFY(shown.startsWith(status->text().left(3)));
         QCOMPARE(status->toolTip(), PlainToolTip(status->text()));
         m_main.reset();
+    }
+
+    void unreadableSettingsAreSaidOnceTheWindowIsUp()
+    {
+        // A named pipe as settings.ini used to hang the start before any window.
+        QVERIFY(QDir().mkpath(QFileInfo(settingsPath()).path()));
+        QCOMPARE(::mkfifo(QFile::encodeName(settingsPath()).constData(), 0600), 0);
+        createMain();
+        QStringList shown;
+        m_message->setTestHook([&shown, this](QDialog &dialog) {
+            shown.append(m_message->LabelMessage->text());
+            dialog.done(-1);
+        });
+        showMain();
+        QTRY_COMPARE(shown.size(), 1);
+        QVERIFY2(shown.first().startsWith(u"Your preferences could not be read"_s)
+                     && shown.first().contains(u"settings.ini is a named pipe"_s),
+                 qPrintable(shown.first()));
+        // Nothing is written over it, and that is said too.
+        m_main->close();
+        QCOMPARE(shown.size(), 2);
+        QVERIFY2(shown.last().startsWith(u"Your preferences could not be saved"_s), qPrintable(shown.last()));
+        QVERIFY(QFileInfo(settingsPath()).isFile() == false);
     }
 
     void confirmationThroughTheHost()

@@ -22,9 +22,6 @@ namespace {
 
 const QByteArray SectionNames[3] = {config::SectionMain, config::SectionCaptions, config::SectionStrings};
 
-// Largest file we read: far above any real catalogue, keeps a stray huge file from eating memory.
-constexpr qint64 MaxLanguageFileSize = 16 * 1024 * 1024;
-
 QString fromCp1252(const QByteArray &bytes)
 {
     QStringDecoder decoder("windows-1252");
@@ -148,7 +145,7 @@ void TLang::LoadLanguage(const QString &name, bool withDefaults)
     // that is not UTF-8, oversized) is like a missing one: never an error.
     QByteArray bytes;
     try {
-        bytes = HostFile(FileName).readAll(MaxLanguageFileSize);
+        bytes = HostFile(FileName).readAll(config::MaxLanguageFileSize);
     } catch (const Error &) {
         return;
     }

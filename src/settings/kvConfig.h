@@ -20,6 +20,10 @@ inline constexpr QStringView LanguageExtension = u".lng";
 inline constexpr QStringView DefaultLanguage = u"default";
 inline constexpr QStringView SettingsFolder = u"Kelvane";
 inline constexpr QStringView SettingsFile = u"settings.ini";
+// Largest files read: settings.ini is a few hundred bytes and a catalogue a
+// few kilobytes; far more is not ours, and is refused.
+inline constexpr qint64 MaxSettingsFileSize = 1024 * 1024;
+inline constexpr qint64 MaxLanguageFileSize = 16 * 1024 * 1024;
 inline constexpr bool DefaultAllowEdition = false;
 inline constexpr bool DefaultShowUpdates = true;
 inline constexpr bool DefaultMaximized = false;

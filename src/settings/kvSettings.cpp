@@ -40,7 +40,7 @@ bool TSettings::Load(const QString &path)
         FileName = path;
     LastError.clear();
     try {
-        IniFile = std::make_unique<TIniFile>(TIniFile::fromFile(FileName, MaxFileSize));
+        IniFile = std::make_unique<TIniFile>(TIniFile::fromFile(FileName, config::MaxSettingsFileSize));
         const TIniFile &ini = *IniFile;
         Language = ini.readString(SectionGeneral, "language", DefaultLanguage.toString());
         SaveWindow = ini.readBool(SectionWindow, "save", DefaultSaveWindow);
@@ -70,7 +70,7 @@ bool TSettings::Save(const TWindowState &mainWindow, const QString &path)
         // this save does not write keep their values. A file that cannot be
         // read is never written over, and a name that cannot be spelled gets
         // no folder made for it.
-        IniFile = std::make_unique<TIniFile>(TIniFile::fromFile(FileName, MaxFileSize));
+        IniFile = std::make_unique<TIniFile>(TIniFile::fromFile(FileName, config::MaxSettingsFileSize));
         const QString folder = QFileInfo(FileName).absolutePath();
         if (!QDir().mkpath(folder))
             throw Error(u"Could not create the folder %1 for the settings."_s.arg(QDir::toNativeSeparators(folder)));

@@ -30,12 +30,10 @@ public:
     TSettings();
     ~TSettings() override;
 
-    // settings.ini is a few hundred bytes; far more is not ours, and is refused.
-    static constexpr qint64 MaxFileSize = 1024 * 1024;
-
     // Missing file: defaults, true. A file that cannot be read (not a regular
-    // file, no permission, a name that is not UTF-8, over MaxFileSize): false,
-    // fields unchanged, so the caller keeps its defaults; LastError says why.
+    // file, no permission, a name that is not UTF-8, over
+    // config::MaxSettingsFileSize): false, fields unchanged, so the caller
+    // keeps its defaults; LastError says why.
     bool Load(const QString &path = {});
     // Whole file or nothing. False, with LastError, when the file as it
     // stands cannot be read (it is then left alone) or cannot be written.

@@ -1,5 +1,6 @@
 #include "common/IniFile.h"
 #include "platform/Error.h"
+#include "settings/kvConfig.h"
 #include "settings/kvSettings.h"
 
 #include "../support/HostilePaths.h"
@@ -206,7 +207,7 @@ private slots:
         QString path = dir.path() + u"/settings.ini"_s;
         if (kind < 0) {
             writeAll(path, good);
-            QVERIFY(QFile::resize(path, TSettings::MaxFileSize + 1));
+            QVERIFY(QFile::resize(path, kelvane::config::MaxSettingsFileSize + 1));
         } else {
             path = kelvane::test::makeHostile(Hostile(kind), dir.path(), u"settings.ini"_s, good);
         }

@@ -26,6 +26,10 @@ namespace kelvane {
 //
 // Reading fills caches (the value index, recent key lookups): one object
 // must not be read from two threads at once.
+//
+// Memory stays within about three times the file's size above the file
+// itself: a file that names far more keys than its size allows Wine to
+// write (a damaged or hostile one) is refused rather than indexed.
 class WineRegistryFile : public RegistryStore
 {
 public:
@@ -65,9 +69,12 @@ public:
     struct Key;
 
 private:
-    WineRegistryFile();
-    void load(const QByteArray &bytes);
     struct ValueRef;
+    struct Edit;
+    struct Extra;
+    class KeyArena;
+    struct Tree;
+    class TreeBuilder;
     struct CachedLookup
     {
         QString path;
@@ -77,7 +84,17 @@ private:
         quint64 used = 0;
     };
 
-    static Key *childOf(Key *key, QStringView name, bool create);
+    WineRegistryFile();
+    void load(const QByteArray &bytes);
+
+    template<typename F>
+    decltype(auto) withName(const Key *key, F &&f) const;
+    template<typename F>
+    static decltype(auto) withName(const char *bytes, const Tree &tree, const Key *key, F &&f);
+    QString nameOf(const Key *key) const;
+
+    Key *findChild(const Key *key, QStringView name) const;
+    Key *addChild(Key *key, QStringView name);
     Key *find(const QString &path, bool followLast) const;
     Key *findFollowing(const QString &path) const;
     Key *walk(QStringView path, bool followLast, int &hops) const;
@@ -88,10 +105,11 @@ private:
     void dropLookups();
     void ensureIndex(Key *key) const;
     void scanValues(const Key *key, std::vector<ValueRef> &index, QByteArray *classLine) const;
-    RegistryValue valueAt(const Key *key, const ValueRef &ref, const QString *asked) const;
+    RegistryValue valueAt(const ValueRef &ref, const QString *asked) const;
     std::optional<RegistryValue> lookupValue(Key *key, QStringView name, const QString *asked) const;
     void touch(Key *key);
-    static QString fullPath(const Key *key);
+    Key **ownChildren(Key *key);
+    QString fullPath(const Key *key) const;
     void serialise(const Key *key, QByteArray &out) const;
     void emitTree(const Key *root, QByteArray &out) const;
     void rememberStat(const struct stat &st);
@@ -102,7 +120,7 @@ private:
     qsizetype m_firstKey = 0; // where the first key line starts
     bool m_crlf = false;
     bool m_modified = false;
-    std::unique_ptr<Key> m_root;
+    std::unique_ptr<Tree> m_tree;
     // Recent path lookups; a scan reads many values of one key and opens
     // many siblings under one parent. Dropped on every change.
     mutable std::array<CachedLookup, 16> m_lookups;

@@ -142,6 +142,8 @@ private slots:
     void namesFoldLikeWine();
     void lookupsFollowChanges();
     void deepNesting();
+    void implausibleKeyCounts_data();
+    void implausibleKeyCounts();
     void valueForms_data();
     void valueForms();
     void writerForms_data();
@@ -274,6 +276,29 @@ void TestWineRegistry::deepNesting()
     const QByteArray out = file->toBytes();
     QVERIFY(out.contains("\"v\"=\"deep\""));
     file.reset(); // takes the tree apart without recursion
+}
+
+void TestWineRegistry::implausibleKeyCounts_data()
+{
+    // Far more keys than Wine writes in so many bytes: indexing them would
+    // take many times the file's size, so the file is refused.
+    QTest::addColumn<QByteArray>("body");
+    QByteArray keys;
+    for (int i = 0; i < 1'000'000; ++i)
+        keys += "[" + QByteArray::number(i, 36) + "]\n";
+    QTest::newRow("a key line every few bytes") << keys;
+    QTest::newRow("keys nested in one line") << "[k" + QByteArray("\\\\k").repeated(1'000'000) + "]\n";
+}
+
+void TestWineRegistry::implausibleKeyCounts()
+{
+    QFETCH(QByteArray, body);
+    try {
+        parse(body);
+        QFAIL("read");
+    } catch (const Error &error) {
+        QVERIFY2(error.message().contains(u"test.reg names far more registry keys"_s), qPrintable(error.message()));
+    }
 }
 
 void TestWineRegistry::valueForms_data()

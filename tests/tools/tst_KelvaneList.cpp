@@ -8,6 +8,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,6 +24,7 @@ struct Run
     int exitCode = -1;
     QByteArray out;
     QByteArray err;
+    qint64 peakKilobytes = 0;
 };
 
 Run runList(const QStringList &arguments, const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
@@ -54,13 +56,15 @@ Run runRaw(const QList<QByteArray> &arguments, int out)
     pid_t pid = -1;
     if (posix_spawn(&pid, exe.constData(), &actions, nullptr, argv.data(), environ) == 0) {
         int status = 0;
-        for (int waited = 0; waited < 600 && ::waitpid(pid, &status, WNOHANG) == 0; ++waited)
+        rusage usage {};
+        for (int waited = 0; waited < 600 && ::wait4(pid, &status, WNOHANG, &usage) == 0; ++waited)
             QTest::qWait(100);
-        if (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (::wait4(pid, &status, WNOHANG, &usage) == 0) {
             ::kill(pid, SIGKILL); // still waiting for something after a minute
-            ::waitpid(pid, &status, 0);
+            ::wait4(pid, &status, 0, &usage);
         }
         run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        run.peakKilobytes = usage.ru_maxrss;
     }
     posix_spawn_file_actions_destroy(&actions);
     QFile err(QFile::decodeName(errFile));
@@ -338,6 +342,42 @@ private slots:
             QCOMPARE(run.exitCode, 3);
             QCOMPARE(run.err, QByteArray());
         }
+    }
+
+    // Registries made to exhaust memory: the peak stays within four times
+    // the file's size above what the program takes to start.
+    void memoryBound_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        const QByteArray header = "WINE REGISTRY Version 2\n";
+        QTest::newRow("empty key lines") << header + QByteArray("\n[").repeated(10'000'000);
+        QByteArray keys = header;
+        keys.reserve(22'000'000);
+        for (int i = 0; i < 1'000'000; ++i)
+            keys += "[Software\\\\K" + QByteArray::number(i).rightJustified(7, '0') + "]\n";
+        QTest::newRow("a million key lines") << keys;
+        QTest::newRow("one key named again and again") << header + QByteArray("[a]\n").repeated(5'000'000);
+    }
+
+    void memoryBound()
+    {
+        QFETCH(QByteArray, body);
+#if defined(__SANITIZE_ADDRESS__)
+        QSKIP("the sanitizers' own memory would be counted");
+#endif
+        QTemporaryDir dir;
+        QFile file(dir.filePath(u"system.reg"_s));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write(body), body.size());
+        file.close();
+        const int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        const qint64 baseline = runRaw({"--help"}, devNull).peakKilobytes;
+        const Run run = runRaw({"--registry", QFile::encodeName(file.fileName()), "--json"}, devNull);
+        ::close(devNull);
+        QCOMPARE(run.exitCode, 0);
+        const qint64 above = (run.peakKilobytes - baseline) * 1024;
+        QVERIFY2(above <= 4 * body.size() + (4 << 20),
+                 qPrintable(u"%1 MB above the baseline for %2 MB"_s.arg(above >> 20).arg(body.size() >> 20)));
     }
 
     void targetFromEnvironment()

@@ -1,0 +1,332 @@
+// Reading a WineRegistryFile: key paths, links, subkeys and values.
+#include "WineRegistryTree.h"
+
+#include "WineRegistryFormat.h"
+
+#include <QHashFunctions>
+
+#include <algorithm>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace kelvane {
+
+using namespace winereg;
+
+namespace {
+
+constexpr int maxLinkHops = 16;
+
+} // namespace
+
+QString WineRegistryFile::nameOf(const Key *key) const
+{
+    return withName(key, [](auto name) { return name.toString(); });
+}
+
+WineRegistryFile::Key *WineRegistryFile::findChild(const Key *key, QStringView name) const
+{
+    Key **const begin = key->children;
+    Key **const end = begin + key->childCount;
+    Key **it = std::lower_bound(begin, end, name, [this](const Key *child, QStringView n) {
+        return withName(child, [&](auto spelt) { return wineCompare(spelt, n); }) < 0;
+    });
+    if (it != end && withName(*it, [&](auto spelt) { return wineCompare(spelt, name); }) == 0)
+        return *it;
+    return nullptr;
+}
+
+// Goes over a key's value lines as Wine reads them: the index gets each
+// name once (where it is first spelt, defined by its last line), in Wine's
+// order; classLine, when given, the key's last "#class=" line.
+void WineRegistryFile::scanValues(const Key *key, std::vector<ValueRef> &index, QByteArray *classLine) const
+{
+    const char *const data = m_bytes.constData();
+    const qsizetype size = m_bytes.size();
+    const char *const fileEnd = data + size;
+    // Lines that may be values, counted first so that the index is made at
+    // its size: a key of a million empty values must not cost twice that.
+    size_t candidates = 0;
+    key->forEachBlock([&](quint32 begin) {
+        for (qsizetype line = lineEnd(data, begin, size) + 1; line < size && data[line] != '[';
+             line = lineEnd(data, line, size) + 1)
+            candidates += (data[line] == '"' || data[line] == '@') ? 1 : 0;
+    });
+    index.reserve(index.size() + candidates);
+    const size_t first = index.size();
+    // Wine writes the names in order: each is compared with the one before,
+    // and only a key out of order (or naming a value twice) is sorted.
+    bool ordered = true;
+    ValueName names[2];
+    int current = 0;
+    key->forEachBlock([&](quint32 begin) {
+        qsizetype line = lineEnd(data, begin, size) + 1;
+        while (line < size && data[line] != '[') {
+            const char c = data[line];
+            const qsizetype stop = lineEnd(data, line, size);
+            if (c == '#') {
+                if (classLine) {
+                    QByteArrayView text(data + line, stop - line);
+                    if (text.endsWith('\r'))
+                        text.chop(1);
+                    if (text.startsWith("#class="))
+                        *classLine = text.toByteArray();
+                }
+                line = stop + 1;
+                continue;
+            }
+            if (c != '"' && c != '@') {
+                line = stop + 1;
+                continue;
+            }
+            const char *p = data + line;
+            if (parseValue(p, fileEnd, nullptr)) {
+                ValueName &name = names[current];
+                name.read(data + line, fileEnd);
+                if (ordered && index.size() > first && compareNames(names[1 - current], name) >= 0)
+                    ordered = false;
+                index.push_back({quint32(line), quint32(line), name.hash()});
+                current = 1 - current;
+            }
+            // Go on after the line where the value ended (hex values span
+            // lines), unless its data ran up to the next key line.
+            const qsizetype reached = std::max<qsizetype>(p - data, line);
+            if (reached > line && reached < size && data[reached] == '[' && data[reached - 1] == '\n')
+                break;
+            line = lineEnd(data, reached, size) + 1;
+        }
+    });
+    if (ordered)
+        return;
+    // Sorted by name, then by line: of a repeated name the first line spells
+    // it, the last one defines it.
+    ValueName a, b;
+    auto compare = [&](const ValueRef &x, const ValueRef &y) {
+        a.read(data + x.nameLine, fileEnd);
+        b.read(data + y.nameLine, fileEnd);
+        return compareNames(a, b);
+    };
+    std::sort(index.begin() + qsizetype(first), index.end(), [&](const ValueRef &x, const ValueRef &y) {
+        const int c = compare(x, y);
+        return c != 0 ? c < 0 : x.nameLine < y.nameLine;
+    });
+    size_t kept = first;
+    for (size_t i = first; i < index.size(); ++i) {
+        if (kept > first && index[kept - 1].nameHash == index[i].nameHash && compare(index[kept - 1], index[i]) == 0)
+            index[kept - 1].dataLine = index[i].dataLine;
+        else
+            index[kept++] = index[i];
+    }
+    index.resize(kept);
+    if (index.capacity() > 2 * index.size())
+        index.shrink_to_fit();
+}
+
+void WineRegistryFile::ensureIndex(Key *key) const
+{
+    if (key->has(Key::Indexed))
+        return;
+    key->flags |= Key::Indexed;
+    std::vector<ValueRef> index;
+    scanValues(key, index, nullptr);
+    if (!index.empty())
+        key->ensureExtra().index = std::move(index);
+}
+
+RegistryValue WineRegistryFile::valueAt(const ValueRef &ref, const QString *asked) const
+{
+    const char *const data = m_bytes.constData();
+    const char *const fileEnd = data + m_bytes.size();
+    RegistryValue value;
+    const char *p = data + ref.dataLine;
+    parseValue(p, fileEnd, &value); // checked when indexed
+    ValueName name;
+    name.read(data + ref.nameLine, fileEnd);
+    value.name = name.spelt(asked);
+    return value;
+}
+
+std::optional<RegistryValue> WineRegistryFile::lookupValue(Key *key, QStringView name, const QString *asked) const
+{
+    if (key->isEdited()) {
+        for (const RegistryValue &v : std::as_const(key->edit().values))
+            if (wineCompare(QStringView(v.name), name) == 0)
+                return v;
+        return std::nullopt;
+    }
+    ensureIndex(key);
+    if (!key->extra)
+        return std::nullopt;
+    const char *const data = m_bytes.constData();
+    const char *const fileEnd = data + m_bytes.size();
+    const quint32 hash = nameHash(name);
+    ValueName found;
+    for (const ValueRef &ref : key->extra->index) {
+        if (ref.nameHash != hash)
+            continue;
+        found.read(data + ref.nameLine, fileEnd);
+        if (compareName(found, name) == 0)
+            return valueAt(ref, asked);
+    }
+    return std::nullopt;
+}
+
+WineRegistryFile::Key *WineRegistryFile::resolveLink(Key *key, int &hops) const
+{
+    while (key && key->has(Key::Link)) {
+        if (++hops > maxLinkHops)
+            return nullptr;
+        const auto link = lookupValue(key, u"SymbolicLinkValue", nullptr);
+        if (!link || link->type != RegLink)
+            return nullptr;
+        QString target = textOfUnits(link->data, link->data.size() / 2);
+        static const QString machine = u"\\Registry\\Machine"_s;
+        if (!target.startsWith(machine, Qt::CaseInsensitive))
+            return nullptr; // another hive
+        target = target.mid(machine.size());
+        if (!target.isEmpty() && !target.startsWith(u'\\'))
+            return nullptr;
+        key = walk(target, true, hops);
+    }
+    return key;
+}
+
+WineRegistryFile::Key *WineRegistryFile::walk(QStringView path, bool followLast, int &hops) const
+{
+    Key *key = m_tree->root;
+    const auto parts = path.split(u'\\', Qt::SkipEmptyParts);
+    for (qsizetype i = 0; i < parts.size() && key; ++i) {
+        key = resolveLink(key, hops);
+        if (!key)
+            return nullptr;
+        key = findChild(key, parts[i]);
+    }
+    return followLast ? resolveLink(key, hops) : key;
+}
+
+const WineRegistryFile::CachedLookup *WineRegistryFile::cachedLookup(QStringView path, size_t hash) const
+{
+    for (CachedLookup &entry : m_lookups) {
+        if (entry.key && entry.hash == hash && QStringView(entry.path) == path) {
+            entry.used = ++m_lookupClock;
+            return &entry;
+        }
+    }
+    return nullptr;
+}
+
+void WineRegistryFile::remember(QString path, size_t hash, Key *key, int hops) const
+{
+    CachedLookup *oldest = &m_lookups.front();
+    for (CachedLookup &entry : m_lookups)
+        if (entry.used < oldest->used)
+            oldest = &entry;
+    *oldest = {std::move(path), hash, key, hops, ++m_lookupClock};
+}
+
+void WineRegistryFile::dropLookups()
+{
+    m_lookups.fill(CachedLookup());
+}
+
+// What walk(path, true) finds, with the same link hops counted, answered
+// from the recent lookups of the path or of its parent where possible.
+WineRegistryFile::Key *WineRegistryFile::findFollowing(const QString &fullPath) const
+{
+    // The very string asked for before (RegistryAccess reads many values
+    // of its current key): no need to hash it.
+    if (!fullPath.isEmpty()) {
+        for (CachedLookup &entry : m_lookups) {
+            if (entry.key && entry.path.constData() == fullPath.constData() && entry.path.size() == fullPath.size()) {
+                entry.used = ++m_lookupClock;
+                return entry.key;
+            }
+        }
+    }
+    int hops = 0;
+    QStringView path(fullPath);
+    while (path.endsWith(u'\\'))
+        path.chop(1);
+    const qsizetype cut = path.lastIndexOf(u'\\');
+    if (cut < 0)
+        return walk(path, true, hops);
+    const size_t hash = qHash(path);
+    if (const CachedLookup *hit = cachedLookup(path, hash))
+        return hit->key;
+    QStringView parentPath = path.left(cut);
+    while (parentPath.endsWith(u'\\'))
+        parentPath.chop(1);
+    Key *parent = nullptr;
+    const size_t parentHash = qHash(parentPath);
+    if (const CachedLookup *hit = cachedLookup(parentPath, parentHash)) {
+        parent = hit->key;
+        hops = hit->hops;
+    } else {
+        parent = walk(parentPath, true, hops);
+        if (!parent)
+            return nullptr;
+        if (!parentPath.isEmpty())
+            remember(parentPath.toString(), parentHash, parent, hops);
+    }
+    Key *key = resolveLink(findChild(parent, path.mid(cut + 1)), hops);
+    if (key)
+        remember(path.size() == fullPath.size() ? fullPath : path.toString(), hash, key, hops);
+    return key;
+}
+
+WineRegistryFile::Key *WineRegistryFile::find(const QString &path, bool followLast) const
+{
+    if (followLast)
+        return findFollowing(path);
+    int hops = 0;
+    return walk(path, false, hops);
+}
+
+bool WineRegistryFile::keyExists(const QString &path) const
+{
+    return find(path, true) != nullptr;
+}
+
+bool WineRegistryFile::isLink(const QString &path) const
+{
+    const Key *key = find(path, false);
+    return key && key->has(Key::Link);
+}
+
+QStringList WineRegistryFile::subkeyNames(const QString &path) const
+{
+    QStringList names;
+    if (const Key *key = find(path, true)) {
+        names.reserve(qsizetype(key->childCount));
+        for (quint32 i = 0; i < key->childCount; ++i)
+            names.append(nameOf(key->children[i]));
+    }
+    return names;
+}
+
+std::optional<RegistryValue> WineRegistryFile::value(const QString &path, const QString &name) const
+{
+    Key *key = find(path, true);
+    if (!key)
+        return std::nullopt;
+    return lookupValue(key, name, &name);
+}
+
+QList<RegistryValue> WineRegistryFile::values(const QString &path) const
+{
+    Key *key = find(path, true);
+    if (!key)
+        return {};
+    if (key->isEdited())
+        return key->edit().values;
+    ensureIndex(key);
+    QList<RegistryValue> result;
+    if (!key->extra)
+        return result;
+    result.reserve(qsizetype(key->extra->index.size()));
+    for (const ValueRef &ref : key->extra->index)
+        result.append(valueAt(ref, nullptr));
+    return result;
+}
+
+} // namespace kelvane

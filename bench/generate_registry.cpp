@@ -1,5 +1,6 @@
 // Adds synthetic uninstall entries to a Wine system.reg, so scans can be
-// timed on registries of realistic shape and size.
+// timed on registries of realistic shape and size; or makes the hostile
+// files whose memory the benchmark watches.
 #include "platform/Error.h"
 
 #include <QByteArray>
@@ -244,12 +245,44 @@ QByteArray withEntries(const QByteArray &base, int count)
     return w.merged(base);
 }
 
+// Files made to exhaust a reader's memory, each of about `size` bytes: key
+// lines with nothing in them ("\n[" over and over), or short key lines that
+// each name a key of their own.
+QByteArray hostile(const QString &shape, qint64 size)
+{
+    QByteArray out = "WINE REGISTRY Version 2\n";
+    if (shape == u"empty-key-lines"_s)
+        return out + QByteArray("\n[").repeated(qsizetype(size / 2));
+    if (shape == u"key-lines"_s) {
+        out.reserve(qsizetype(size) + 64);
+        for (qint64 i = 0; out.size() < size; ++i)
+            out += "[Software\\\\K" + QByteArray::number(i).rightJustified(7, '0') + "]\n";
+        return out;
+    }
+    throw kelvane::Error(u"unknown shape %1 (empty-key-lines, key-lines)"_s.arg(shape));
+}
+
+void save(const QString &path, const QByteArray &bytes)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+        throw kelvane::Error(u"%1: cannot write: %2"_s.arg(path, file.errorString()));
+}
+
 void run(const QStringList &args)
 {
     bool ok = false;
+    if (args.size() == 5 && args[1] == u"--hostile"_s) {
+        const qint64 size = args[3].toLongLong(&ok);
+        if (!ok || size < 0)
+            throw kelvane::Error(u"usage: kelvane-bench-generate --hostile SHAPE BYTES OUT_FILE"_s);
+        save(args[4], hostile(args[2], size));
+        return;
+    }
     const int count = args.value(2).toInt(&ok);
     if (args.size() != 4 || !ok || count < 0)
-        throw kelvane::Error(u"usage: kelvane-bench-generate BASE_SYSTEM_REG N OUT_FILE"_s);
+        throw kelvane::Error(u"usage: kelvane-bench-generate BASE_SYSTEM_REG N OUT_FILE\n"
+                             u"       kelvane-bench-generate --hostile empty-key-lines|key-lines BYTES OUT_FILE"_s);
     QFile base(args[1]);
     if (!base.open(QIODevice::ReadOnly))
         throw kelvane::Error(u"%1: cannot read: %2"_s.arg(args[1], base.errorString()));
@@ -258,10 +291,7 @@ void run(const QStringList &args)
         throw kelvane::Error(u"%1: not a Wine registry file"_s.arg(args[1]));
     if (!out.endsWith('\n'))
         out += '\n';
-    out = withEntries(out, count);
-    QSaveFile file(args[3]);
-    if (!file.open(QIODevice::WriteOnly) || file.write(out) != out.size() || !file.commit())
-        throw kelvane::Error(u"%1: cannot write: %2"_s.arg(args[3], file.errorString()));
+    save(args[3], withEntries(out, count));
 }
 
 } // namespace

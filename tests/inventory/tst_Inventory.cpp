@@ -2,7 +2,6 @@
 #include "inventory/RegistryAccess.h"
 #include "inventory/kvApplication.h"
 #include "platform/Error.h"
-#include "platform/WineRegistryFile.h"
 
 #include <QTest>
 #include <QtEndian>
@@ -89,8 +88,6 @@ private slots:
     void oddValuesKeepTheEntry();
     void scanCountsAndHook();
     void missingUninstallKey();
-    void unfollowableLinks_data();
-    void unfollowableLinks();
     void wow64Entries();
     void patches();
     void patchUninstallable_data();
@@ -398,57 +395,6 @@ void TestInventory::missingUninstallKey()
     applications->LoadFromRegistry();
     QCOMPARE(applications->KeyCount, 7); // unchanged when the key cannot be read
     QCOMPARE(CountUninstallSubkeys(*fixture.store), std::nullopt);
-}
-
-// A link key as Wine writes it (names spelt as in the file).
-static QByteArray linkKey(const QByteArray &name, const QString &target)
-{
-    QByteArray hex;
-    for (const QChar c : target)
-        hex += QByteArray::number(c.unicode() & 0xff, 16).rightJustified(2, '0') + ",00,";
-    hex.chop(1);
-    return "[" + name + "] 1\n#time=1\n#link\n\"SymbolicLinkValue\"=hex(6):" + hex + "\n\n";
-}
-
-void TestInventory::unfollowableLinks_data()
-{
-    QTest::addColumn<QByteArray>("links");
-    QTest::addColumn<QString>("key"); // the one the scan must name
-    const QByteArray current = "Software\\\\Microsoft\\\\Windows\\\\CurrentVersion";
-    const QString machine = u"\\Registry\\Machine\\"_s;
-    QTest::newRow("Uninstall links to itself")
-        << linkKey(current + "\\\\Uninstall", machine + Uninstall) << Uninstall;
-    QTest::newRow("CurrentVersion loops through a key below it")
-        << linkKey(current, machine + u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Next"_s)
-        << u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion"_s;
-    QByteArray chain = linkKey(current + "\\\\Uninstall", machine + u"Chain\\L0"_s);
-    for (int i = 0; i < 17; ++i)
-        chain += linkKey("Chain\\\\L" + QByteArray::number(i), machine + u"Chain\\L%1"_s.arg(i + 1));
-    QTest::newRow("more links than followed") << chain + "[Chain\\\\L17] 1\n" << Uninstall;
-    QTest::newRow("link to no key") << linkKey(current + "\\\\Uninstall", machine + u"Nowhere"_s) << Uninstall;
-}
-
-void TestInventory::unfollowableLinks()
-{
-    QFETCH(QByteArray, links);
-    QFETCH(QString, key);
-    // The 32-bit programs' Uninstall key is fine: its entry is kept.
-    const QByteArray file = "WINE REGISTRY Version 2\n\n" + links
-                            + "[Software\\\\Wow6432Node\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\A] 1\n"
-                              "\"UninstallString\"=\"u.exe\"\n";
-    std::shared_ptr<RegistryStore> store = WineRegistryFile::fromBytes(file, u"links.reg"_s);
-    TApplications applications(store);
-    try {
-        applications.LoadFromRegistry();
-        QFAIL("the link was not reported");
-    } catch (const Error &error) {
-        QVERIFY2(error.message().contains(u"HKEY_LOCAL_MACHINE\\"_s + key + u" in links.reg"_s), qPrintable(error.message()));
-    }
-    QCOMPARE(applications.ApplicationCount(), 1);
-    // The change watch sees the count the scan kept, so it does not scan
-    // (and report the same link) again at every tick; it never throws.
-    QCOMPARE(CountUninstallSubkeys(*store), std::optional<qint32>(applications.KeyCount));
-    QCOMPARE(applications.KeyCount, 1);
 }
 
 void TestInventory::wow64Entries()

@@ -27,9 +27,9 @@ namespace kelvane {
 // Reading fills caches (the value index, recent key lookups): one object
 // must not be read from two threads at once.
 //
-// Memory stays within about three times the file's size above the file
-// itself: a file that names far more keys than its size allows Wine to
-// write (a damaged or hostile one) is refused rather than indexed.
+// The key tree takes at most three times the file's size (plus 16 MB for
+// small files): a file that names far more keys than Wine writes in its
+// size (a damaged or hostile one) is refused rather than indexed.
 class WineRegistryFile : public RegistryStore
 {
 public:

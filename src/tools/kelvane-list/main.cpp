@@ -3,7 +3,7 @@
 // 2 bad arguments or filter, 3 the output could not be written.
 #include "ListOutput.h"
 
-#include "inventory/ListingText.h"
+#include "common/kvDisplayText.h"
 #include "inventory/NameOrder.h"
 #include "inventory/ProgramTree.h"
 #include "inventory/kvApplication.h"
@@ -75,7 +75,7 @@ struct Options
 // line is, so that no control character reaches the terminal.
 void printError(const QString &message)
 {
-    std::fprintf(stderr, "kelvane-list: %s\n", ListingText(message).toUtf8().constData());
+    std::fprintf(stderr, "kelvane-list: %s\n", SingleLine(message).toUtf8().constData());
 }
 
 // Standard output written straight with write(2), so that a closed pipe
@@ -128,7 +128,7 @@ int writeOut(Write write)
 void makeListable(QList<ProgramTreeNode> &nodes)
 {
     for (ProgramTreeNode &node : nodes) {
-        node.text = ListingText(node.text);
+        node.text = SingleLine(node.text);
         makeListable(node.children);
     }
 }

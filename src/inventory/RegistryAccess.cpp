@@ -3,7 +3,6 @@
 #include "platform/Error.h"
 #include "platform/RegistryStore.h"
 #include "platform/RegistryValue.h"
-#include "platform/WineRegistryFile.h"
 
 #include <algorithm>
 
@@ -119,17 +118,8 @@ QString RegistryAccess::UnreachableKey(const QString &path) const
     QString reached; // the longest part of the path that opens
     for (const QString &name : target.split(u'\\')) {
         const QString next = reached.isEmpty() ? name : reached + u'\\' + name;
-        if (!m_store.keyExists(next)) {
-            // A Wine registry tells a link from a missing key without listing
-            // the parent's subkeys, of which a hostile file holds millions.
-            if (const auto *wine = dynamic_cast<const WineRegistryFile *>(&m_store))
-                return wine->isLink(next) ? next : QString();
-            const QStringList listed = m_store.subkeyNames(reached);
-            const bool there = std::any_of(listed.begin(), listed.end(), [&name](const QString &subkey) {
-                return subkey.compare(name, Qt::CaseInsensitive) == 0;
-            });
-            return there ? next : QString();
-        }
+        if (!m_store.keyExists(next))
+            return m_store.isBrokenLink(next) ? next : QString();
         reached = next;
     }
     return QString();

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
 #include <optional>
 
 namespace kelvane {
@@ -33,6 +34,23 @@ public:
     virtual QStringList subkeyNames(const QString &path) const = 0;
     virtual std::optional<RegistryValue> value(const QString &path, const QString &name) const = 0;
     virtual QList<RegistryValue> values(const QString &path) const = 0;
+
+    // Whether `path` names a key that its parent lists but that cannot be
+    // opened: a symbolic link that loops, passes too many links or leads to
+    // no key. The default looks through the parent's subkey names; a back
+    // end that knows its links answers without listing them.
+    virtual bool isBrokenLink(const QString &path) const
+    {
+        if (keyExists(path))
+            return false;
+        const qsizetype cut = path.lastIndexOf(u'\\');
+        const QString parent = cut < 0 ? QString() : path.left(cut);
+        const QString name = path.mid(cut + 1);
+        const QStringList listed = subkeyNames(parent);
+        return std::any_of(listed.begin(), listed.end(), [&name](const QString &subkey) {
+            return subkey.compare(name, Qt::CaseInsensitive) == 0;
+        });
+    }
 
     // Creates the key and any missing parent. Creating an existing key does nothing.
     virtual void createKey(const QString &path) = 0;

@@ -65,6 +65,8 @@ public:
 
     // Whether the key is a symbolic link (#link); lookups pass through it.
     bool isLink(const QString &path) const;
+    // Told from the key itself: a hostile file's parent may list millions.
+    bool isBrokenLink(const QString &path) const override { return !keyExists(path) && isLink(path); }
 
     struct Key;
 

@@ -341,97 +341,6 @@ private slots:
         QVERIFY(f.node(u"Larkspur Notes 3.2"_s));
     }
 
-    void updatePanel_data()
-    {
-        QTest::addColumn<QString>("update");
-        QTest::addColumn<bool>("warning");
-        QTest::addColumn<QString>("link");
-        QTest::newRow("removable") << u"Tax Tables Update 2008-Q3"_s << false
-                                   << u"http://support.harborline.example/kb/233"_s;
-        QTest::newRow("not removable") << u"Harborline Accounting 2007 Service Pack 1 (SP1)"_s << true
-                                       << u"http://support.harborline.example/kb/201"_s;
-    }
-    void updatePanel()
-    {
-        QFETCH(QString, update);
-        QFETCH(bool, warning);
-        QFETCH(QString, link);
-        Fixture f = makeFixture();
-        f.frame->show();
-        if (!f.node(update))
-            QSKIP(qPrintable(u"sample has no update named "_s + update + u": "_s
-                             + treeTexts(f.tree()).filter(u"\t"_s).join(u", "_s)));
-        QVERIFY(f.select(update));
-        QCOMPARE(f.label(u"LabelProgramInfoName"_s)->text(), u"Harborline Accounting 2007"_s);
-        QVERIFY(f.label(u"LabelProgramInfoVersion"_s)->text().startsWith(u"Version: "_s));
-        QVERIFY(f.child<QWidget>(u"PanelProgramMainUpdateInfo"_s)->isVisible());
-        QVERIFY(!f.label(u"PanelProgramNoInfo"_s)->isVisible());
-        QCOMPARE(f.label(u"LabelUpdateUninstallable"_s)->isVisible(), warning);
-        QCOMPARE(f.label(u"LabelUpdateInfoNameValue"_s)->text(), update);
-        QCOMPARE(f.label(u"LabelUpdateInfoLinkValue"_s)->text(), link);
-        QVERIFY(f.label(u"LabelUpdateInfoInstallValue"_s)->text().contains(u"2008"_s));
-
-        // Back on an application the update panel goes.
-        QVERIFY(f.select(u"Larkspur Notes 3.2"_s));
-        QVERIFY(!f.child<QWidget>(u"PanelProgramMainUpdateInfo"_s)->isVisible());
-        QCOMPARE(f.label(u"LabelProgramInfoKeyValue"_s)->text(),
-                 u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Larkspur Notes"_s);
-        QCOMPARE(f.label(u"LabelProgramInfoSizeValue"_s)->text(), u"1.46 MB"_s);
-    }
-
-    void groupShowsNoInformation()
-    {
-        Fixture f = makeFixture();
-        f.frame->show();
-        QVERIFY(f.select(u"Larkspur Notes 3.2"_s));
-        QVERIFY(f.select(u"Microsoft Windows"_s));
-        QVERIFY(f.label(u"PanelProgramNoInfo"_s)->isVisible());
-        QCOMPARE(f.label(u"PanelProgramNoInfo"_s)->text(), QString()); // captions come with EnterForm
-        QCOMPARE(f.label(u"LabelProgramInfoName"_s)->text(), u"Larkspur Notes 3.2"_s);
-        QVERIFY(f.select(u"Larkspur Notes 3.2"_s));
-        QVERIFY(!f.label(u"PanelProgramNoInfo"_s)->isVisible());
-    }
-
-    void linkLabels_data()
-    {
-        QTest::addColumn<QString>("node");
-        QTest::addColumn<QString>("labelName");
-        QTest::addColumn<QString>("url");
-        QTest::newRow("about address") << u"Larkspur Notes 3.2"_s << u"LabelProgramInfoPublisherValue"_s
-                                       << u"http://www.larkspur-software.example/notes"_s;
-        QTest::newRow("help link only") << u"Corvid FTP Client"_s << u"LabelProgramInfoPublisherValue"_s
-                                        << u"http://help.corvid.example/ftp"_s;
-        QTest::newRow("no address") << u"Heron Backup Agent"_s << u"LabelProgramInfoPublisherValue"_s << QString();
-        QTest::newRow("update link") << u"Harborline Accounting 2007 Service Pack 1 (SP1)"_s
-                                     << u"LabelUpdateInfoLinkValue"_s << u"http://support.harborline.example/kb/201"_s;
-    }
-    void linkLabels()
-    {
-        QFETCH(QString, node);
-        QFETCH(QString, labelName);
-        QFETCH(QString, url);
-        Fixture f = makeFixture();
-        f.frame->show();
-        QVERIFY2(f.node(node), qPrintable(node));
-        QVERIFY(f.select(node));
-        QLabel *label = f.label(labelName);
-        QCOMPARE(HasLinkStyle(label), !url.isEmpty());
-        f.host->setStatusText(u"before"_s);
-        QEnterEvent enter(QPointF(1, 1), QPointF(1, 1), QPointF(1, 1));
-        QCoreApplication::sendEvent(label, &enter);
-        QCOMPARE(f.host->statusText(), url.isEmpty() ? u"before"_s : u"Open this link into your Web browser"_s);
-        QEvent leave(QEvent::Leave);
-        QCoreApplication::sendEvent(label, &leave);
-        QCOMPARE(f.host->statusText(), url.isEmpty() ? u"before"_s : QString());
-        QTest::mouseClick(label, Qt::LeftButton);
-        if (url.isEmpty()) {
-            QVERIFY(m_catcher.urls.isEmpty());
-        } else {
-            QCOMPARE(m_catcher.urls.size(), 1);
-            QCOMPARE(m_catcher.urls.first(), QUrl(url));
-        }
-    }
-
     void buttonHints()
     {
         Fixture f = makeFixture();
@@ -439,48 +348,6 @@ private slots:
         QEnterEvent enter(QPointF(1, 1), QPointF(1, 1), QPointF(1, 1));
         QCoreApplication::sendEvent(button, &enter);
         QCOMPARE(f.host->statusText(), u"Uninstall selected application or update"_s);
-    }
-
-    void browseLocation_data()
-    {
-        QTest::addColumn<QString>("location");
-        QTest::addColumn<QString>("opened"); // below drive_c; empty: nothing opened
-        QTest::addColumn<QStringList>("messages");
-        const QStringList notFound{u"Unable to find target path or file!"_s};
-        QTest::newRow("folder") << u"C:\\Program Files\\Quillfeather"_s << u"Program Files/Quillfeather"_s
-                                << QStringList();
-        QTest::newRow("quoted folder") << u"\"C:\\Program Files\\Quillfeather\""_s
-                                       << u"Program Files/Quillfeather"_s << QStringList();
-        QTest::newRow("missing") << u"C:\\Program Files\\Gone"_s << QString() << notFound;
-        // A file named as the location is never handed to the desktop to open.
-        QTest::newRow("program") << u"C:\\windows\\notepad.exe"_s << QString() << notFound;
-        QTest::newRow("host path") << u"/etc"_s << QString() << notFound;
-    }
-    void browseLocation()
-    {
-        QFETCH(QString, location);
-        QFETCH(QString, opened);
-        QFETCH(QStringList, messages);
-        Fixture f = makeFixture();
-        QDir(f.dir->path()).mkpath(u"drive_c/windows"_s);
-        QFile program(f.dir->path() + u"/drive_c/windows/notepad.exe"_s);
-        QVERIFY(program.open(QIODevice::WriteOnly));
-        program.write("MZ");
-        program.close();
-        f.store().setValue(UninstallKey + u"\\Larkspur Notes"_s,
-                           RegistryValue::fromText(u"InstallLocation"_s, location));
-        f.frame->GenerateList(nullptr);
-        QVERIFY(f.select(u"Larkspur Notes 3.2"_s));
-        f.frame->BrowseLocation(nullptr);
-        QCOMPARE(f.host->messages, messages);
-        QCOMPARE(m_catcher.urls, QList<QUrl>());
-        QStringList expected;
-        if (!opened.isEmpty())
-            expected.append(QDir(f.dir->path() + u"/drive_c/"_s + opened).canonicalPath());
-        QStringList folders;
-        for (const QString &folder : std::as_const(f.host->openedFolders))
-            folders.append(QDir(folder).canonicalPath());
-        QCOMPARE(folders, expected);
     }
 
     void enterFormOnFocusFromOutside()
@@ -699,91 +566,6 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(f.node(u"Aardvark Tools"_s), 5000);
     }
 
-    void exportPath_data()
-    {
-        QTest::addColumn<QString>("chosen");
-        QTest::addColumn<QString>("written");
-        QTest::newRow("no dot") << u"report"_s << u"report.txt"_s;
-        QTest::newRow("own extension") << u"report.old"_s << u"report.old"_s;
-        QTest::newRow("dot in folder") << u"my.folder/report"_s << u"my.folder/report"_s;
-        QTest::newRow("trailing dot") << u"report."_s << u"report."_s;
-    }
-    void exportPath()
-    {
-        QFETCH(QString, chosen);
-        QFETCH(QString, written);
-        Fixture f = makeFixture();
-        QTemporaryDir out;
-        QDir(out.path()).mkpath(u"my.folder"_s);
-        f.host->saveFileNames.append(out.filePath(chosen));
-        f.frame->ExportApplicationList(nullptr);
-        QCOMPARE(f.host->messages, QStringList());
-        QVERIFY2(QFileInfo::exists(out.filePath(written)), qPrintable(out.filePath(written)));
-        QCOMPARE(QDir(out.path()).entryList(QDir::Files).size() + QDir(out.path() + u"/my.folder"_s).entryList(QDir::Files).size(), 1);
-    }
-
-    void exportDialog()
-    {
-        QCOMPARE(TkvFrameProgram::ExportFileName(QDateTime(QDate(2026, 12, 7), QTime(8, 45, 59))),
-                 u"kv_20261207_0845.txt"_s);
-        Fixture f = makeFixture();
-        f.frame->ExportApplicationList(nullptr); // cancelled
-        QCOMPARE(f.host->saveDialogDefaults.size(), 1);
-        QVERIFY(QRegularExpression(u"^kv_\\d{8}_\\d{4}\\.txt$"_s).match(f.host->saveDialogDefaults.first()).hasMatch());
-    }
-
-    void exportBytes()
-    {
-        Fixture f = makeFixture(false);
-        replaceEntries(f.store(), {{u"b"_s, u"Beta"_s}, {u"a"_s, u"Alpha ü"_s}});
-        const QString beta = UninstallKey + u"\\b"_s;
-        f.frame->GenerateList(nullptr);
-        QCOMPARE(TkvFrameProgram::ExportBytes(*f.tree()),
-                 QByteArray("\xFF\xFE"
-                            "A\0l\0p\0h\0a\0 \0\xFC\0\r\0\n\0"
-                            "B\0e\0t\0a\0\r\0\n\0",
-                            2 + 2 * 15));
-
-        // Updates under a collapsed application, one tab deep.
-        Fixture sample = makeFixture();
-        QTemporaryDir out;
-        sample.host->saveFileNames.append(out.filePath(u"list"_s));
-        sample.frame->ExportApplicationList(nullptr);
-        QFile file(out.filePath(u"list.txt"_s));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QByteArray bytes = file.readAll();
-        QVERIFY(bytes.startsWith("\xFF\xFE"));
-        QVERIFY(bytes.endsWith(QByteArray("\r\0\n\0", 4)));
-        const QString text = QString::fromUtf16(reinterpret_cast<const char16_t *>(bytes.constData() + 2),
-                                                (bytes.size() - 2) / 2);
-        QStringList lines = text.split(u"\r\n"_s);
-        QCOMPARE(lines.takeLast(), QString());
-        QCOMPARE(lines, treeTexts(sample.tree()));
-        QVERIFY(lines.contains(u"\tHarborline Accounting 2007 Service Pack 1 (SP1)"_s));
-
-        // A filtered list exports what it shows.
-        sample.child<QLineEdit>(u"EditProgramFilter"_s)->setText(u"larkspur"_s);
-        sample.frame->GenerateList(nullptr);
-        QCOMPARE(TkvFrameProgram::ExportBytes(*sample.tree()).size(), 2 + 2 * (18 + 2));
-        // An empty tree: the byte-order mark alone.
-        QTreeWidget empty;
-        QCOMPARE(TkvFrameProgram::ExportBytes(empty), QByteArray("\xFF\xFE"));
-    }
-
-    void exportFailureIsReported()
-    {
-        Fixture f = makeFixture();
-        QTemporaryDir out;
-        const QString path = out.filePath(u"missing/list.txt"_s);
-        f.host->saveFileNames.append(path);
-        f.frame->ExportApplicationList(nullptr);
-        QCOMPARE(f.host->messages.size(), 1);
-        QVERIFY(f.host->messages.first().startsWith(path + u'|'));
-        QVERIFY(f.host->messages.first().size() > path.size() + 1);
-        QVERIFY(!QFileInfo::exists(path));
-    }
-
-    // Writes docs/screenshots/program-*.png when KELVANE_SCREENSHOT_DIR names a folder.
     void screenshots_data()
     {
         QTest::addColumn<QString>("language");
@@ -822,29 +604,6 @@ private slots:
         auto *icon = frame.findChild<QLabel *>(u"ImageProgramInfoIcon"_s);
         QTRY_VERIFY(!icon->pixmap().isNull());
         QVERIFY(frame.grab().save(folder + u'/' + file));
-    }
-
-    void compatibilityAlert()
-    {
-        Fixture f = makeFixture(false, [](const QString &dir) {
-            QFile file(dir + u"/system.reg"_s);
-            QVERIFY(file.open(QIODevice::ReadOnly));
-            QByteArray text = file.readAll();
-            file.close();
-            QVERIFY(text.contains("\"CurrentVersion\"=\"5.1\""));
-            text.replace("\"CurrentVersion\"=\"5.1\"", "\"CurrentVersion\"=\"6.0\"");
-            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            file.write(text);
-        });
-        f.frame->show();
-        auto *image = f.label(u"ImageCompatibility"_s);
-        QVERIFY(!image->isVisible());
-        f.frame->EnterForm(nullptr);
-        QVERIFY(image->isVisible());
-        QTest::mouseClick(image, Qt::LeftButton);
-        QCOMPARE(f.host->messages.size(), 1);
-        QVERIFY2(f.host->messages.first().contains(u"Vista"_s), qPrintable(f.host->messages.first()));
-        QVERIFY(!f.host->messages.first().contains(u'%'));
     }
 };
 

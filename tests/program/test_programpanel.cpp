@@ -1,5 +1,6 @@
-// What the program list shows of hostile registry values: text, never markup,
-// links only to web and mail addresses, one line each.
+// The program list's information panel: what it shows of each node, its
+// links, Browse and the compatibility warning; hostile registry values stay
+// text, never markup, links only to web and mail addresses, one line each.
 
 #include "ProgramFixture.h"
 #include "UrlCatcher.h"
@@ -137,17 +138,6 @@ private slots:
         QCOMPARE(m_catcher.urls, opened.isEmpty() ? QList<QUrl>() : QList<QUrl>{QUrl(opened)});
     }
 
-    void exportKeepsOneLinePerNode()
-    {
-        Fixture f = makeFixture(false);
-        replaceEntries(f.store(), {{u"Forged"_s, u"Aa\r\n\tKB000001 forged\u001b[2J"_s}, {u"Plain"_s, u"Bb"_s}});
-        f.frame->GenerateList(nullptr);
-        const QByteArray bytes = TkvFrameProgram::ExportBytes(*f.tree());
-        const QString text = QString::fromUtf16(reinterpret_cast<const char16_t *>(bytes.constData() + 2),
-                                                (bytes.size() - 2) / 2);
-        QCOMPARE(text, u"Aa   KB000001 forged [2J\r\nBb\r\n"_s);
-    }
-
     void uninstallLinkThatLoopsIsReportedOncePerScan()
     {
         Fixture f = makeFixture(false, [](const QString &prefix) {
@@ -176,6 +166,165 @@ private slots:
         QCOMPARE(f.host->messages.size(), 1);
         f.frame->GenerateList(nullptr);
         QCOMPARE(f.host->messages.size(), 2);
+    }
+
+    void updatePanel_data()
+    {
+        QTest::addColumn<QString>("update");
+        QTest::addColumn<bool>("warning");
+        QTest::addColumn<QString>("link");
+        QTest::newRow("removable") << u"Tax Tables Update 2008-Q3"_s << false
+                                   << u"http://support.harborline.example/kb/233"_s;
+        QTest::newRow("not removable") << u"Harborline Accounting 2007 Service Pack 1 (SP1)"_s << true
+                                       << u"http://support.harborline.example/kb/201"_s;
+    }
+
+    void updatePanel()
+    {
+        QFETCH(QString, update);
+        QFETCH(bool, warning);
+        QFETCH(QString, link);
+        Fixture f = makeFixture();
+        f.frame->show();
+        if (!f.node(update))
+            QSKIP(qPrintable(u"sample has no update named "_s + update + u": "_s
+                             + treeTexts(f.tree()).filter(u"\t"_s).join(u", "_s)));
+        QVERIFY(f.select(update));
+        QCOMPARE(f.label(u"LabelProgramInfoName"_s)->text(), u"Harborline Accounting 2007"_s);
+        QVERIFY(f.label(u"LabelProgramInfoVersion"_s)->text().startsWith(u"Version: "_s));
+        QVERIFY(f.child<QWidget>(u"PanelProgramMainUpdateInfo"_s)->isVisible());
+        QVERIFY(!f.label(u"PanelProgramNoInfo"_s)->isVisible());
+        QCOMPARE(f.label(u"LabelUpdateUninstallable"_s)->isVisible(), warning);
+        QCOMPARE(f.label(u"LabelUpdateInfoNameValue"_s)->text(), update);
+        QCOMPARE(f.label(u"LabelUpdateInfoLinkValue"_s)->text(), link);
+        QVERIFY(f.label(u"LabelUpdateInfoInstallValue"_s)->text().contains(u"2008"_s));
+
+        // Back on an application the update panel goes.
+        QVERIFY(f.select(u"Larkspur Notes 3.2"_s));
+        QVERIFY(!f.child<QWidget>(u"PanelProgramMainUpdateInfo"_s)->isVisible());
+        QCOMPARE(f.label(u"LabelProgramInfoKeyValue"_s)->text(),
+                 u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Larkspur Notes"_s);
+        QCOMPARE(f.label(u"LabelProgramInfoSizeValue"_s)->text(), u"1.46 MB"_s);
+    }
+
+    void groupShowsNoInformation()
+    {
+        Fixture f = makeFixture();
+        f.frame->show();
+        QVERIFY(f.select(u"Larkspur Notes 3.2"_s));
+        QVERIFY(f.select(u"Microsoft Windows"_s));
+        QVERIFY(f.label(u"PanelProgramNoInfo"_s)->isVisible());
+        QCOMPARE(f.label(u"PanelProgramNoInfo"_s)->text(), QString()); // captions come with EnterForm
+        QCOMPARE(f.label(u"LabelProgramInfoName"_s)->text(), u"Larkspur Notes 3.2"_s);
+        QVERIFY(f.select(u"Larkspur Notes 3.2"_s));
+        QVERIFY(!f.label(u"PanelProgramNoInfo"_s)->isVisible());
+    }
+
+    void linkLabels_data()
+    {
+        QTest::addColumn<QString>("node");
+        QTest::addColumn<QString>("labelName");
+        QTest::addColumn<QString>("url");
+        QTest::newRow("about address") << u"Larkspur Notes 3.2"_s << u"LabelProgramInfoPublisherValue"_s
+                                       << u"http://www.larkspur-software.example/notes"_s;
+        QTest::newRow("help link only") << u"Corvid FTP Client"_s << u"LabelProgramInfoPublisherValue"_s
+                                        << u"http://help.corvid.example/ftp"_s;
+        QTest::newRow("no address") << u"Heron Backup Agent"_s << u"LabelProgramInfoPublisherValue"_s << QString();
+        QTest::newRow("update link") << u"Harborline Accounting 2007 Service Pack 1 (SP1)"_s
+                                     << u"LabelUpdateInfoLinkValue"_s << u"http://support.harborline.example/kb/201"_s;
+    }
+
+    void linkLabels()
+    {
+        QFETCH(QString, node);
+        QFETCH(QString, labelName);
+        QFETCH(QString, url);
+        Fixture f = makeFixture();
+        f.frame->show();
+        QVERIFY2(f.node(node), qPrintable(node));
+        QVERIFY(f.select(node));
+        QLabel *label = f.label(labelName);
+        QCOMPARE(HasLinkStyle(label), !url.isEmpty());
+        f.host->setStatusText(u"before"_s);
+        QEnterEvent enter(QPointF(1, 1), QPointF(1, 1), QPointF(1, 1));
+        QCoreApplication::sendEvent(label, &enter);
+        QCOMPARE(f.host->statusText(), url.isEmpty() ? u"before"_s : u"Open this link into your Web browser"_s);
+        QEvent leave(QEvent::Leave);
+        QCoreApplication::sendEvent(label, &leave);
+        QCOMPARE(f.host->statusText(), url.isEmpty() ? u"before"_s : QString());
+        QTest::mouseClick(label, Qt::LeftButton);
+        if (url.isEmpty()) {
+            QVERIFY(m_catcher.urls.isEmpty());
+        } else {
+            QCOMPARE(m_catcher.urls.size(), 1);
+            QCOMPARE(m_catcher.urls.first(), QUrl(url));
+        }
+    }
+
+    void browseLocation_data()
+    {
+        QTest::addColumn<QString>("location");
+        QTest::addColumn<QString>("opened"); // below drive_c; empty: nothing opened
+        QTest::addColumn<QStringList>("messages");
+        const QStringList notFound{u"Unable to find target path or file!"_s};
+        QTest::newRow("folder") << u"C:\\Program Files\\Quillfeather"_s << u"Program Files/Quillfeather"_s
+                                << QStringList();
+        QTest::newRow("quoted folder") << u"\"C:\\Program Files\\Quillfeather\""_s
+                                       << u"Program Files/Quillfeather"_s << QStringList();
+        QTest::newRow("missing") << u"C:\\Program Files\\Gone"_s << QString() << notFound;
+        // A file named as the location is never handed to the desktop to open.
+        QTest::newRow("program") << u"C:\\windows\\notepad.exe"_s << QString() << notFound;
+        QTest::newRow("host path") << u"/etc"_s << QString() << notFound;
+    }
+
+    void browseLocation()
+    {
+        QFETCH(QString, location);
+        QFETCH(QString, opened);
+        QFETCH(QStringList, messages);
+        Fixture f = makeFixture();
+        QDir(f.dir->path()).mkpath(u"drive_c/windows"_s);
+        QFile program(f.dir->path() + u"/drive_c/windows/notepad.exe"_s);
+        QVERIFY(program.open(QIODevice::WriteOnly));
+        program.write("MZ");
+        program.close();
+        f.store().setValue(UninstallKey + u"\\Larkspur Notes"_s,
+                           RegistryValue::fromText(u"InstallLocation"_s, location));
+        f.frame->GenerateList(nullptr);
+        QVERIFY(f.select(u"Larkspur Notes 3.2"_s));
+        f.frame->BrowseLocation(nullptr);
+        QCOMPARE(f.host->messages, messages);
+        QCOMPARE(m_catcher.urls, QList<QUrl>());
+        QStringList expected;
+        if (!opened.isEmpty())
+            expected.append(QDir(f.dir->path() + u"/drive_c/"_s + opened).canonicalPath());
+        QStringList folders;
+        for (const QString &folder : std::as_const(f.host->openedFolders))
+            folders.append(QDir(folder).canonicalPath());
+        QCOMPARE(folders, expected);
+    }
+
+    void compatibilityAlert()
+    {
+        Fixture f = makeFixture(false, [](const QString &dir) {
+            QFile file(dir + u"/system.reg"_s);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QByteArray text = file.readAll();
+            file.close();
+            QVERIFY(text.contains("\"CurrentVersion\"=\"5.1\""));
+            text.replace("\"CurrentVersion\"=\"5.1\"", "\"CurrentVersion\"=\"6.0\"");
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(text);
+        });
+        f.frame->show();
+        auto *image = f.label(u"ImageCompatibility"_s);
+        QVERIFY(!image->isVisible());
+        f.frame->EnterForm(nullptr);
+        QVERIFY(image->isVisible());
+        QTest::mouseClick(image, Qt::LeftButton);
+        QCOMPARE(f.host->messages.size(), 1);
+        QVERIFY2(f.host->messages.first().contains(u"Vista"_s), qPrintable(f.host->messages.first()));
+        QVERIFY(!f.host->messages.first().contains(u'%'));
     }
 };
 

@@ -44,7 +44,30 @@ inline constexpr QStringView KeyUninstall = u"\\SOFTWARE\\Microsoft\\Windows\\Cu
 // Entries of 32-bit installers on a 64-bit Windows.
 inline constexpr QStringView KeyUninstallWow64 = u"\\SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 inline constexpr QStringView KeyInstallerUserData = u"\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData";
+// Keys Kelvane reads besides the inventory's, below HKEY_LOCAL_MACHINE
+// without a leading backslash (the registry store's own paths).
+inline constexpr QStringView KeyWindowsNtVersion = u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
+inline constexpr QStringView KeyWindowsVersion = u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
+inline constexpr QStringView KeySystemEnvironment =
+    u"System\\CurrentControlSet\\Control\\Session Manager\\Environment";
+// A patch's key below an installer user's key: "<user>\\Products\\<code>\\Patches".
+inline constexpr QStringView KeyPartProducts = u"\\Products\\";
+inline constexpr QStringView KeyPartPatches = u"\\Patches";
+// The registry file of a Wine prefix (HKEY_LOCAL_MACHINE).
+inline constexpr QStringView WineSystemRegistry = u"system.reg";
+// The Windows program that opens a folder: "explorer.exe <folder>".
+inline constexpr QStringView ExplorerProgram = u"explorer.exe";
 inline constexpr int RefreshInterval = 1000;
+// The Windows components dialog: Vista's program, and the older setup's.
+inline constexpr QStringView ComponentsProgramVista = u"OptionalFeatures.exe";
+inline constexpr QStringView ComponentsProgram = u"sysocmgr.exe /i:";
+inline constexpr QStringView ComponentsInf = u"\\inf\\sysoc.inf";
+// The longest part of a value a label lays out or a tooltip shows; no label
+// shows more, and a megabyte-long registry value must not be laid out whole.
+inline constexpr qsizetype LongestShownText = 4096;
+// Remembered window coordinates beyond this are no screen's (and would
+// overflow in geometry arithmetic).
+inline constexpr int LargestWindowCoordinate = 1 << 20;
 // 1-based positions before which a braced GUID has its dashes.
 inline constexpr std::array<int, 4> GuidDashPositions = {9, 14, 19, 24};
 inline constexpr std::array<int, 3> DateDashPositions = {5, 8, 11};

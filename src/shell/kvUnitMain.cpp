@@ -163,8 +163,13 @@ void TkvFormMain::CreateForm(const FrameFactory &programFrame, const FrameFactor
             // Restored as saved; the minimum size bounds a saved -1, and the
             // screens there are now bound the rest.
             m_centreOnShow = m_settings->Top == -1 && m_settings->Left == -1;
-            QRect saved(m_settings->Left, m_settings->Top, std::max(m_settings->Width, MinimumWidth),
-                        std::max(m_settings->Height, MinimumHeight));
+            // settings.ini is only a file: no number in it may overflow the arithmetic below.
+            const auto bounded = [](qint32 value) {
+                return std::clamp(value, -config::LargestWindowCoordinate, config::LargestWindowCoordinate);
+            };
+            QRect saved(bounded(m_settings->Left), bounded(m_settings->Top),
+                        std::max(bounded(m_settings->Width), MinimumWidth),
+                        std::max(bounded(m_settings->Height), MinimumHeight));
             const QList<QRect> screens = availableScreenAreas();
             if (!m_centreOnShow)
                 saved = PlaceOnScreens(saved, screens, style()->pixelMetric(QStyle::PM_TitleBarHeight));
@@ -303,16 +308,16 @@ void TkvFormMain::LaunchProgram()
 QString TkvFormMain::WindowsComponentsCommand(const TOSCheck &osCheck, const RegistryStore &registry)
 {
     if (osCheck.GetOSVersion() == osWinVista)
-        return u"OptionalFeatures.exe"_s;
+        return config::ComponentsProgramVista.toString();
     // The managed Windows' own folder; this machine's environment knows it
     // only when the program runs inside that Windows.
     QString windir;
-    if (const auto root = registry.value(u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion"_s, u"SystemRoot"_s);
+    if (const auto root = registry.value(config::KeyWindowsNtVersion.toString(), u"SystemRoot"_s);
         root && root->isText())
         windir = root->text();
     if (windir.isEmpty())
         windir = qEnvironmentVariable("windir");
-    return u"sysocmgr.exe /i:"_s + windir + u"\\inf\\sysoc.inf"_s;
+    return config::ComponentsProgram.toString() + windir + config::ComponentsInf.toString();
 }
 
 RunContext TkvFormMain::runContext()

@@ -24,6 +24,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <limits>
 #include <sys/stat.h>
 
 using namespace Qt::Literals::StringLiterals;
@@ -148,15 +149,20 @@ private slots:
 
     void hostileGeometryStaysOnScreen_data()
     {
-        QTest::addColumn<QRect>("saved"); // left, top, width, height
-        QTest::newRow("huge") << QRect(0, 0, 30000, 30000);
-        QTest::newRow("off every screen") << QRect(-30000, -30000, 700, 500);
-        QTest::newRow("far right and down") << QRect(50000, 40000, 700, 500);
+        // As settings.ini holds them: left, top, width, height.
+        QTest::addColumn<QList<qint32>>("saved");
+        constexpr qint32 largest = std::numeric_limits<qint32>::max();
+        constexpr qint32 smallest = std::numeric_limits<qint32>::min();
+        QTest::newRow("huge") << QList<qint32>{0, 0, 30000, 30000};
+        QTest::newRow("off every screen") << QList<qint32>{-30000, -30000, 700, 500};
+        QTest::newRow("far right and down") << QList<qint32>{50000, 40000, 700, 500};
+        QTest::newRow("largest numbers") << QList<qint32>{largest, largest, largest, largest};
+        QTest::newRow("smallest numbers") << QList<qint32>{smallest, smallest, 100, 100};
     }
     void hostileGeometryStaysOnScreen()
     {
-        QFETCH(QRect, saved);
-        saveSettings({false, saved.top(), saved.left(), saved.width(), saved.height()});
+        QFETCH(QList<qint32>, saved);
+        saveSettings({false, saved[1], saved[0], saved[2], saved[3]});
         createMain();
         showMain();
         const QRect available = m_main->screen()->availableGeometry();

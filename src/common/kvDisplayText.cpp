@@ -50,7 +50,13 @@ QUrl OpenableAddress(const QString &text)
     }
     if (!url.isValid())
         return {};
-    if (url.scheme() != u"mailto"_s && url.host().isEmpty())
+    if (url.scheme() == u"mailto"_s) {
+        // Only the address: some mail programs take "?attach=" to mean a
+        // file of this machine to send.
+        url = url.adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment);
+        return url.path().isEmpty() ? QUrl() : url;
+    }
+    if (url.host().isEmpty())
         return {};
     return url;
 }

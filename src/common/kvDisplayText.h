@@ -16,8 +16,8 @@ namespace kelvane {
 QString SingleLine(QStringView text);
 
 // The address to open for a text that names a web or mail address: http,
-// https, ftp or mailto, or a scheme-less host such as www.example.org (taken
-// as http). Anything else (file:, javascript:, a local path, a host program)
+// https, ftp or mailto (the address alone, without "?subject=..." or other
+// fields), or a scheme-less host such as www.example.org (taken as http). Anything else (file:, javascript:, a local path, a host program)
 // gives an empty, invalid QUrl: it is shown as text and never opened.
 QUrl OpenableAddress(const QString &text);
 

@@ -1,6 +1,7 @@
 #include "kvCommonGui.h"
 
 #include "common/kvDisplayText.h"
+#include "kvValueLabel.h"
 #include "settings/kvConfig.h"
 
 #include <QDesktopServices>
@@ -46,6 +47,14 @@ void SetLinkStyle(QLabel *label, bool isLink)
         label->setCursor(Qt::PointingHandCursor);
     else
         label->unsetCursor();
+}
+
+bool SetLinkAddress(TkvValueLabel *label, const QString &address)
+{
+    const bool isLink = OpenableAddress(address).isValid();
+    SetLinkStyle(label, isLink);
+    label->setOwnToolTip(isLink ? SingleLine(address) : QString());
+    return isLink;
 }
 
 bool HasLinkStyle(const QLabel *label)

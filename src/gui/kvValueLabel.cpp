@@ -1,6 +1,7 @@
 #include "kvValueLabel.h"
 
 #include "common/kvDisplayText.h"
+#include "settings/kvConfig.h"
 
 #include <QEvent>
 #include <QPainter>
@@ -25,7 +26,13 @@ void TkvValueLabel::setText(const QString &text)
 
 QString TkvValueLabel::shownText() const
 {
-    return fontMetrics().elidedText(text(), m_elideMode, contentsRect().width() - 2 * margin());
+    // Only what could ever fit is laid out: both ends for a middle elision.
+    const QString &whole = text();
+    const qsizetype longest = config::LongestShownText;
+    const QString candidate = whole.size() <= longest   ? whole
+                              : m_elideMode == Qt::ElideMiddle ? whole.left(longest / 2) + whole.right(longest / 2)
+                                                                : whole.left(longest);
+    return fontMetrics().elidedText(candidate, m_elideMode, contentsRect().width() - 2 * margin());
 }
 
 void TkvValueLabel::setOwnToolTip(const QString &tip)
@@ -66,9 +73,17 @@ void TkvValueLabel::changeEvent(QEvent *event)
 
 void TkvValueLabel::updateToolTip()
 {
-    const bool elided = shownText() != text();
-    const QString tip = elided ? text() : m_ownToolTip;
-    setToolTip(tip.isEmpty() ? QString() : PlainToolTip(tip));
+    // Cut short, the label's whole text comes first, then its own tooltip
+    // (a link's address stays in sight).
+    QStringList lines;
+    if (shownText() != text()) {
+        const QString &whole = text();
+        lines.append(whole.size() <= config::LongestShownText ? whole
+                                                              : whole.left(config::LongestShownText) + QChar(0x2026));
+    }
+    if (!m_ownToolTip.isEmpty())
+        lines.append(m_ownToolTip);
+    setToolTip(lines.isEmpty() ? QString() : PlainToolTip(lines.join(u'\n')));
 }
 
 QString PlainToolTip(const QString &text)

@@ -5,7 +5,6 @@
 #include "kvUnitProgram.h"
 
 #include "common/kvCommon.h"
-#include "common/kvDisplayText.h"
 #include "gui/kvCommonGui.h"
 #include "gui/kvFrameHost.h"
 #include "gui/kvValueLabel.h"
@@ -14,6 +13,7 @@
 #include "language/kvLanguage.h"
 #include "platform/Error.h"
 #include "platform/kvOSCheck.h"
+#include "settings/kvConfig.h"
 
 #include <QLabel>
 
@@ -49,15 +49,6 @@ TkvValueLabel *newValueLabel(const QString &name, QWidget *parent)
     label->setObjectName(name);
     label->setText(u"..."_s);
     return label;
-}
-
-// A value label that is a link exactly when `address` is one Kelvane opens;
-// the whole address is then its tooltip.
-void showAddress(TkvValueLabel *label, const QString &address)
-{
-    const bool isLink = OpenableAddress(address).isValid();
-    SetLinkStyle(label, isLink);
-    label->setOwnToolTip(isLink ? SingleLine(address) : QString());
 }
 
 } // namespace
@@ -153,7 +144,7 @@ void TkvFrameProgram::DisplayInformation(QObject *)
             FormatSize(entry->EstimatedSize, [this](const QString &key) { return text(key); }));
         m_labelLocationValue->setText(entry->InstallLocation);
         m_labelKeyValue->setText(entry->KeyPath);
-        showAddress(m_labelPublisherValue, entry->UrlInfoAbout);
+        SetLinkAddress(m_labelPublisherValue, entry->UrlInfoAbout);
         return;
     }
 
@@ -170,7 +161,7 @@ void TkvFrameProgram::DisplayInformation(QObject *)
         return;
     }
     m_labelUpdateLinkValue->setText(update.MoreInfoURL);
-    showAddress(m_labelUpdateLinkValue, update.MoreInfoURL);
+    SetLinkAddress(m_labelUpdateLinkValue, update.MoreInfoURL);
 }
 
 void TkvFrameProgram::GotoPublisher()
@@ -193,7 +184,7 @@ void TkvFrameProgram::BrowseLocation(QObject *)
     // The target's "explorer.exe": only an existing folder opens, in the
     // desktop's file manager; a file or a missing path is reported as the
     // command's failure, and nothing the value names is ever run.
-    ExecuteCommand(u"explorer.exe "_s + node->entry()->InstallLocation,
+    ExecuteCommand(config::ExplorerProgram.toString() + u' ' + node->entry()->InstallLocation,
                    [this](const QString &key) { return text(key); }, false, m_host.runContext(),
                    [this](const QString &message) { m_host.DisplayMessage(message); });
 }

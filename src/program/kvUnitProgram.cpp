@@ -400,8 +400,10 @@ void TkvFrameProgram::EnterForm(QObject *sender)
     } else if (TkvProgramNode *node = selectedNode()) {
         m_tree->setFocus(Qt::OtherFocusReason);
         if (node->entry())
-            m_groupCommands->setTitle(ReplaceText(u"%APPLICATION_NAME%"_s, node->entry()->DisplayName,
-                                                  m_host.lang().Captions.value(u"GroupboxProgramCommands"_s)));
+            // A name on one line, whose '&' is no keyboard mnemonic.
+            m_groupCommands->setTitle(
+                ReplaceText(u"%APPLICATION_NAME%"_s, SingleLine(node->entry()->DisplayName).replace(u'&', u"&&"_s),
+                            m_host.lang().Captions.value(u"GroupboxProgramCommands"_s)));
     }
     m_timerProgram->setInterval(config::RefreshInterval);
     if (m_host.osCheck().GetCompatibility() == ocPartial)

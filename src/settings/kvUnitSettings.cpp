@@ -307,9 +307,7 @@ void TkvFrameSettings::ChangeLanguage(QObject *sender)
         TLang::ApplyToComponent(m_labelAuthorValue, item->Author);
         TLang::ApplyToComponent(m_labelVersionValue, item->Version);
         // A language file's web site is a link only when it is a web or mail address.
-        m_authorIsLink = OpenableAddress(item->Website).isValid();
-        SetLinkStyle(m_labelAuthorValue, m_authorIsLink);
-        m_labelAuthorValue->setOwnToolTip(m_authorIsLink ? SingleLine(item->Website) : QString());
+        m_authorIsLink = SetLinkAddress(m_labelAuthorValue, item->Website);
     }
     CheckChanges(sender);
 }

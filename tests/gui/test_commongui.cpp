@@ -43,6 +43,10 @@ private slots:
         QTest::newRow("bare host") << u"www.example.org"_s << u"http://www.example.org"_s;
         QTest::newRow("bare host and port") << u"www.example.org:8080/a"_s << u"http://www.example.org:8080/a"_s;
         QTest::newRow("mail") << u"mailto:bugs@example.org"_s << u"mailto:bugs@example.org"_s;
+        // Only the address: "attach" has made mail programs send a file of this machine.
+        QTest::newRow("mail with fields") << u"mailto:bugs@example.org?attach=/root/.ssh/id_rsa&subject=x#y"_s
+                                          << u"mailto:bugs@example.org"_s;
+        QTest::newRow("mail without address") << u"mailto:?attach=/etc/passwd"_s << QString();
         QTest::newRow("empty") << QString() << QString();
         QTest::newRow("host file") << u"file:///etc/passwd"_s << QString();
         QTest::newRow("script") << u"javascript:alert(1)"_s << QString();

@@ -84,14 +84,24 @@ private slots:
     {
         QTest::addColumn<QString>("labelName");
         QTest::addColumn<QString>("valueName");
-        QTest::newRow("publisher") << u"LabelProgramInfoPublisherValue"_s << u"Publisher"_s;
-        QTest::newRow("location") << u"LabelProgramInfoLocationValue"_s << u"InstallLocation"_s;
+        QTest::addColumn<int>("length");
+        QTest::addColumn<QString>("tooltip"); // the tooltip's text after the value's
+        const QString text = u"C:\\"_s + QString(300, u'w') + u"\\end <b>"_s;
+        // Cut short, a link label still shows its address.
+        QTest::newRow("publisher with its address") << u"LabelProgramInfoPublisherValue"_s << u"Publisher"_s << 300
+                                                    << u"\nhttp://www.larkspur-software.example/notes"_s;
+        QTest::newRow("location") << u"LabelProgramInfoLocationValue"_s << u"InstallLocation"_s << 300 << QString();
+        // A megabyte is neither laid out nor shown whole.
+        QTest::newRow("a megabyte") << u"LabelProgramInfoLocationValue"_s << u"InstallLocation"_s << (1 << 20)
+                                    << QString();
     }
     void longValueElidedWithItsTooltip()
     {
         QFETCH(QString, labelName);
         QFETCH(QString, valueName);
-        const QString value = u"C:\\"_s + QString(300, u'w') + u"\\end <b>"_s;
+        QFETCH(int, length);
+        QFETCH(QString, tooltip);
+        const QString value = u"C:\\"_s + QString(length, u'w') + u"\\end <b>"_s;
         Fixture f = makeFixture(false);
         f.store().setValue(Entry, RegistryValue::fromText(valueName, value));
         f.frame->show();
@@ -99,9 +109,10 @@ private slots:
         QVERIFY(f.select(u"Larkspur Notes 3.2"_s));
         auto *label = static_cast<TkvValueLabel *>(f.label(labelName));
         QCOMPARE(label->text(), value);
-        QVERIFY(label->shownText().size() < value.size());
-        QCOMPARE(label->toolTip(), PlainToolTip(value));
-        QVERIFY(label->toolTip().contains(u"&lt;b&gt;"_s));
+        QVERIFY(label->shownText().size() < 300);
+        const QString shownValue = value.size() <= 4096 ? value : value.left(4096) + QChar(0x2026);
+        QCOMPARE(label->toolTip(), PlainToolTip(shownValue + tooltip));
+        QVERIFY(label->toolTip().size() < 3 * 4096);
     }
 
     void onlyWebAndMailAddressesAreLinks_data()

@@ -246,8 +246,9 @@ QByteArray withEntries(const QByteArray &base, int count)
 }
 
 // Files made to exhaust a reader's memory, each of about `size` bytes: key
-// lines with nothing in them ("\n[" over and over), or short key lines that
-// each name a key of their own.
+// lines with nothing in them ("\n[" over and over), short key lines that
+// each name a key of their own, or the smallest Uninstall entries there are
+// (each becomes an application record of the inventory).
 QByteArray hostile(const QString &shape, qint64 size)
 {
     QByteArray out = "WINE REGISTRY Version 2\n";
@@ -259,7 +260,14 @@ QByteArray hostile(const QString &shape, qint64 size)
             out += "[Software\\\\K" + QByteArray::number(i).rightJustified(7, '0') + "]\n";
         return out;
     }
-    throw kelvane::Error(u"unknown shape %1 (empty-key-lines, key-lines)"_s.arg(shape));
+    if (shape == u"minimal-entries"_s) {
+        out.reserve(qsizetype(size) + 128);
+        for (qint64 i = 0; out.size() < size; ++i)
+            out += "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\E"
+                   + QByteArray::number(i) + "]\n\"UninstallString\"=\"x\"\n";
+        return out;
+    }
+    throw kelvane::Error(u"unknown shape %1 (empty-key-lines, key-lines, minimal-entries)"_s.arg(shape));
 }
 
 void save(const QString &path, const QByteArray &bytes)
@@ -282,7 +290,7 @@ void run(const QStringList &args)
     const int count = args.value(2).toInt(&ok);
     if (args.size() != 4 || !ok || count < 0)
         throw kelvane::Error(u"usage: kelvane-bench-generate BASE_SYSTEM_REG N OUT_FILE\n"
-                             u"       kelvane-bench-generate --hostile empty-key-lines|key-lines BYTES OUT_FILE"_s);
+                             u"       kelvane-bench-generate --hostile empty-key-lines|key-lines|minimal-entries BYTES OUT_FILE"_s);
     QFile base(args[1]);
     if (!base.open(QIODevice::ReadOnly))
         throw kelvane::Error(u"%1: cannot read: %2"_s.arg(args[1], base.errorString()));

@@ -69,7 +69,7 @@ echo "Load average: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo
 echo "| hostile file | size (MB) | peak RSS above baseline (MB) | RSS / file size | exit | time (s) |"
 echo "|---|---|---|---|---|---|"
-for shape in empty-key-lines key-lines; do
+for shape in empty-key-lines key-lines minimal-entries; do
     file=$out/$shape.reg
     "$generate" --hostile "$shape" 50000000 "$file"
     bytes=$(stat -c %s "$file")

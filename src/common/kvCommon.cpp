@@ -256,6 +256,13 @@ bool ExecuteCommand(const QString &commandLine, const TextLookup &strings, bool 
     const quint32 code = RunCommand(commandLine, wait, context);
     if (code == StartCode::Success)
         return true;
+    if (displayMessage)
+        displayMessage(StartFailureText(code, strings));
+    return false;
+}
+
+QString StartFailureText(quint32 code, const TextLookup &strings)
+{
     QString key;
     if (code == StartCode::FileNotFound || code == StartCode::PathNotFound)
         key = u"ErrorFileNotFound"_s;
@@ -266,9 +273,7 @@ bool ExecuteCommand(const QString &commandLine, const TextLookup &strings, bool 
     QString text = strings ? strings(key) : QString();
     if (text.isEmpty() && key == u"ErrorUnknown")
         text = unknownErrorText(code);
-    if (displayMessage)
-        displayMessage(text);
-    return false;
+    return text;
 }
 
 void SplitText(QStringList *list, const QString &text, QChar delimiter)

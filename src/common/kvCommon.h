@@ -54,6 +54,11 @@ struct RunContext
 // 100 ms with the main window disabled). 0, or a StartCode; never throws.
 quint32 RunCommand(const QString &commandLine, bool wait, const RunContext &context);
 
+// The message for a start that failed with `code`: the catalogue's text for
+// not found (2, 3) and access denied (5), else "ErrorUnknown", or Kelvane's
+// own words for its own codes when the catalogue has none.
+QString StartFailureText(quint32 code, const TextLookup &strings);
+
 // RunCommand, and when the start fails one message naming the reason through
 // `displayMessage` (texts of `strings`). True when the command was started.
 bool ExecuteCommand(const QString &commandLine, const TextLookup &strings, bool wait, const RunContext &context,

@@ -55,7 +55,7 @@ const DefaultText DefaultCaptions[48] = {
     {L("PopupProgramUninstallQuiet"), L("Uninstall (&silent mode)")},
 };
 
-const DefaultText DefaultStrings[35] = {
+const DefaultText DefaultStrings[36] = {
     {L("ApplicationVersion"), L("Version: %VERSION%")},
     {L("ButtonCaptionNo"), L("&No")},
     {L("ButtonCaptionOk"), L("&OK")},
@@ -91,6 +91,7 @@ const DefaultText DefaultStrings[35] = {
        "don't hesitate to report it (see About section).||Operating system: %OS_NAME%.")},
     {L("StatusProgramCount"), L("Items count: %ITEM_COUNT%")},
     {L("StatusUpdateCount"), L(", hotfixes and updates: %UPDATE_COUNT%")},
+    {L("StatusProgramWaiting"), L("Waiting for %PROGRAM% to end...")},
     {L("Size0"), L("Bytes")},
     {L("Size1"), L("KB")},
     {L("Size2"), L("MB")},

@@ -137,6 +137,8 @@ TkvFrameProgram::TkvFrameProgram(TkvFrameHost &host, QWidget *parent)
     m_labelPublisherValue->installEventFilter(this);
     m_labelUpdateLinkValue->installEventFilter(this);
     connect(m_buttonBrowse, &QPushButton::clicked, this, [this] { BrowseLocation(m_buttonBrowse); });
+    connect(m_buttonUninstall, &QPushButton::clicked, this, [this] { UninstallApplication(m_buttonUninstall); });
+    connect(m_buttonModify, &QPushButton::clicked, this, [this] { ModifyApplication(m_buttonModify); });
     m_focusWatch = connect(qApp, &QApplication::focusChanged, this, &TkvFrameProgram::focusChanged);
 }
 
@@ -321,6 +323,9 @@ void TkvFrameProgram::createMenu()
     connect(m_popupRefresh, &QAction::triggered, this, [this] { GenerateList(m_popupRefresh); });
     connect(m_popupExport, &QAction::triggered, this, [this] { ExportApplicationList(m_popupExport); });
     connect(m_popupBrowse, &QAction::triggered, this, [this] { BrowseLocation(m_popupBrowse); });
+    for (QAction *action : {m_popupUninstall, m_popupUninstallQuiet})
+        connect(action, &QAction::triggered, this, [this, action] { UninstallApplication(action); });
+    connect(m_popupModify, &QAction::triggered, this, [this] { ModifyApplication(m_popupModify); });
 }
 
 void TkvFrameProgram::addMenuItem(QAction *&action, const QString &name, const QKeySequence &shortcut,

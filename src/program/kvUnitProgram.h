@@ -97,6 +97,13 @@ public:
     // filter box closed.
     void PreventStartFilteringEvents(QObject *sender, int key, Qt::KeyboardModifiers modifiers);
 
+    // Runs the selected entry's uninstall command (the quiet one when the
+    // sender is PopupProgramUninstallQuiet, or when it has no other, after a
+    // question), or an update's; waits for it, then rebuilds the list.
+    void UninstallApplication(QObject *sender);
+    // Runs the selected entry's modify command, waits for it, then rebuilds.
+    void ModifyApplication(QObject *sender);
+
     // The information panel for the selected node.
     void DisplayInformation(QObject *sender);
     void GotoPublisher();
@@ -147,6 +154,8 @@ private:
     TkvValueLabel *addInfoRow(QWidget *panel, const QString &captionName, const QString &valueName, int y,
                               int valueWidth);
     void startIconLoader(const TAppItemPtr &entry);
+    // Runs a command line and waits for it with the window disabled; the code of its start.
+    quint32 runAndWait(const QString &command);
     void focusChanged(QWidget *old, QWidget *now);
     void addMenuItem(QAction *&action, const QString &name, const QKeySequence &shortcut, const QString &picture);
     void rebuildTree(const std::shared_ptr<TApplications> &inventory);

@@ -4,6 +4,7 @@
 #include "platform/CommandRunner.h"
 
 #include <QAbstractButton>
+#include <QCoreApplication>
 #include <QLabel>
 
 using namespace Qt::Literals::StringLiterals;
@@ -52,7 +53,13 @@ QString FakeFrameHost::GetSaveFileName(const QString &defaultName, const QString
 RunContext FakeFrameHost::runContext()
 {
     RunContext context;
-    context.runner = &m_target->runner();
+    context.runner = runner ? runner : &m_target->runner();
+    context.processEvents = [] { QCoreApplication::processEvents(); };
+    context.setMainWindowEnabled = [this](bool enabled) {
+        m_window.setEnabled(enabled);
+        if (enabled)
+            m_window.activateWindow();
+    };
     context.openFolder = [this](const QString &hostFolder) {
         openedFolders.append(hostFolder);
         return true;

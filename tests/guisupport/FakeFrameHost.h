@@ -35,7 +35,8 @@ public:
     void DisplayMessage(const QString &text) override { messages.append(text); }
     bool DisplayConfirmation(const QString &text) override;
     QString GetSaveFileName(const QString &defaultName, const QString &filter) override;
-    // The target's runner; folders are recorded in openedFolders, not opened.
+    // `runner` (else the target's), waiting with the stand-in window disabled;
+    // folders are recorded in openedFolders, not opened.
     RunContext runContext() override;
 
     QStringList messages;
@@ -45,6 +46,7 @@ public:
     QStringList saveDialogDefaults;       // the default names the dialogs were given
     QObject *lastHintSender = nullptr;
     QStringList openedFolders;            // host folders "explorer.exe" was asked to open
+    CommandRunner *runner = nullptr;      // runs the commands instead of the target's runner
 
 private:
     TSettings m_settings;

@@ -1,5 +1,6 @@
 #include "common/IniFile.h"
 #include "language/kvLanguage.h"
+#include "settings/kvConfig.h"
 
 #include "../support/HostilePaths.h"
 
@@ -126,13 +127,13 @@ private slots:
         TLang lang(m_program.path());
         lang.LoadDefaults();
         QCOMPARE(lang.Captions.count(), 48);
-        QCOMPARE(lang.Strings.count(), 35); // with Kelvane's own two settings messages
+        QCOMPARE(lang.Strings.count(), 36); // with Kelvane's own settings and waiting texts
         QCOMPARE(lang.Main.count(), 0);
         QCOMPARE(lang.Name, u"default"_s);
         QCOMPARE(lang.Captions.keyAt(0), u"ButtonAboutOk"_s);
         QCOMPARE(lang.Captions.keyAt(47), u"PopupProgramUninstallQuiet"_s);
         QCOMPARE(lang.Strings.keyAt(0), u"ApplicationVersion"_s);
-        QCOMPARE(lang.Strings.keyAt(34), u"Size3"_s);
+        QCOMPARE(lang.Strings.keyAt(35), u"Size3"_s);
         QCOMPARE(lang.Strings.value(u"hintbuttonmenuquit"_s), u"Quit program"_s);
         QCOMPARE(lang.Captions.value(u"CheckboxSettingsShowUpdates"_s), u"Show updates into apllication list."_s);
         QCOMPARE(lang.Strings.value(u"ErrorUnknown"_s), QString());
@@ -143,7 +144,7 @@ private slots:
         for (qsizetype i = 0; i < lang.Strings.count(); ++i)
             keys << lang.Strings.keyAt(i).toLower();
         keys.removeDuplicates();
-        QCOMPARE(keys.size(), 83);
+        QCOMPARE(keys.size(), 84);
     }
 
     void defaultOverlayAndSwitchBack()
@@ -214,7 +215,7 @@ private slots:
             out.write(owned);
             out.close();
             if (kind == -2)
-                QVERIFY(out.resize(16 * 1024 * 1024 + 1));
+                QVERIFY(out.resize(kelvane::config::MaxLanguageFileSize + 1));
         } else {
             const QString made = kelvane::test::makeHostile(kelvane::test::Hostile(kind), program.path(), file, owned);
             QVERIFY(!made.isEmpty());

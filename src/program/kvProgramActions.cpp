@@ -1,0 +1,86 @@
+// The program list's actions that hand control to an application's own
+// installer: uninstalling (normally or quietly) and modifying.
+
+#include "kvUnitProgram.h"
+
+#include "common/kvCommon.h"
+#include "common/kvDisplayText.h"
+#include "gui/kvFrameHost.h"
+#include "language/kvLanguage.h"
+#include "platform/CommandRunner.h"
+#include "platform/Error.h"
+
+#include <QTreeWidget>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace kelvane {
+
+void TkvFrameProgram::UninstallApplication(QObject *sender)
+{
+    TkvProgramNode *node = selectedNode();
+    if (!node)
+        return;
+    const bool quietRequest = sender && sender->objectName() == u"PopupProgramUninstallQuiet"_s;
+    TAppItemPtr entry;
+    QString command;
+    if (node->entry()) {
+        entry = node->entry();
+        const QString confirm = ReplaceText(u"%APPLICATION_NAME%"_s, entry->DisplayName, text(u"ConfirmUninstall"_s));
+        if (!quietRequest && !entry->UninstallString.isEmpty())
+            command = entry->UninstallString;
+        else if (!entry->QuietUninstallString.isEmpty() && m_host.DisplayConfirmation(confirm))
+            command = entry->QuietUninstallString;
+    } else if (const TAppSubItemPtr &update = node->update()) {
+        if (update->Uninstallable && !update->UninstallCommand.isEmpty())
+            command = update->UninstallCommand;
+    }
+    if (command.isEmpty())
+        return; // nothing ran: the list stays as it is
+
+    const quint32 code = runAndWait(command);
+    if (code == StartCode::FileNotFound || code == StartCode::PathNotFound) {
+        // Only an entry is offered for removal, never an update.
+        if (entry && m_host.DisplayConfirmation(
+                         ReplaceText(u"%ERROR%"_s, text(u"ErrorFileNotFound"_s), text(u"ConfirmExecuteRemoveEntry"_s)))) {
+            try {
+                entry->DeleteEntry();
+            } catch (const Error &error) {
+                m_host.DisplayMessage(error.message());
+            }
+        }
+    } else if (code == StartCode::AccessDenied) {
+        m_host.DisplayMessage(text(u"ErrorAccessDenied"_s));
+    } else if (code != StartCode::Success) {
+        // Nothing ran (no Wine, an offline registry, a command line that is
+        // none): saying nothing would pass for a finished uninstall.
+        m_host.DisplayMessage(StartFailureText(code, [this](const QString &key) { return text(key); }));
+    }
+    GenerateList(sender);
+    m_tree->setFocus(Qt::OtherFocusReason);
+}
+
+void TkvFrameProgram::ModifyApplication(QObject *sender)
+{
+    TkvProgramNode *node = selectedNode();
+    if (!node || !node->entry() || node->entry()->ModifyPath.isEmpty())
+        return;
+    const QString command = node->entry()->ModifyPath;
+    const quint32 code = runAndWait(command);
+    if (code != StartCode::Success)
+        m_host.DisplayMessage(StartFailureText(code, [this](const QString &key) { return text(key); }));
+    GenerateList(sender);
+    m_tree->setFocus(Qt::OtherFocusReason);
+}
+
+quint32 TkvFrameProgram::runAndWait(const QString &command)
+{
+    // The window is disabled while the program runs and keeps painting; the
+    // status bar says what it waits for.
+    m_host.setStatusText(ReplaceText(u"%PROGRAM%"_s, SingleLine(command), text(u"StatusProgramWaiting"_s)));
+    const quint32 code = RunCommand(command, true, m_host.runContext());
+    m_host.setStatusText(QString());
+    return code;
+}
+
+} // namespace kelvane

@@ -1,0 +1,237 @@
+// Uninstalling and modifying from the program list, with a runner that
+// records what it is asked to run and answers with the codes a test chooses.
+
+#include "ProgramFixture.h"
+
+#include "platform/CommandRunner.h"
+#include "platform/RegistryValue.h"
+
+#include <QApplication>
+#include <QPushButton>
+#include <QScopeGuard>
+#include <QStandardPaths>
+#include <QTest>
+#include <QVBoxLayout>
+
+using namespace Qt::Literals::StringLiterals;
+using namespace kelvane;
+using namespace kelvane::test;
+
+namespace {
+
+const QString Larkspur = UninstallKey + u"\\Larkspur Notes"_s;
+const QString NotFound = u"Unable to find target path or file!"_s;
+
+class RecordingRunner : public CommandRunner
+{
+public:
+    struct Command : StartedCommand
+    {
+        RecordingRunner &runner;
+        int polls = 0;
+        explicit Command(RecordingRunner &owner) : runner(owner) {}
+        bool waitFor(int) override
+        {
+            if (runner.window)
+                runner.enabledWhileWaiting.append(runner.window->isEnabled());
+            return ++polls > 2;
+        }
+    };
+    quint32 start(const QString &commandLine, std::unique_ptr<StartedCommand> &started) override
+    {
+        commandLines.append(commandLine);
+        if (host)
+            statusWhileRunning = host->statusText();
+        const quint32 code = codes.isEmpty() ? StartCode::Success : codes.takeFirst();
+        if (code == StartCode::Success)
+            started = std::make_unique<Command>(*this);
+        return code;
+    }
+    QString hostFolder(const QString &) const override { return {}; }
+
+    QList<quint32> codes; // taken from the front; empty: started
+    QStringList commandLines;
+    QWidget *window = nullptr;
+    FakeFrameHost *host = nullptr;
+    QList<bool> enabledWhileWaiting;
+    QString statusWhileRunning;
+};
+
+} // namespace
+
+class TestProgramActions : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
+    void whatRuns_data()
+    {
+        QTest::addColumn<QString>("node");
+        QTest::addColumn<QString>("normal");
+        QTest::addColumn<QString>("quiet");
+        QTest::addColumn<QString>("sender");
+        QTest::addColumn<bool>("answer");
+        QTest::addColumn<QString>("ran"); // empty: nothing ran and nothing was rebuilt
+        QTest::addColumn<bool>("asked");
+        const QString app = u"Larkspur Notes 3.2"_s;
+        const QString normal = u"C:\\\\x\\\\uninst.exe"_s;
+        const QString quiet = u"C:\\\\x\\\\uninst.exe /S"_s;
+        QTest::newRow("button, both commands") << app << normal << quiet << u"ButtonProgramUninstall"_s << false
+                                               << normal << false;
+        QTest::newRow("Del, both commands") << app << normal << quiet << u"PopupProgramUninstall"_s << false << normal
+                                            << false;
+        QTest::newRow("Shift+Del, yes") << app << normal << quiet << u"PopupProgramUninstallQuiet"_s << true << quiet
+                                        << true;
+        QTest::newRow("Shift+Del, no") << app << normal << quiet << u"PopupProgramUninstallQuiet"_s << false
+                                       << QString() << true;
+        QTest::newRow("only the quiet command") << app << QString() << quiet << u"ButtonProgramUninstall"_s << true
+                                                << quiet << true;
+        QTest::newRow("quiet request without one") << app << normal << QString() << u"PopupProgramUninstallQuiet"_s
+                                                   << true << QString() << false;
+        QTest::newRow("removable update") << u"Tax Tables Update 2008-Q3"_s << normal << quiet
+                                          << u"PopupProgramUninstall"_s << true << u"*"_s << false;
+        QTest::newRow("update that stays") << u"Harborline Accounting 2007 Service Pack 1 (SP1)"_s << normal << quiet
+                                           << u"PopupProgramUninstall"_s << true << QString() << false;
+        QTest::newRow("group node") << u"Microsoft Windows"_s << normal << quiet << u"PopupProgramUninstall"_s << true
+                                    << QString() << false;
+    }
+    void whatRuns()
+    {
+        QFETCH(QString, node);
+        QFETCH(QString, normal);
+        QFETCH(QString, quiet);
+        QFETCH(QString, sender);
+        QFETCH(bool, answer);
+        QFETCH(QString, ran);
+        QFETCH(bool, asked);
+        Fixture f = makeFixture();
+        RecordingRunner runner;
+        f.host->runner = &runner;
+        f.store().deleteTree(Larkspur);
+        addEntry(f.store(), u"Larkspur Notes"_s, u"Larkspur Notes 3.2"_s, normal);
+        if (!quiet.isEmpty())
+            f.store().setValue(Larkspur, RegistryValue::fromText(u"QuietUninstallString"_s, quiet));
+        f.frame->GenerateList(nullptr);
+        QVERIFY2(f.select(node), qPrintable(node));
+        f.host->confirmationAnswers = {answer};
+        f.host->setStatusText(u"before"_s);
+        QObject *source = f.frame->findChild<QObject *>(sender);
+        QVERIFY(source);
+        f.frame->UninstallApplication(source);
+        QCOMPARE(f.host->confirmations.size(), asked ? 1 : 0);
+        if (asked)
+            QCOMPARE(f.host->confirmations.first(),
+                     u"WARNING : This is a quiet uninstall.|Do you really want to uninstall 'Larkspur Notes 3.2'?"_s);
+        if (ran.isEmpty()) {
+            QCOMPARE(runner.commandLines, QStringList());
+            QCOMPARE(f.host->statusText(), u"before"_s); // no rebuild
+        } else {
+            QCOMPARE(runner.commandLines.size(), 1);
+            if (ran != u"*"_s)
+                QCOMPARE(runner.commandLines.first(), ran);
+            QVERIFY(f.host->statusText().startsWith(u"Items count"_s)); // rebuilt
+        }
+        QCOMPARE(f.host->messages, QStringList());
+    }
+
+    void failedStarts_data()
+    {
+        QTest::addColumn<QString>("node");
+        QTest::addColumn<quint32>("code");
+        QTest::addColumn<bool>("answer");
+        QTest::addColumn<QString>("question"); // empty: none
+        QTest::addColumn<QString>("message");  // empty: none
+        QTest::addColumn<bool>("keyKept");
+        const QString app = u"Larkspur Notes 3.2"_s;
+        const QString remove = NotFound + u"|Do you want to remove this key from registry?"_s;
+        QTest::newRow("missing, yes") << app << StartCode::FileNotFound << true << remove << QString() << false;
+        QTest::newRow("missing folder, no") << app << StartCode::PathNotFound << false << remove << QString() << true;
+        QTest::newRow("access denied") << app << StartCode::AccessDenied << true << QString()
+                                       << u"Access denied. Maybe you have insufficient rights!"_s << true;
+        // A runner fault is said in words and never offers to delete the entry.
+        QTest::newRow("no Wine") << app << StartCode::RunnerUnavailable << true << QString()
+                                 << u"The command could not be started: Wine is not available (code 0x20000002)."_s
+                                 << true;
+        QTest::newRow("offline registry") << app << StartCode::OfflineTarget << true << QString()
+                                          << u"This registry is an offline copy: Kelvane does not run its commands "
+                                             u"(code 0x20000001)."_s
+                                          << true;
+        QTest::newRow("missing update uninstaller") << u"Tax Tables Update 2008-Q3"_s << StartCode::FileNotFound
+                                                    << true << QString() << QString() << true;
+    }
+    void failedStarts()
+    {
+        QFETCH(QString, node);
+        QFETCH(quint32, code);
+        QFETCH(bool, answer);
+        QFETCH(QString, question);
+        QFETCH(QString, message);
+        QFETCH(bool, keyKept);
+        Fixture f = makeFixture();
+        RecordingRunner runner;
+        runner.codes = {code};
+        f.host->runner = &runner;
+        QVERIFY2(f.select(node), qPrintable(node));
+        f.host->confirmationAnswers = {answer};
+        f.frame->UninstallApplication(f.child<QPushButton>(u"ButtonProgramUninstall"_s));
+        QCOMPARE(f.host->confirmations, question.isEmpty() ? QStringList() : QStringList{question});
+        QCOMPARE(f.host->messages, message.isEmpty() ? QStringList() : QStringList{message});
+        QCOMPARE(f.store().keyExists(Larkspur), keyKept);
+        QCOMPARE(f.node(u"Larkspur Notes 3.2"_s) != nullptr, keyKept);
+    }
+
+    void modifyRunsAndReports()
+    {
+        Fixture f = makeFixture();
+        RecordingRunner runner;
+        f.host->runner = &runner;
+        f.store().setValue(Larkspur, RegistryValue::fromText(u"ModifyPath"_s, u"C:\\x\\setup.exe /modify"_s));
+        f.frame->GenerateList(nullptr);
+        QVERIFY(f.select(u"Larkspur Notes 3.2"_s));
+        f.frame->ModifyApplication(f.child<QPushButton>(u"ButtonProgramModify"_s));
+        QCOMPARE(runner.commandLines, QStringList{u"C:\\x\\setup.exe /modify"_s});
+        QCOMPARE(f.host->messages, QStringList());
+        runner.codes = {StartCode::FileNotFound};
+        f.frame->ModifyApplication(f.child<QPushButton>(u"ButtonProgramModify"_s));
+        QCOMPARE(f.host->messages, QStringList{NotFound});
+        QVERIFY(f.store().keyExists(Larkspur)); // modify never offers removal
+    }
+
+    void waitKeepsTheWindowDisabledThenGivesTheTreeItsKeys()
+    {
+        Fixture f = makeFixture(false);
+        QWidget *window = f.host->mainWindow();
+        auto *layout = new QVBoxLayout(window);
+        layout->addWidget(f.frame.get());
+        const auto unparent = qScopeGuard([&f] { f.frame->setParent(nullptr); });
+        RecordingRunner runner;
+        runner.window = window;
+        runner.host = f.host.get();
+        f.host->runner = &runner;
+        window->resize(600, 420);
+        window->show();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QTRY_VERIFY(f.tree()->topLevelItemCount() > 0);
+        QVERIFY(f.select(u"Larkspur Notes 3.2"_s));
+        f.tree()->setFocus();
+        QTRY_VERIFY(f.tree()->hasFocus());
+        const QString next = f.tree()->itemBelow(f.tree()->currentItem())->text(0);
+
+        QTest::keyClick(f.tree(), Qt::Key_Delete);
+        QCOMPARE(runner.commandLines.size(), 1);
+        QVERIFY(!runner.enabledWhileWaiting.isEmpty());
+        QVERIFY(!runner.enabledWhileWaiting.contains(true));
+        QCOMPARE(runner.statusWhileRunning, u"Waiting for "_s + runner.commandLines.first() + u" to end..."_s);
+        QVERIFY(window->isEnabled());
+        // The same node, and the next key works without a click.
+        QCOMPARE(f.current(), u"Larkspur Notes 3.2"_s);
+        QTRY_VERIFY(f.tree()->hasFocus());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+        QCOMPARE(f.current(), next);
+    }
+};
+
+QTEST_MAIN(TestProgramActions)
+#include "test_programactions.moc"

@@ -32,11 +32,6 @@ QString kindOf(mode_t mode)
     return u"not a regular file"_s;
 }
 
-QString notRegularMessage(const QString &shown, mode_t mode)
-{
-    return u"%1 is %2, not a regular file; Kelvane reads only regular files."_s.arg(shown, kindOf(mode));
-}
-
 QString notTextMessage(const QString &name)
 {
     return u"The name %1 is not valid UTF-8 text, so Kelvane cannot open it. Rename the file or folder "
@@ -62,7 +57,7 @@ HostFile::HostFile(const QString &path)
     // (a watchdog arms, a tape rewinds), and Wine's Z: drive lets a registry
     // value name anything under /dev. A failing stat is left to open to word.
     if (::stat(encoded.constData(), &m_status) == 0 && !S_ISREG(m_status.st_mode))
-        throw Error(notRegularMessage(shownPath(), m_status.st_mode));
+        throw Error(notRegularMessage(m_path, m_status.st_mode));
     // O_NONBLOCK: opening a named pipe put in place meanwhile must not wait
     // for a writer. It has no effect on the regular files we go on to read.
     do
@@ -75,7 +70,7 @@ HostFile::HostFile(const QString &path)
     if (!S_ISREG(m_status.st_mode)) {
         ::close(m_fd);
         m_fd = -1;
-        throw Error(notRegularMessage(shownPath(), m_status.st_mode));
+        throw Error(notRegularMessage(m_path, m_status.st_mode));
     }
 }
 
@@ -98,22 +93,34 @@ QString HostFile::shownPath() const
     return QDir::toNativeSeparators(m_path);
 }
 
-void HostFile::fail(const QString &what, int error) const
+void HostFile::fail(const QString &action, int error)
 {
-    const QString shown = shownPath();
     if (m_fd >= 0)
         ::close(m_fd);
+    m_fd = -1;
+    throw Error(failureMessage(m_path, action, error));
+}
+
+QString HostFile::failureMessage(const QString &path, const QString &action, int error)
+{
+    const QString shown = QDir::toNativeSeparators(path);
     switch (error) {
     case ENOENT:
-        throw Error(u"%1 does not exist."_s.arg(shown));
+        return u"%1 does not exist."_s.arg(shown);
+    case ENOTDIR:
+        return u"%1 does not exist: a part of the path is not a folder."_s.arg(shown);
     case EACCES:
     case EPERM:
-        throw Error(u"%1 cannot be read: permission denied (on the file or one of its folders)."_s.arg(shown));
-    case ENOTDIR:
-        throw Error(u"%1 does not exist: a part of the path is not a folder."_s.arg(shown));
+        return u"Could not %1 %2: permission denied (on the file or one of the folders above it)."_s.arg(action, shown);
     default:
-        throw Error(u"Could not %1 %2: %3"_s.arg(what, shown, systemReason(error)));
+        return u"Could not %1 %2: %3."_s.arg(action, shown, systemReason(error));
     }
+}
+
+QString HostFile::notRegularMessage(const QString &path, mode_t mode)
+{
+    return u"%1 is %2, not a regular file; Kelvane reads only regular files."_s.arg(QDir::toNativeSeparators(path),
+                                                                                   kindOf(mode));
 }
 
 QByteArray HostFile::read(qint64 offset, qint64 length) const
@@ -128,7 +135,7 @@ QByteArray HostFile::read(qint64 offset, qint64 length) const
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            throw Error(u"Could not read %1: %2"_s.arg(shownPath(), systemReason(errno)));
+            throw Error(failureMessage(m_path, u"read"_s, errno));
         if (n == 0)
             break; // truncated meanwhile: what is left is what there is
         done += n;
@@ -155,24 +162,21 @@ void HostFile::readInto(char *buffer) const
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            throw Error(u"Could not read %1: %2"_s.arg(shownPath(), systemReason(errno)));
+            throw Error(failureMessage(m_path, u"read"_s, errno));
         if (n == 0)
             break;
         done += n;
     }
+    // One byte more must find the end: else the file grew meanwhile.
     char more = 0;
     ssize_t extra = 0;
     do
         extra = ::pread(m_fd, &more, 1, off_t(expected));
     while (extra < 0 && errno == EINTR);
+    if (extra < 0)
+        throw Error(failureMessage(m_path, u"read"_s, errno));
     if (done != expected || extra != 0)
         throw Error(u"%1 changed while being read; try again when the program writing it is done."_s.arg(shownPath()));
-}
-
-bool HostFile::exists(const QString &path)
-{
-    struct stat st {};
-    return !path.isEmpty() && ::lstat(QFile::encodeName(path).constData(), &st) == 0;
 }
 
 QString HostFile::nameProblem(const QString &path)

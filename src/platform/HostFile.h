@@ -34,7 +34,6 @@ public:
     // The file's status at opening time.
     const struct stat &status() const { return m_status; }
     qint64 size() const { return qint64(m_status.st_size); }
-    int handle() const { return m_fd; }
 
     // Up to `length` bytes from `offset`; fewer where the file ends.
     QByteArray read(qint64 offset, qint64 length) const;
@@ -45,8 +44,11 @@ public:
     // caller can prepare the memory; same checks as readAll.
     void readInto(char *buffer) const;
 
-    // Whether the path exists at all (lstat), without opening it.
-    static bool exists(const QString &path);
+    // Why `action` ("open", "examine") failed on `path` with errno `error`,
+    // in the words every host file's failure is told in.
+    static QString failureMessage(const QString &path, const QString &action, int error);
+    // `path` is of type `mode` (from stat), not a regular file: in words.
+    static QString notRegularMessage(const QString &path, mode_t mode);
     // Empty when Kelvane can name the file; else why not, in words. File
     // names are bytes on Linux, and Kelvane keeps them as Unicode text: a
     // name that is not valid UTF-8 (or the locale's encoding) cannot be
@@ -57,7 +59,8 @@ public:
     static QString rawNameProblem(const QByteArray &raw);
 
 private:
-    [[noreturn]] void fail(const QString &what, int error) const;
+    // Closes the file (when open) and throws failureMessage's error.
+    [[noreturn]] void fail(const QString &action, int error);
 
     QString m_path;
     int m_fd = -1;

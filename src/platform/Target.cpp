@@ -15,7 +15,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 
 #include <sys/stat.h>
 
@@ -75,14 +74,8 @@ std::unique_ptr<Target> Target::open(const QString &path)
         throw Error(problem);
     const QString shown = QDir::toNativeSeparators(path);
     struct stat status {};
-    if (::stat(QFile::encodeName(path).constData(), &status) != 0) {
-        const int error = errno;
-        if (error == ENOENT || error == ENOTDIR)
-            throw Error(u"%1 does not exist"_s.arg(shown));
-        if (error == EACCES)
-            throw Error(u"%1 cannot be reached: permission denied on one of the folders above it"_s.arg(shown));
-        throw Error(u"Cannot examine %1: %2"_s.arg(shown, QString::fromLocal8Bit(std::strerror(error))));
-    }
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
+        throw Error(HostFile::failureMessage(path, u"examine"_s, errno));
     const QFileInfo info(path);
     if (S_ISDIR(status.st_mode)) {
         const QString file = QDir(path).filePath(SystemRegistryName);

@@ -2,24 +2,17 @@
 #include "platform/Error.h"
 #include "platform/WineRegistryFile.h"
 
+#include "../support/WineRegistryText.h"
+
 #include <QTest>
 
 using namespace Qt::Literals::StringLiterals;
 using namespace kelvane;
+using kelvane::test::linkKey;
 
 namespace {
 
 const QString Uninstall = u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall"_s;
-
-// A link key as Wine writes it (names spelt as in the file).
-QByteArray linkKey(const QByteArray &name, const QString &target)
-{
-    QByteArray hex;
-    for (const QChar c : target)
-        hex += QByteArray::number(c.unicode() & 0xff, 16).rightJustified(2, '0') + ",00,";
-    hex.chop(1);
-    return "[" + name + "] 1\n#time=1\n#link\n\"SymbolicLinkValue\"=hex(6):" + hex + "\n\n";
-}
 
 } // namespace
 

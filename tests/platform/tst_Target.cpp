@@ -1,6 +1,8 @@
 #include "platform/Error.h"
 #include "platform/Target.h"
 
+#include "../support/ChildProcess.h"
+
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
@@ -11,12 +13,9 @@
 
 #include <filesystem>
 
-#include <csignal>
 #include <linux/capability.h>
-#include <poll.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
@@ -66,52 +65,27 @@ QByteArray treeDigest(const QString &folder)
 // dropped there for good, so a refusal can be shown when the tests run as root.
 QString refusal(const QProcessEnvironment &environment, const QString &sample)
 {
-    int answer[2];
-    if (::pipe(answer) != 0)
-        return u"(no pipe)"_s;
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::close(answer[0]);
-        QByteArray message;
-        __user_cap_header_struct header {_LINUX_CAPABILITY_VERSION_3, 0};
-        __user_cap_data_struct caps[2] {};
-        const quint32 override = CAP_TO_MASK(CAP_DAC_OVERRIDE) | CAP_TO_MASK(CAP_DAC_READ_SEARCH);
-        if (::syscall(SYS_capget, &header, caps) == 0) {
-            caps[0].effective &= ~override;
-            caps[0].permitted &= ~override;
-            caps[0].inheritable &= ~override;
-        }
-        if (::syscall(SYS_capset, &header, caps) != 0) {
-            message = "(cannot drop root's permission override)";
-        } else {
+    const QByteArray answer = kelvane::test::answerFromChild(
+        [&]() -> QByteArray {
+            __user_cap_header_struct header {_LINUX_CAPABILITY_VERSION_3, 0};
+            __user_cap_data_struct caps[2] {};
+            const quint32 override = CAP_TO_MASK(CAP_DAC_OVERRIDE) | CAP_TO_MASK(CAP_DAC_READ_SEARCH);
+            if (::syscall(SYS_capget, &header, caps) == 0) {
+                caps[0].effective &= ~override;
+                caps[0].permitted &= ~override;
+                caps[0].inheritable &= ~override;
+            }
+            if (::syscall(SYS_capset, &header, caps) != 0)
+                return "(cannot drop root's permission override)";
             try {
                 Target::fromEnvironment(environment, sample);
             } catch (const Error &error) {
-                message = error.message().toUtf8();
+                return error.message().toUtf8();
             }
-        }
-        (void)!::write(answer[1], message.constData(), size_t(message.size()));
-        ::_exit(0);
-    }
-    ::close(answer[1]);
-    QByteArray message;
-    bool hung = false;
-    for (;;) {
-        pollfd wait {answer[0], POLLIN, 0};
-        if (::poll(&wait, 1, 20000) <= 0) {
-            hung = true;
-            ::kill(child, SIGKILL);
-            break;
-        }
-        char buffer[4096];
-        const ssize_t n = ::read(answer[0], buffer, sizeof buffer);
-        if (n <= 0)
-            break;
-        message.append(buffer, n);
-    }
-    ::close(answer[0]);
-    ::waitpid(child, nullptr, 0);
-    return hung ? u"(still waiting after 20 s)"_s : QString::fromUtf8(message);
+            return {};
+        },
+        20);
+    return QString::fromUtf8(answer);
 }
 
 } // namespace

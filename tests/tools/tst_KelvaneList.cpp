@@ -1,3 +1,5 @@
+#include "../support/WineRegistryText.h"
+
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -6,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -14,6 +17,7 @@
 #include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
+using kelvane::test::linkKey;
 
 namespace {
 
@@ -53,8 +57,18 @@ Run runRaw(const QList<QByteArray> &arguments, int out)
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errFile.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    // SIGPIPE at its default, whatever this process does with it: an ignored
+    // one would pass on, and a closed pipe would not kill a list that failed
+    // to ignore it itself.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
     pid_t pid = -1;
-    if (posix_spawn(&pid, exe.constData(), &actions, nullptr, argv.data(), environ) == 0) {
+    if (posix_spawn(&pid, exe.constData(), &actions, &attributes, argv.data(), environ) == 0) {
         int status = 0;
         rusage usage {};
         for (int waited = 0; waited < 600 && ::wait4(pid, &status, WNOHANG, &usage) == 0; ++waited)
@@ -66,6 +80,7 @@ Run runRaw(const QList<QByteArray> &arguments, int out)
         run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         run.peakKilobytes = usage.ru_maxrss;
     }
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     QFile err(QFile::decodeName(errFile));
     if (err.open(QIODevice::ReadOnly))
@@ -82,16 +97,6 @@ QString registryWithName(const QTemporaryDir &dir, const QByteArray &spelt)
         file.write("WINE REGISTRY Version 2\n\n[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\e] 1\n"
                    "\"DisplayName\"=\"" + spelt + "\"\n\"UninstallString\"=\"u.exe\"\n");
     return path;
-}
-
-// A link key as Wine writes it.
-QByteArray linkKey(const QByteArray &name, const QString &target)
-{
-    QByteArray hex;
-    for (const QChar c : target)
-        hex += QByteArray::number(c.unicode() & 0xff, 16).rightJustified(2, '0') + ",00,";
-    hex.chop(1);
-    return "[" + name + "] 1\n#time=1\n#link\n\"SymbolicLinkValue\"=hex(6):" + hex + "\n\n";
 }
 
 } // namespace

@@ -1,0 +1,250 @@
+// The registry of a Wine prefix beside Wine: the lock a running wineserver
+// holds, and Wine itself.
+#include "WineTestEnvironment.h"
+#include "platform/Error.h"
+#include "platform/WineRegistryFile.h"
+#include "platform/WineServerLock.h"
+
+#include "../support/FileBytes.h"
+#include "../support/WineRegistryText.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace Qt::Literals::StringLiterals;
+using namespace kelvane::test;
+using kelvane::Error;
+using kelvane::RegistryValue;
+using kelvane::WineRegistryFile;
+
+namespace {
+
+// Takes the server lock of a prefix in a child process (fcntl locks are per
+// process, so our own lock would not show), the way a running wineserver does.
+class LockHolder
+{
+public:
+    explicit LockHolder(const QString &lockFile)
+    {
+        int ready[2];
+        if (::pipe(ready) != 0 || ::pipe(m_release) != 0)
+            return;
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            const int fd = ::open(QFile::encodeName(lockFile).constData(), O_RDWR | O_CREAT, 0600);
+            struct flock fl {};
+            fl.l_type = F_WRLCK;
+            fl.l_whence = SEEK_SET;
+            fl.l_len = 1;
+            const char ok = (fd >= 0 && ::fcntl(fd, F_SETLK, &fl) == 0) ? 1 : 0;
+            (void)!::write(ready[1], &ok, 1);
+            char c;
+            (void)!::read(m_release[0], &c, 1);
+            ::_exit(0);
+        }
+        char ok = 0;
+        m_locked = ::read(ready[0], &ok, 1) == 1 && ok == 1;
+        ::close(ready[0]);
+        ::close(ready[1]);
+    }
+    ~LockHolder()
+    {
+        if (m_pid > 0) {
+            (void)!::write(m_release[1], "x", 1);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+        ::close(m_release[0]);
+        ::close(m_release[1]);
+    }
+    bool locked() const { return m_locked; }
+
+private:
+    int m_release[2] = {-1, -1};
+    pid_t m_pid = -1;
+    bool m_locked = false;
+};
+
+// A prefix in `root` whose "wineserver" file names a server folder in
+// Debian's layout, $TMPDIR/<that name>/server-<dev>-<ino>, with TMPDIR set
+// to `root`. Returns that folder, made; empty when something failed.
+QString makePrefix(const QString &root)
+{
+    const QString prefix = root + u"/prefix"_s;
+    if (!QDir().mkpath(prefix)
+        || !writeFileBytes(prefix + u"/system.reg"_s, wineRegistryFile("[Software\\\\A] 1\n\"v\"=\"1\"\n"))
+        || !writeFileBytes(prefix + u"/wineserver"_s, "wine-kelvanetest\n"))
+        return {};
+    qputenv("TMPDIR", QFile::encodeName(root));
+    const QString server = kelvane::WineServerLock::serverFolder(prefix);
+    if (!server.startsWith(root + u"/wine-kelvanetest/server-"_s) || !QDir().mkpath(server))
+        return {};
+    return server;
+}
+
+// Turns timestamps into placeholders, so files written at other times compare.
+QByteArray withoutStamps(const QByteArray &bytes)
+{
+    QList<QByteArray> lines = bytes.split('\n');
+    for (QByteArray &line : lines) {
+        if (line.startsWith('[') && line.lastIndexOf("] ") > 0)
+            line = line.left(line.lastIndexOf("] ") + 2) + 'T';
+        else if (line.startsWith("#time="))
+            line = "#time=T";
+    }
+    return lines.join('\n');
+}
+
+void touchAll(WineRegistryFile &file, const QString &path)
+{
+    const auto values = file.values(path);
+    if (!values.isEmpty() && !file.isLink(path))
+        file.setValue(path, values.first());
+    for (const QString &name : file.subkeyNames(path)) {
+        const QString child = path.isEmpty() ? name : path + u'\\' + name;
+        if (!file.isLink(child))
+            touchAll(file, child);
+    }
+}
+
+} // namespace
+
+class TestWineServer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup() { qunsetenv("TMPDIR"); }
+    void refusesWhileServerLockHeld();
+    void realWinePrefix();
+};
+
+void TestWineServer::refusesWhileServerLockHeld()
+{
+    QTemporaryDir tmp;
+    QVERIFY(tmp.isValid());
+    const QString server = makePrefix(tmp.path());
+    QVERIFY(!server.isEmpty());
+    const QString prefix = tmp.filePath(u"prefix"_s);
+    const QString path = prefix + u"/system.reg"_s;
+
+    auto file = WineRegistryFile::open(path);
+    file->checkWritable(); // a lock file nobody holds is a stopped server
+    file->setValue(u"Software\\A"_s, RegistryValue::fromText(u"v"_s, u"2"_s));
+    const QByteArray before = fileBytes(path);
+    {
+        LockHolder holder(server + u"/lock"_s);
+        QVERIFY(holder.locked());
+        try {
+            file->checkWritable();
+            QFAIL("no error");
+        } catch (const Error &error) {
+            QVERIFY2(error.message().contains(u"wineserver"_s) && error.message().contains(prefix),
+                     qPrintable(error.message()));
+        }
+        QVERIFY_THROWS_EXCEPTION(Error, file->save());
+        QCOMPARE(fileBytes(path), before);
+    }
+    file->save();
+    QCOMPARE(WineRegistryFile::open(path)->value(u"Software\\A"_s, u"v"_s)->text(), u"2"_s);
+}
+
+void TestWineServer::realWinePrefix()
+{
+    const QString wine = QStandardPaths::findExecutable(u"wine"_s);
+    const QString wineserver = QStandardPaths::findExecutable(u"wineserver"_s);
+    if (wine.isEmpty() || wineserver.isEmpty())
+        QSKIP("wine is not installed");
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString prefix = dir.filePath(u"prefix"_s);
+    const QProcessEnvironment env = kelvane::test::wineTestEnvironment(prefix);
+    auto run = [&](const QString &program, const QStringList &args, QByteArray *output = nullptr) {
+        QProcess process;
+        process.setProcessEnvironment(env);
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(program, args);
+        if (!process.waitForFinished(180000))
+            return -1;
+        if (output)
+            *output = process.readAll();
+        return process.exitCode();
+    };
+    QCOMPARE(run(u"wineboot"_s, {u"-i"_s}), 0);
+    QCOMPARE(run(wineserver, {u"-w"_s}), 0);
+    const QString path = prefix + u"/system.reg"_s;
+    const QByteArray original = fileBytes(path);
+    QVERIFY(original.startsWith("WINE REGISTRY Version 2\n"));
+
+    // Every key rewritten by us comes out as Wine wrote it, but for the stamps.
+    {
+        auto all = WineRegistryFile::open(path);
+        QCOMPARE(all->toBytes(), original);
+        QVERIFY(all->keyExists(u"Software\\Microsoft\\Windows NT\\CurrentVersion"_s));
+        QVERIFY(all->isLink(u"Software\\Classes\\Wow6432Node\\AppId"_s));
+        QCOMPARE(all->subkeyNames(u"Software\\Classes\\Wow6432Node\\AppId"_s),
+                 all->subkeyNames(u"Software\\Classes\\AppId"_s));
+        touchAll(*all, QString());
+        QCOMPARE(withoutStamps(all->toBytes()), withoutStamps(original));
+    }
+
+    // Our edit: only the new key's block is added, and Wine reads it.
+    auto file = WineRegistryFile::open(path);
+    file->checkWritable();
+    file->setValue(u"Software\\Kelvane\\Test"_s, RegistryValue::fromText(u"Name"_s, u"Wert \"x\""_s));
+    file->setValue(u"Software\\Kelvane\\Test"_s, RegistryValue::fromDword(u"Count"_s, 42));
+    file->save();
+    const QByteArray edited = fileBytes(path);
+    const qsizetype begin = edited.indexOf("[Software\\\\Kelvane\\\\Test]");
+    QVERIFY(begin > 0);
+    const qsizetype end = edited.indexOf("\n[", begin) + 1;
+    QCOMPARE(edited.left(begin) + edited.mid(end), original);
+    QByteArray output;
+    QCOMPARE(run(wine, {u"reg"_s, u"query"_s, u"HKLM\\Software\\Kelvane\\Test"_s}, &output), 0);
+    QVERIFY2(output.contains("Wert \"x\"") && output.contains("0x2a"), output.constData());
+    QCOMPARE(run(wineserver, {u"-w"_s}), 0);
+
+    // Wine's edit is seen after a reload, ours stays.
+    QCOMPARE(run(wine, {u"reg"_s, u"add"_s, u"HKLM\\Software\\Kelvane\\Test"_s, u"/v"_s, u"Added"_s, u"/t"_s,
+                        u"REG_DWORD"_s, u"/d"_s, u"7"_s, u"/f"_s}),
+             0);
+    QCOMPARE(run(wineserver, {u"-w"_s}), 0);
+    QVERIFY(file->changedOnDisk());
+    file->reload();
+    QCOMPARE(file->value(u"Software\\Kelvane\\Test"_s, u"Added"_s)->dword(), std::optional<quint32>(7));
+    QCOMPARE(file->value(u"Software\\Kelvane\\Test"_s, u"count"_s)->dword(), std::optional<quint32>(42));
+
+    // While a wineserver serves the prefix, nothing is written.
+    QCOMPARE(run(wineserver, {u"-p"_s}), 0);
+    file->setValue(u"Software\\Kelvane\\Test"_s, RegistryValue::fromDword(u"Lost"_s, 1));
+    const QByteArray beforeServer = fileBytes(path);
+    QVERIFY_THROWS_EXCEPTION(Error, file->checkWritable());
+    try {
+        file->save();
+        QFAIL("saved while a wineserver runs");
+    } catch (const Error &error) {
+        QVERIFY2(error.message().contains(u"wineserver"_s), qPrintable(error.message()));
+    }
+    QCOMPARE(fileBytes(path), beforeServer);
+    QCOMPARE(run(wineserver, {u"-k"_s}), 0);
+    QCOMPARE(run(wineserver, {u"-w"_s}), 0);
+    // The stopping server wrote the file: our old state is not saved over it.
+    QVERIFY(file->changedOnDisk());
+    QVERIFY_THROWS_EXCEPTION(Error, file->save());
+    file->reload();
+    file->checkWritable();
+    file->setValue(u"Software\\Kelvane\\Test"_s, RegistryValue::fromDword(u"Lost"_s, 1));
+    file->save();
+    QCOMPARE(run(wine, {u"reg"_s, u"query"_s, u"HKLM\\Software\\Kelvane\\Test"_s, u"/v"_s, u"Lost"_s}, &output), 0);
+    QCOMPARE(run(wineserver, {u"-w"_s}), 0);
+}
+
+QTEST_GUILESS_MAIN(TestWineServer)
+#include "tst_WineServer.moc"

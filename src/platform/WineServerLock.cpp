@@ -1,13 +1,13 @@
 #include "WineServerLock.h"
 
 #include "Error.h"
+#include "HostFile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QStringList>
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,9 +18,18 @@ namespace kelvane {
 
 namespace {
 
+Error cannotTell(const QString &prefixFolder, const QString &reason)
+{
+    return Error(u"Kelvane cannot tell whether a wineserver serves the Wine prefix %1, so it changes nothing: %2 "
+                 u"Repair or remove that file while no Windows program of the prefix runs, and try again."_s.arg(
+                     QDir::toNativeSeparators(prefixFolder), reason));
+}
+
 // Every folder a wineserver of this prefix may use: upstream Wine keeps it in
 // /tmp/.wine-<uid> (or /run/user/<uid>/wine), Debian's build in a folder
 // whose name the prefix stores in its "wineserver" file, under $TMPDIR.
+// Throws when that file is there but cannot be read (a named pipe, say):
+// leaving its folder out could take a running server for none.
 QStringList candidateFolders(const QString &prefixFolder)
 {
     struct stat st {};
@@ -30,18 +39,63 @@ QStringList candidateFolders(const QString &prefixFolder)
     const QString leaf = u"server-%1-%2"_s.arg(quint64(st.st_dev), 0, 16).arg(quint64(st.st_ino), 0, 16);
     const QString uid = QString::number(::getuid());
     QStringList result{u"/tmp/.wine-"_s + uid + u'/' + leaf, u"/run/user/"_s + uid + u"/wine/"_s + leaf};
-    QFile nameFile(prefixFolder + u"/wineserver"_s);
-    if (nameFile.open(QIODevice::ReadOnly)) {
-        const QString name = QString::fromUtf8(nameFile.read(256)).trimmed();
-        // A plain folder name only: the file is data from the prefix.
-        if (!name.isEmpty() && !name.contains(u'/') && name != u".."_s && name != u"."_s) {
-            QString tmp = qEnvironmentVariable("TMPDIR");
-            if (tmp.isEmpty())
-                tmp = u"/tmp"_s;
-            result.append(tmp + u'/' + name + u'/' + leaf);
-        }
+    const QString namePath = prefixFolder + u"/wineserver"_s;
+    struct stat nameStatus {};
+    if (::stat(QFile::encodeName(namePath).constData(), &nameStatus) != 0 && errno == ENOENT)
+        return result; // upstream Wine writes no such file
+    QByteArray bytes;
+    try {
+        bytes = HostFile(namePath).read(0, 256);
+    } catch (const Error &error) {
+        throw cannotTell(prefixFolder, error.message());
+    }
+    const QString name = QString::fromUtf8(bytes).trimmed();
+    // A plain folder name only: the file is data from the prefix.
+    if (!name.isEmpty() && !name.contains(u'/') && name != u".."_s && name != u"."_s) {
+        QString tmp = qEnvironmentVariable("TMPDIR");
+        if (tmp.isEmpty())
+            tmp = u"/tmp"_s;
+        result.append(tmp + u'/' + name + u'/' + leaf);
     }
     return result;
+}
+
+// The lock file of a server folder opened with `mode` (O_RDONLY to test the
+// lock, O_RDWR to take it), or -1 when there is none: no server ever ran
+// there. Anything else that is there is refused in words: a named pipe would
+// block the open, a device would be acted on, and neither tells whether a
+// server runs.
+int openLock(const QString &prefixFolder, const QString &folder, int mode)
+{
+    const QString path = folder + u"/lock"_s;
+    const QByteArray native = QFile::encodeName(path);
+    struct stat st {};
+    if (::stat(native.constData(), &st) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            return -1;
+        throw cannotTell(prefixFolder, HostFile::failureMessage(path, u"examine"_s, errno));
+    }
+    if (!S_ISREG(st.st_mode))
+        throw cannotTell(prefixFolder, HostFile::notRegularMessage(path, st.st_mode));
+    int fd = -1;
+    do
+        fd = ::open(native.constData(), mode | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        if (errno == ENOENT)
+            return -1; // removed meanwhile
+        throw cannotTell(prefixFolder, HostFile::failureMessage(path, u"open"_s, errno));
+    }
+    if (::fstat(fd, &st) != 0) {
+        const int error = errno;
+        ::close(fd);
+        throw cannotTell(prefixFolder, HostFile::failureMessage(path, u"examine"_s, error));
+    }
+    if (!S_ISREG(st.st_mode)) { // replaced between the stat and the open
+        ::close(fd);
+        throw cannotTell(prefixFolder, HostFile::notRegularMessage(path, st.st_mode));
+    }
+    return fd;
 }
 
 bool lockHeld(int fd)
@@ -78,8 +132,7 @@ QString WineServerLock::serverFolder(const QString &prefixFolder)
 void WineServerLock::ensureNoServer(const QString &prefixFolder)
 {
     for (const QString &folder : candidateFolders(prefixFolder)) {
-        const QByteArray lock = QFile::encodeName(folder + u"/lock"_s);
-        const int fd = ::open(lock.constData(), O_RDONLY | O_CLOEXEC);
+        const int fd = openLock(prefixFolder, folder, O_RDONLY);
         if (fd < 0)
             continue;
         const bool held = lockHeld(fd);
@@ -94,8 +147,7 @@ WineServerLock::WineServerLock(const QString &prefixFolder)
     ensureNoServer(prefixFolder);
     // The folder Wine uses for this prefix: the one whose lock file exists.
     for (const QString &folder : candidateFolders(prefixFolder)) {
-        const QByteArray lock = QFile::encodeName(folder + u"/lock"_s);
-        const int fd = ::open(lock.constData(), O_RDWR | O_CLOEXEC);
+        const int fd = openLock(prefixFolder, folder, O_RDWR);
         if (fd < 0)
             continue;
         struct flock fl {};

@@ -9,7 +9,9 @@ namespace kelvane {
 class WineServerLock
 {
 public:
-    // Throws Error naming the prefix when a wineserver serves it now.
+    // Throws Error naming the prefix when a wineserver serves it now, or when
+    // that cannot be told (the prefix's "wineserver" file or a lock file is
+    // there but is no regular file, or cannot be read).
     static void ensureNoServer(const QString &prefixFolder);
 
     // Takes the server lock for the prefix (when its server folder exists), so
@@ -20,7 +22,8 @@ public:
     WineServerLock &operator=(const WineServerLock &) = delete;
 
     // The server folder Wine uses for this prefix, whether it exists or not
-    // (empty when the prefix folder cannot be examined).
+    // (empty when the prefix folder cannot be examined); throws as
+    // ensureNoServer does when that cannot be told.
     static QString serverFolder(const QString &prefixFolder);
 
 private:

@@ -1,11 +1,13 @@
 // The registry of a Wine prefix beside Wine: the lock a running wineserver
-// holds, and Wine itself.
+// holds, hostile files where Wine keeps its server's, and Wine itself.
 #include "WineTestEnvironment.h"
 #include "platform/Error.h"
 #include "platform/WineRegistryFile.h"
 #include "platform/WineServerLock.h"
 
+#include "../support/ChildProcess.h"
 #include "../support/FileBytes.h"
+#include "../support/HostilePaths.h"
 #include "../support/WineRegistryText.h"
 
 #include <QDir>
@@ -123,6 +125,8 @@ class TestWineServer : public QObject
 private slots:
     void cleanup() { qunsetenv("TMPDIR"); }
     void refusesWhileServerLockHeld();
+    void hostileServerFiles_data();
+    void hostileServerFiles();
     void realWinePrefix();
 };
 
@@ -154,6 +158,66 @@ void TestWineServer::refusesWhileServerLockHeld()
     }
     file->save();
     QCOMPARE(WineRegistryFile::open(path)->value(u"Software\\A"_s, u"v"_s)->text(), u"2"_s);
+}
+
+void TestWineServer::hostileServerFiles_data()
+{
+    QTest::addColumn<QString>("file"); // in the prefix; "@/" is the server folder
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("wineserver file is a named pipe") << u"wineserver"_s << int(Hostile::Fifo) << u"named pipe"_s;
+    QTest::newRow("lock is a named pipe") << u"@/lock"_s << int(Hostile::Fifo) << u"named pipe"_s;
+    QTest::newRow("lock links to /dev/zero") << u"@/lock"_s << int(Hostile::LinkToDevZero) << u"character device"_s;
+}
+
+void TestWineServer::hostileServerFiles()
+{
+    // None of them tells whether a server runs: checking and saving are
+    // refused at once, in words, never left waiting nor taken for "no server".
+    QFETCH(QString, file);
+    QFETCH(int, kind);
+    QFETCH(QString, said);
+    QTemporaryDir tmp;
+    QVERIFY(tmp.isValid());
+    const QString server = makePrefix(tmp.path());
+    QVERIFY(!server.isEmpty());
+    const QString prefix = tmp.filePath(u"prefix"_s);
+    QString hostile;
+    if (file.startsWith(u'@')) {
+        hostile = makeHostile(Hostile(kind), server, file.mid(2));
+    } else {
+        QVERIFY(QFile::remove(prefix + u'/' + file));
+        hostile = makeHostile(Hostile(kind), prefix, file);
+    }
+    QVERIFY(!hostile.isEmpty());
+    const QString path = prefix + u"/system.reg"_s;
+    auto registry = WineRegistryFile::open(path);
+    registry->setValue(u"Software\\A"_s, RegistryValue::fromText(u"v"_s, u"2"_s));
+    const QByteArray before = fileBytes(path);
+
+    const QByteArray answer = answerFromChild(
+        [&] {
+            QByteArray messages;
+            try {
+                registry->checkWritable();
+                messages += "(checked)";
+            } catch (const Error &error) {
+                messages += error.message().toUtf8();
+            }
+            try {
+                registry->save();
+                messages += "\n(saved)";
+            } catch (const Error &error) {
+                messages += '\n' + error.message().toUtf8();
+            }
+            return messages;
+        },
+        10);
+    const QStringList messages = QString::fromUtf8(answer).split(u'\n');
+    QVERIFY2(messages.size() == 2, answer.constData());
+    for (const QString &message : messages)
+        QVERIFY2(message.contains(hostile) && message.contains(said) && message.contains(prefix), qPrintable(message));
+    QCOMPARE(fileBytes(path), before);
 }
 
 void TestWineServer::realWinePrefix()

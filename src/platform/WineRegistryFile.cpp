@@ -11,7 +11,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <limits>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -31,9 +30,7 @@ namespace {
 QByteArray readWhole(const HostFile &file)
 {
     const qint64 size = file.size();
-    // Keys refer to their lines by 32-bit offsets.
-    if (size < 0 || quint64(size) >= std::numeric_limits<quint32>::max())
-        throw Error(u"The registry file %1 is too large to read (%2 bytes; at most 4 GB)."_s.arg(file.shownPath()).arg(size));
+    checkRegistrySize(size, file.path()); // before the memory is taken
     QByteArray bytes(qsizetype(size), Qt::Uninitialized);
     constexpr qint64 largeFile = 4 << 20;
     if (size >= largeFile) {

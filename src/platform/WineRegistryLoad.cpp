@@ -257,6 +257,14 @@ private:
     qint64 m_spent = 0;
 };
 
+void checkRegistrySize(qint64 size, const QString &name)
+{
+    if (size < 0 || quint64(size) >= std::numeric_limits<quint32>::max())
+        throw Error(u"The registry file %1 is too large to read (%2 bytes; at most 4 GB)."_s.arg(
+                        QDir::toNativeSeparators(name))
+                        .arg(size));
+}
+
 void WineRegistryFile::load(const QByteArray &bytes)
 {
     const char *const data = bytes.constData();
@@ -268,11 +276,7 @@ void WineRegistryFile::load(const QByteArray &bytes)
     if (first != QByteArrayView(header))
         throw Error(u"%1 is not a Wine registry file: its first line is not \"WINE REGISTRY Version 2\"."_s.arg(
             QDir::toNativeSeparators(m_name)));
-    // Keys refer to their names and lines by 32-bit offsets.
-    if (quint64(size) >= std::numeric_limits<quint32>::max())
-        throw Error(u"The registry file %1 is too large to read (%2 bytes; at most 4 GB)."_s.arg(
-                        QDir::toNativeSeparators(m_name))
-                        .arg(size));
+    checkRegistrySize(size, m_name);
 
     auto tree = std::make_unique<Tree>();
     TreeBuilder builder(bytes, *tree, m_name);

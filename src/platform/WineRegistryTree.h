@@ -123,6 +123,10 @@ struct WineRegistryFile::Tree
     Key *root = nullptr;
 };
 
+// Keys refer to their names and lines by 32-bit offsets: throws Error for a
+// registry of `size` bytes (named `name` in messages) that they cannot reach.
+void checkRegistrySize(qint64 size, const QString &name);
+
 // Calls f with the key's name: a QLatin1StringView into the file's bytes,
 // or a QStringView of a decoded name.
 template<typename F>

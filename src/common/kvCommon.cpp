@@ -76,8 +76,10 @@ std::optional<QString> explorerFolder(const QString &commandLine)
         program = line.first(end);
         rest = line.sliced(end);
     }
-    if (program.compare(u"explorer.exe", Qt::CaseInsensitive) != 0
-        && program.compare(u"explorer", Qt::CaseInsensitive) != 0)
+    // Windows finds "explorer" as "explorer.exe" too.
+    const QStringView bare = config::ExplorerProgram.first(config::ExplorerProgram.lastIndexOf(u'.'));
+    if (program.compare(config::ExplorerProgram, Qt::CaseInsensitive) != 0
+        && program.compare(bare, Qt::CaseInsensitive) != 0)
         return std::nullopt;
     rest = rest.trimmed();
     if (rest.size() >= 2 && rest.front() == u'"' && rest.back() == u'"')

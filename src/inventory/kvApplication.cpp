@@ -296,8 +296,8 @@ void TApplications::attachPatches(RegistryAccess &access, TAppItem &entry, const
         return;
     const QStringList userIds = access.SubkeyNames();
     for (const QString &userId : userIds) {
-        const QString path =
-            config::KeyInstallerUserData.toString() + u'\\' + userId + u"\\Products\\"_s + code + u"\\Patches"_s;
+        const QString path = config::KeyInstallerUserData.toString() + u'\\' + userId
+                             + config::KeyPartProducts.toString() + code + config::KeyPartPatches.toString();
         if (!access.OpenForRead(path))
             continue;
         const QStringList patchNames = access.SubkeyNames();

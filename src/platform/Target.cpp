@@ -4,6 +4,7 @@
 #include "HostFile.h"
 #include "WineRegistryFile.h"
 #include "TargetRunners.h"
+#include "settings/kvConfig.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -24,7 +25,7 @@ namespace kelvane {
 
 namespace {
 
-const QString SystemRegistryName = u"system.reg"_s;
+const QString SystemRegistryName = config::WineSystemRegistry.toString();
 
 // Copies a folder tree; throws Error naming the file that failed.
 void copyTree(const QString &source, const QString &destination)

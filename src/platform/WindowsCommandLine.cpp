@@ -2,6 +2,7 @@
 
 #include "CommandRunner.h"
 #include "Target.h"
+#include "settings/kvConfig.h"
 
 #include <QFileInfo>
 
@@ -56,15 +57,13 @@ QString expandSystemVariables(QString text, const QString &windowsFolder)
 // The folders Windows searches for a program named without a folder.
 QStringList searchFolders(const Target &target)
 {
-    QString windowsFolder = registryText(target, u"Software\\Microsoft\\Windows NT\\CurrentVersion"_s,
-                                         u"SystemRoot"_s);
+    QString windowsFolder = registryText(target, config::KeyWindowsNtVersion.toString(), u"SystemRoot"_s);
     if (!isDrivePath(windowsFolder))
         windowsFolder = u"C:\\Windows"_s;
     while (windowsFolder.size() > 3 && isSeparator(windowsFolder.back()))
         windowsFolder.chop(1);
     QStringList folders = {windowsFolder + u"\\system32"_s, windowsFolder + u"\\system"_s, windowsFolder};
-    const QString path = registryText(
-        target, u"System\\CurrentControlSet\\Control\\Session Manager\\Environment"_s, u"Path"_s);
+    const QString path = registryText(target, config::KeySystemEnvironment.toString(), u"Path"_s);
     for (const QString &entry : expandSystemVariables(path, windowsFolder).split(u';', Qt::SkipEmptyParts)) {
         const QString folder = entry.trimmed();
         // Relative entries would need a current folder, which a target has not.

@@ -1,6 +1,7 @@
 #include "kvOSCheck.h"
 
 #include "RegistryStore.h"
+#include "settings/kvConfig.h"
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -30,7 +31,7 @@ bool parseVersion(const QString &text, quint32 &major, quint32 &minor)
 TOSCheck::TOSCheck(const RegistryStore &store, QObject *parent)
     : QObject(parent)
 {
-    const QString nt = u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion"_s;
+    const QString nt = config::KeyWindowsNtVersion.toString();
     const auto current = store.value(nt, u"CurrentVersion"_s);
     quint32 major = 0;
     quint32 minor = 0;
@@ -48,7 +49,7 @@ TOSCheck::TOSCheck(const RegistryStore &store, QObject *parent)
         m_minor = minor;
         return;
     }
-    const auto nine = store.value(u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion"_s, u"VersionNumber"_s);
+    const auto nine = store.value(config::KeyWindowsVersion.toString(), u"VersionNumber"_s);
     if (nine && nine->isText() && parseVersion(nine->text(), major, minor)) {
         m_platform = 1;
         m_major = major;

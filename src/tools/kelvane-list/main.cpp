@@ -10,6 +10,7 @@
 #include "platform/Error.h"
 #include "platform/HostFile.h"
 #include "platform/Target.h"
+#include "settings/kvConfig.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -147,12 +148,14 @@ void preferHugeHeapPages(const QString &registry)
         return;
     const QFileInfo info(registry);
     // In a prefix, the file Target opens.
-    const qint64 bytes = info.isDir() ? QFileInfo(QDir(registry).filePath(u"system.reg"_s)).size() : info.size();
+    const qint64 bytes =
+        info.isDir() ? QFileInfo(QDir(registry).filePath(config::WineSystemRegistry.toString())).size() : info.size();
     constexpr qint64 largeFile = 8 << 20;
     if (bytes < largeFile)
         return;
     constexpr quintptr huge = 2 << 20;
-    // Peak use stays below three times the file; four leaves room.
+    // Peak use is the file's bytes plus up to three times as much for the
+    // store's tables: about four times the file.
     const int step = int(std::min<qint64>(4 * bytes, 1 << 30) & ~qint64(huge - 1));
     if (mallopt(M_TOP_PAD, step) != 1 || mallopt(M_TRIM_THRESHOLD, step) != 1)
         return;

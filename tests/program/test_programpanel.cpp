@@ -3,6 +3,7 @@
 // text, never markup, links only to web and mail addresses, one line each.
 
 #include "ProgramFixture.h"
+#include "../support/WineRegistryText.h"
 #include "UrlCatcher.h"
 
 #include "gui/kvCommonGui.h"
@@ -157,12 +158,8 @@ private slots:
             QVERIFY(file.open(QIODevice::ReadOnly));
             QByteArray text = file.readAll().replace("CurrentVersion\\\\Uninstall\\\\", "CurrentVersion\\\\Aside\\\\");
             file.close();
-            QByteArray target;
-            for (const char c : QByteArray("\\Registry\\Machine\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"))
-                target += QByteArray::number(uchar(c), 16).rightJustified(2, '0') + ",00,";
-            target.chop(1);
-            text += "\n[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall] 1\n#time=1\n#link\n"
-                    "\"SymbolicLinkValue\"=hex(6):" + target + "\n";
+            text += "\n" + linkKey("Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall",
+                                   u"\\Registry\\Machine\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"_s);
             QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
             file.write(text);
         });

@@ -52,6 +52,14 @@ public:
         });
     }
 
+    // Whether `path` names a symbolic link key itself (the link is not
+    // followed at the end of the path). A back end without links has none.
+    virtual bool isLink(const QString &path) const
+    {
+        Q_UNUSED(path);
+        return false;
+    }
+
     // Creates the key and any missing parent. Creating an existing key does nothing.
     virtual void createKey(const QString &path) = 0;
     // Creates the key when missing; replaces a value of the same name.

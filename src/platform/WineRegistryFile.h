@@ -64,7 +64,7 @@ public:
     void write(QIODevice &device) const;
 
     // Whether the key is a symbolic link (#link); lookups pass through it.
-    bool isLink(const QString &path) const;
+    bool isLink(const QString &path) const override;
     // Told from the key itself: a hostile file's parent may list millions.
     bool isBrokenLink(const QString &path) const override { return !keyExists(path) && isLink(path); }
 

@@ -71,6 +71,18 @@ inline constexpr int LargestWindowCoordinate = 1 << 20;
 // 1-based positions before which a braced GUID has its dashes.
 inline constexpr std::array<int, 4> GuidDashPositions = {9, 14, 19, 24};
 inline constexpr std::array<int, 3> DateDashPositions = {5, 8, 11};
+// Backups of registry keys before a delete: one regedit file per key in
+// $XDG_DATA_HOME/Kelvane/backups, named "<local time> <key name>.reg".
+inline constexpr QStringView DataFolder = u"Kelvane";
+inline constexpr QStringView BackupFolder = u"backups";
+inline constexpr QStringView BackupExtension = u".reg";
+inline constexpr QStringView BackupDateFormat = u"yyyyMMdd'-'HHmmss";
+// Longest key name kept in a backup's file name (UTF-16 units): well inside
+// the 255 bytes a file name may take, even at four UTF-8 bytes a character.
+inline constexpr qsizetype BackupNameLength = 48;
+// The first line of a file regedit imports, and the hive a store stands for.
+inline constexpr QStringView RegeditHeader = u"Windows Registry Editor Version 5.00";
+inline constexpr QStringView RegeditRootKey = u"HKEY_LOCAL_MACHINE";
 inline constexpr QStringView ShortcutUninstall = u"Del";
 inline constexpr QStringView ShortcutUninstallQuiet = u"Shift+Del";
 

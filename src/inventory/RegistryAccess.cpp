@@ -62,7 +62,7 @@ void RegistryAccess::write(const QString &what, Change change)
             throw;
         }
     } catch (const Error &error) {
-        throw Error(u"Cannot %1: %2"_s.arg(what, error.message()));
+        throw Error(u"Cannot %1: %2"_s.arg(what, error.message()), error.kind(), error.path());
     }
 }
 
@@ -76,7 +76,7 @@ bool RegistryAccess::OpenForWrite(const QString &path)
         try {
             m_store.checkWritable(); // a key that cannot be written is not open for writing
         } catch (const Error &error) {
-            throw Error(u"Cannot %1: %2"_s.arg(what, error.message()));
+            throw Error(u"Cannot %1: %2"_s.arg(what, error.message()), error.kind(), error.path());
         }
     } else {
         write(what, [&] { m_store.createKey(target); });
@@ -96,13 +96,16 @@ bool RegistryAccess::KeyPresent(const QString &path) const
     return validPath(target) && m_store.keyExists(target);
 }
 
-bool RegistryAccess::DeleteTree(const QString &path)
+bool RegistryAccess::DeleteTree(const QString &path, const std::function<void(const QString &)> &backUp)
 {
     const QString target = resolve(path);
     if (target.isEmpty() || !validPath(target) || !m_store.keyExists(target))
         return false;
-    write(u"delete HKEY_LOCAL_MACHINE\\%1 in %2"_s.arg(target, m_store.location()),
-          [&] { m_store.deleteTree(target); });
+    write(u"delete HKEY_LOCAL_MACHINE\\%1 in %2"_s.arg(target, m_store.location()), [&] {
+        if (backUp)
+            backUp(target);
+        m_store.deleteTree(target);
+    });
     if (m_current
         && (m_current->compare(target, Qt::CaseInsensitive) == 0
             || m_current->startsWith(target + u'\\', Qt::CaseInsensitive)))

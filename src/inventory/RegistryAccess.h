@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 namespace kelvane {
@@ -16,8 +17,8 @@ struct RegistryValue;
 // the current key (or the hive when none is open). Texts stay Unicode.
 //
 // Every write goes to disk at once. A write refused (e.g. a wineserver serves
-// the prefix) or a failed save throws kelvane::Error and leaves the store as
-// it was on disk.
+// the prefix) or a failed save throws kelvane::Error, with the kind and path
+// the store gave it, and leaves the store as it was on disk.
 class RegistryAccess
 {
 public:
@@ -30,7 +31,10 @@ public:
     void CloseCurrent();
     bool KeyPresent(const QString &path) const;
     // Deletes the key with all its subkeys; false when it was not there.
-    bool DeleteTree(const QString &path);
+    // backUp, when given, is called with the key's path below the hive once
+    // the store has agreed to be written and before anything changes: an
+    // Error it throws refuses the delete.
+    bool DeleteTree(const QString &path, const std::function<void(const QString &)> &backUp = {});
 
     // The first key on the way to path that its parent lists but that cannot
     // be opened: a link that loops, passes too many links or leads to no key

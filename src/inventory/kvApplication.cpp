@@ -4,6 +4,7 @@
 #include "Wildcard.h"
 #include "settings/kvConfig.h"
 #include "platform/Error.h"
+#include "platform/RegistryBackup.h"
 #include "platform/RegistryStore.h"
 
 #include <QtEndian>
@@ -119,10 +120,15 @@ RegistryStore &TAppItem::store() const
 
 void TAppItem::DeleteEntry()
 {
-    RegistryAccess access(store());
+    RegistryStore &registry = store();
+    RegistryAccess access(registry);
     const QString path = u'\\' + KeyPath;
-    if (access.KeyPresent(path))
-        access.DeleteTree(path);
+    if (!access.KeyPresent(path))
+        return;
+    // No backup, no delete. Taken once the store has agreed to the write, so
+    // a refusal (a running wineserver) leaves no backup of a key still there.
+    const RegistryBackup backup;
+    access.DeleteTree(path, [&](const QString &key) { backup.write(registry, key); });
 }
 
 bool TAppItem::Rename(const QString &newName)

@@ -91,7 +91,12 @@ public:
     bool MatchesFilter(const QString &mask) const;
     bool MatchesFilter(const Wildcard &mask) const;
 
-    // The entry edits write to disk at once; a refused or failed write throws.
+    // The entry edits write to disk at once; a refused or failed write throws
+    // kelvane::Error (its kind() tells a running wineserver, a file changed on
+    // disk, a read-only file, a full disk or a failed backup apart) and
+    // leaves the file on disk as it was. DeleteEntry first writes the key's
+    // subtree to a new file in RegistryBackup::defaultFolder(); nothing is
+    // deleted without it. A key already gone is no error.
     void DeleteEntry();
     bool Rename(const QString &newName);
     bool SetUninstallString(const QString &text);

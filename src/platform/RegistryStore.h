@@ -67,11 +67,14 @@ public:
     // Deletes the key with all its subkeys; a missing key is no error.
     virtual void deleteTree(const QString &path) = 0;
 
-    // Throws when a change could not be saved now (for a Wine prefix: while
-    // a wineserver serves it, since Wine would overwrite the edit).
+    // Throws when a change could not be saved now, with the ErrorKind that
+    // says why: for a Wine prefix, while a wineserver serves it (Wine would
+    // overwrite the edit), when the file changed on disk since it was read,
+    // or when the file or its folder is read-only.
     virtual void checkWritable() const = 0;
     // Writes all changes since the last load or save. On failure the file
-    // on disk is left as it was and the error is thrown.
+    // on disk is left as it was and the error is thrown (ErrorKind::ReadOnly
+    // or DiskFull where the system said so).
     virtual void save() = 0;
 
     // Whether the file on disk differs from what was loaded: one stat, no parse.

@@ -45,6 +45,23 @@ QByteArray readWhole(const HostFile &file)
     return bytes;
 }
 
+// What a failed call's errno means to the user: a refusal of the file
+// system (read-only) or no room left, else a failure like any other.
+ErrorKind kindOf(int error)
+{
+    switch (error) {
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return ErrorKind::ReadOnly;
+    case ENOSPC:
+    case EDQUOT:
+        return ErrorKind::DiskFull;
+    default:
+        return ErrorKind::Other;
+    }
+}
+
 } // namespace
 
 WineRegistryFile::WineRegistryFile() = default;
@@ -76,7 +93,26 @@ void WineRegistryFile::checkWritable() const
 {
     if (m_path.isEmpty())
         throw Error(u"The registry %1 has no file to save to."_s.arg(m_name));
-    WineServerLock::ensureNoServer(QFileInfo(m_path).absolutePath());
+    const QString folder = QFileInfo(m_path).absolutePath();
+    WineServerLock::ensureNoServer(folder);
+    if (changedOnDisk())
+        throw changedError();
+    // Saving replaces the file from beside it: both must be writable. A
+    // file made read-only is taken as meant to stay as it is.
+    for (const QString &path : {m_path, folder}) {
+        if (::access(QFile::encodeName(path).constData(), W_OK) == 0 || kindOf(errno) != ErrorKind::ReadOnly)
+            continue;
+        throw Error(u"%1 is read-only, so Kelvane cannot change the registry file %2. Make it writable and try "
+                    "again."_s.arg(QDir::toNativeSeparators(path), QDir::toNativeSeparators(m_path)),
+                    ErrorKind::ReadOnly, path);
+    }
+}
+
+Error WineRegistryFile::changedError() const
+{
+    return Error(u"The registry file %1 was changed by another program since it was read; "
+                 "reload it and make the change again."_s.arg(QDir::toNativeSeparators(m_path)),
+                 ErrorKind::ChangedOnDisk, m_path);
 }
 
 bool WineRegistryFile::changedOnDisk() const
@@ -122,8 +158,7 @@ void WineRegistryFile::save()
     // Held until the file is in place, so that no wineserver starts meanwhile.
     const WineServerLock lock(info.absolutePath());
     if (changedOnDisk())
-        throw Error(u"The registry file %1 was changed by another program since it was read; "
-                    "reload it and make the change again."_s.arg(shown));
+        throw changedError();
     const QByteArray bytes = toBytes();
 
     struct stat st {};
@@ -131,13 +166,17 @@ void WineRegistryFile::save()
         throw Error(u"Could not examine the registry file %1: %2"_s.arg(shown, QString::fromLocal8Bit(std::strerror(errno))));
     QByteArray temp = QFile::encodeName(info.absolutePath() + u"/."_s + info.fileName() + u".XXXXXX"_s);
     const int fd = ::mkstemp(temp.data());
-    if (fd < 0)
-        throw Error(u"Could not create a temporary file beside %1: %2"_s.arg(shown, QString::fromLocal8Bit(std::strerror(errno))));
+    if (fd < 0) {
+        const int error = errno;
+        throw Error(u"Could not create a temporary file beside %1: %2"_s.arg(shown, QString::fromLocal8Bit(std::strerror(error))),
+                    kindOf(error), m_path);
+    }
     auto fail = [&](const QString &what) {
-        const QString reason = QString::fromLocal8Bit(std::strerror(errno));
+        const int error = errno;
         ::close(fd);
         ::unlink(temp.constData());
-        return Error(u"Could not save the registry file %1 (%2): %3"_s.arg(shown, what, reason));
+        return Error(u"Could not save the registry file %1 (%2): %3"_s.arg(shown, what, QString::fromLocal8Bit(std::strerror(error))),
+                     kindOf(error), m_path);
     };
     if (::fchmod(fd, st.st_mode & 07777) != 0)
         throw fail(u"setting its mode"_s);
@@ -153,14 +192,16 @@ void WineRegistryFile::save()
     if (::fsync(fd) != 0)
         throw fail(u"flushing"_s);
     if (::close(fd) != 0) {
-        const QString reason = QString::fromLocal8Bit(std::strerror(errno));
+        const int error = errno;
         ::unlink(temp.constData());
-        throw Error(u"Could not save the registry file %1 (closing): %2"_s.arg(shown, reason));
+        throw Error(u"Could not save the registry file %1 (closing): %2"_s.arg(shown, QString::fromLocal8Bit(std::strerror(error))),
+                    kindOf(error), m_path);
     }
     if (::rename(temp.constData(), QFile::encodeName(m_path).constData()) != 0) {
-        const QString reason = QString::fromLocal8Bit(std::strerror(errno));
+        const int error = errno;
         ::unlink(temp.constData());
-        throw Error(u"Could not save the registry file %1 (replacing it): %2"_s.arg(shown, reason));
+        throw Error(u"Could not save the registry file %1 (replacing it): %2"_s.arg(shown, QString::fromLocal8Bit(std::strerror(error))),
+                    kindOf(error), m_path);
     }
     const int dir = ::open(QFile::encodeName(info.absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {

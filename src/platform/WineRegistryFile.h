@@ -15,6 +15,8 @@ struct stat;
 
 namespace kelvane {
 
+class Error;
+
 // A Wine text registry file (system.reg stands for HKLM) as a RegistryStore.
 //
 // The original bytes are kept. Loading finds the key lines and parses only
@@ -115,6 +117,8 @@ private:
     void serialise(const Key *key, QByteArray &out) const;
     void emitTree(const Key *root, QByteArray &out) const;
     void rememberStat(const struct stat &st);
+    // ErrorKind::ChangedOnDisk, in words.
+    Error changedError() const;
 
     QString m_path; // empty for fromBytes
     QString m_name;

@@ -114,7 +114,8 @@ Error serverRunning(const QString &prefixFolder)
 {
     return Error(u"A wineserver is running for the Wine prefix %1; Wine would overwrite the change. "
                  "Close the Windows programs of this prefix (or run wineserver -k) and try again."_s
-                     .arg(QDir::toNativeSeparators(prefixFolder)));
+                     .arg(QDir::toNativeSeparators(prefixFolder)),
+                 ErrorKind::ServerRunning, prefixFolder);
 }
 
 } // namespace

@@ -9,7 +9,8 @@ namespace kelvane {
 class WineServerLock
 {
 public:
-    // Throws Error naming the prefix when a wineserver serves it now, or when
+    // Throws Error naming the prefix when a wineserver serves it now
+    // (ErrorKind::ServerRunning, its path the prefix folder), or when
     // that cannot be told (the prefix's "wineserver" file or a lock file is
     // there but is no regular file, or cannot be read).
     static void ensureNoServer(const QString &prefixFolder);

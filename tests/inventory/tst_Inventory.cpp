@@ -3,6 +3,7 @@
 #include "inventory/kvApplication.h"
 #include "platform/Error.h"
 
+#include <QStandardPaths>
 #include <QTest>
 #include <QtEndian>
 
@@ -71,6 +72,8 @@ class TestInventory : public QObject
     Q_OBJECT
 
 private slots:
+    // Deleted entries' backups go to the test's data folder, not the user's.
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
     void convertGuid_data();
     void convertGuid();
     void hotfixes_data();

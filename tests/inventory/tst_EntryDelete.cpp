@@ -1,0 +1,176 @@
+// Deleting an entry from a Wine registry file: its backup first, then the
+// delete through the store's safe save. Every refusal says why, with a kind
+// the user interface can word, and leaves the file on disk as it was.
+#include "inventory/kvApplication.h"
+#include "platform/Error.h"
+#include "platform/RegeditExport.h"
+#include "platform/WineRegistryFile.h"
+
+#include "../support/FakeWineServer.h"
+#include "../support/FileBytes.h"
+#include "../support/WineRegistryText.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace Qt::Literals::StringLiterals;
+using namespace kelvane;
+
+namespace {
+
+const QString AppKey = u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\App"_s;
+const QByteArray Keys = "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\App] 1\n"
+                        "\"DisplayName\"=\"App\"\n\"UninstallString\"=\"C:\\\\app\\\\uninst.exe\"\n\n"
+                        "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\App\\\\Parts] 1\n"
+                        "\"Count\"=dword:00000003\n\"Blob\"=hex:00,01,02\n\n"
+                        "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\Other] 1\n"
+                        "\"UninstallString\"=\"other.exe\"\n\n";
+
+enum class Setup { BackupsIsFile, BackupsReadOnly, ServerRunning, ChangedOnDisk, RegistryReadOnly, PrefixReadOnly };
+
+mode_t modeOf(const QString &path)
+{
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Setup)
+Q_DECLARE_METATYPE(kelvane::ErrorKind)
+
+class TestEntryDelete : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> m_root;
+    QString m_prefix;
+    QString m_registry;
+    QString m_backups;
+    std::shared_ptr<WineRegistryFile> m_store;
+    TAppItemPtr m_entry;
+
+    QStringList backups() const { return QDir(m_backups).entryList(QDir::Files | QDir::Hidden | QDir::System); }
+
+private slots:
+    void init()
+    {
+        m_root = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_root->isValid());
+        m_prefix = m_root->filePath(u"prefix"_s);
+        m_registry = m_prefix + u"/system.reg"_s;
+        QVERIFY(QDir().mkpath(m_prefix));
+        QVERIFY(test::writeFileBytes(m_registry, test::wineRegistryFile(Keys)));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_root->filePath(u"data"_s)));
+        m_backups = m_root->filePath(u"data/Kelvane/backups"_s);
+        m_store = WineRegistryFile::open(m_registry);
+        m_entry = std::make_shared<TAppItem>(m_store);
+        m_entry->KeyName = u"App"_s;
+        m_entry->KeyPath = AppKey;
+    }
+
+    void cleanup()
+    {
+        qunsetenv("TMPDIR");
+        qunsetenv("XDG_DATA_HOME");
+        for (const QString &path : {m_prefix, m_registry, m_backups})
+            QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+
+    void backupThenDelete()
+    {
+        m_entry->DeleteEntry();
+        const auto after = WineRegistryFile::open(m_registry);
+        QVERIFY(!after->keyExists(AppKey));
+        QVERIFY(after->keyExists(u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Other"_s));
+
+        const QStringList files = backups();
+        QCOMPARE(files.size(), 1);
+        QVERIFY2(QRegularExpression(u"^\\d{8}-\\d{6} App\\.reg$"_s).match(files.first()).hasMatch(),
+                 qPrintable(files.first()));
+        const QString backup = m_backups + u'/' + files.first();
+        const auto original = WineRegistryFile::fromBytes(test::wineRegistryFile(Keys), u"original"_s);
+        QCOMPARE(test::fileBytes(backup), regeditExport(*original, AppKey));
+        // Private: the registry may hold what others must not read.
+        QCOMPARE(modeOf(m_backups), mode_t(0700));
+        QCOMPARE(modeOf(backup), mode_t(0600));
+    }
+
+    void refused_data()
+    {
+        QTest::addColumn<Setup>("setup");
+        QTest::addColumn<ErrorKind>("kind");
+        QTest::addColumn<QString>("about"); // what path() names, below the test's folder
+
+        QTest::newRow("backup folder is a file") << Setup::BackupsIsFile << ErrorKind::BackupFailed
+                                                 << u"data/Kelvane/backups"_s;
+        QTest::newRow("backup folder read-only") << Setup::BackupsReadOnly << ErrorKind::BackupFailed
+                                                 << u"data/Kelvane/backups"_s;
+        QTest::newRow("wineserver running") << Setup::ServerRunning << ErrorKind::ServerRunning << u"prefix"_s;
+        QTest::newRow("changed on disk") << Setup::ChangedOnDisk << ErrorKind::ChangedOnDisk << u"prefix/system.reg"_s;
+        QTest::newRow("registry read-only") << Setup::RegistryReadOnly << ErrorKind::ReadOnly << u"prefix/system.reg"_s;
+        QTest::newRow("prefix folder read-only") << Setup::PrefixReadOnly << ErrorKind::ReadOnly << u"prefix"_s;
+    }
+
+    void refused()
+    {
+        QFETCH(Setup, setup);
+        QFETCH(ErrorKind, kind);
+        QFETCH(QString, about);
+        const bool needsModes =
+            setup == Setup::BackupsReadOnly || setup == Setup::RegistryReadOnly || setup == Setup::PrefixReadOnly;
+        if (needsModes && ::geteuid() == 0)
+            QSKIP("root writes whatever the file modes say");
+        std::unique_ptr<test::ServerLockHolder> server;
+        switch (setup) {
+        case Setup::BackupsIsFile:
+            QVERIFY(QDir().mkpath(QFileInfo(m_backups).path()));
+            QVERIFY(test::writeFileBytes(m_backups, "not a folder"));
+            break;
+        case Setup::BackupsReadOnly:
+            QVERIFY(QDir().mkpath(m_backups));
+            QVERIFY(QFile::setPermissions(m_backups, QFile::ReadOwner | QFile::ExeOwner));
+            break;
+        case Setup::ServerRunning: {
+            const QString folder = test::makeServerFolder(m_prefix, m_root->path());
+            QVERIFY(!folder.isEmpty());
+            server = std::make_unique<test::ServerLockHolder>(folder + u"/lock"_s);
+            QVERIFY(server->locked());
+            break;
+        }
+        case Setup::ChangedOnDisk:
+            QVERIFY(test::writeFileBytes(m_registry, test::wineRegistryFile(Keys + "[Software\\\\New] 2\n\n")));
+            break;
+        case Setup::RegistryReadOnly:
+            QVERIFY(QFile::setPermissions(m_registry, QFile::ReadOwner));
+            break;
+        case Setup::PrefixReadOnly:
+            QVERIFY(QFile::setPermissions(m_prefix, QFile::ReadOwner | QFile::ExeOwner));
+            break;
+        }
+        const QByteArray before = test::fileBytes(m_registry);
+        try {
+            m_entry->DeleteEntry();
+            QFAIL("deleted");
+        } catch (const Error &error) {
+            QCOMPARE(error.kind(), kind);
+            QCOMPARE(error.path(), m_root->filePath(about));
+            QVERIFY2(error.message().contains(m_root->filePath(about)), qPrintable(error.message()));
+        }
+        QCOMPARE(test::fileBytes(m_registry), before);
+        QVERIFY(m_store->keyExists(AppKey));
+        QVERIFY(backups().isEmpty()); // nor a backup of a key that stays
+    }
+};
+
+QTEST_GUILESS_MAIN(TestEntryDelete)
+#include "tst_EntryDelete.moc"

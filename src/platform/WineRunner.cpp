@@ -3,6 +3,7 @@
 #include "WindowsCommandLine.h"
 #include "Target.h"
 
+#include <QDeadlineTimer>
 #include <QProcess>
 #include <QStandardPaths>
 
@@ -34,7 +35,11 @@ public:
 
     bool waitFor(int milliseconds) override
     {
-        if (m_program->state() != QProcess::NotRunning && !m_program->waitForFinished(milliseconds))
+        // One deadline for the program and the server together: the caller
+        // lets events through between calls, so no call may take longer.
+        const QDeadlineTimer deadline(milliseconds);
+        const auto remaining = [&deadline] { return int(deadline.remainingTime()); };
+        if (m_program->state() != QProcess::NotRunning && !m_program->waitForFinished(remaining()))
             return false;
         if (!m_server) {
             const QString wineserver = QStandardPaths::findExecutable(u"wineserver"_s);
@@ -44,11 +49,11 @@ public:
             m_server->setProcessEnvironment(m_environment);
             m_server->setProgram(wineserver);
             m_server->setArguments({u"-w"_s});
+            // Not waited for here: waitForFinished copes with a server still
+            // starting, and one that failed to start is NotRunning.
             m_server->start();
-            if (!m_server->waitForStarted())
-                return true;
         }
-        return m_server->state() == QProcess::NotRunning || m_server->waitForFinished(milliseconds);
+        return m_server->state() == QProcess::NotRunning || m_server->waitForFinished(remaining());
     }
 
 private:

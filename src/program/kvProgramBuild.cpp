@@ -14,6 +14,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QHash>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
@@ -217,12 +218,19 @@ void TkvFrameProgram::GenerateList(QObject *sender)
                     scanProblem = error.message();
                 }
             }
-            if (inventory->HasApplications())
-                rebuildTree(inventory);
+            // Even when no application is left (the last one was just
+            // uninstalled): the old nodes would show, and offer actions on,
+            // entries that are gone.
+            rebuildTree(inventory);
         }
         if (TkvProgramNode *node = selectedNode()) {
             DisplayInformation(sender);
             UpdateStates(sender, node);
+        } else if (!inventory->HasApplications()) {
+            // No application left to show or act on. (A filter that matches
+            // nothing leaves the panel and the states as they were.)
+            m_panelNoInfo->show();
+            UpdateStates(sender, nullptr);
         }
         DisplayStatusCount(sender);
     } catch (const Error &error) {

@@ -231,10 +231,9 @@ private slots:
         QVERIFY(sample.host->statusText().startsWith(u"Items count: "_s));
     }
 
-    void hotfixesAloneKeepTheTree()
+    void noApplicationLeftRebuildsTheList()
     {
         Fixture f = makeFixture();
-        const QStringList before = treeTexts(f.tree());
         RegistryStore &store = f.store();
         for (const QString &name : store.subkeyNames(UninstallKey)) {
             if (!QRegularExpression(u"kb[0-9]{6}"_s, QRegularExpression::CaseInsensitiveOption).match(name).hasMatch())
@@ -242,7 +241,21 @@ private slots:
         }
         store.deleteTree(u"Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall"_s);
         f.frame->GenerateList(nullptr);
-        QCOMPARE(treeTexts(f.tree()), before);
+        // The hotfixes alone: no node is left of the applications that are gone.
+        const QStringList hotfixesOnly = treeTexts(f.tree());
+        QVERIFY(!hotfixesOnly.isEmpty());
+        QCOMPARE(hotfixesOnly.first(), u"Microsoft Windows"_s);
+        QVERIFY(std::all_of(hotfixesOnly.begin() + 1, hotfixesOnly.end(),
+                            [](const QString &line) { return line.startsWith(u'\t'); }));
+        QVERIFY(f.host->statusText().startsWith(u"Items count: 1, hotfixes and updates: "_s));
+
+        // Nothing left at all: an empty list, the panel without information,
+        // and no action offered.
+        store.deleteTree(UninstallKey);
+        f.frame->GenerateList(nullptr);
+        QCOMPARE(f.tree()->topLevelItemCount(), 0);
+        QVERIFY(!f.label(u"PanelProgramNoInfo"_s)->isHidden());
+        QVERIFY(!f.child<QPushButton>(u"ButtonProgramUninstall"_s)->isEnabled());
         QCOMPARE(f.host->statusText(), u"Items count: 0, hotfixes and updates: 0"_s);
     }
 

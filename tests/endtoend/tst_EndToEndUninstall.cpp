@@ -1,0 +1,251 @@
+// End to end: uninstalling through the program list on a fresh Wine prefix,
+// with the prefix's own runner. Two NSIS programs (each uninstaller copies
+// itself to the temp folder, starts the copy and ends at once) and a Windows
+// Installer product; each is checked on disk right after the list's rebuild.
+#include "FakeFrameHost.h"
+#include "ProgramFixture.h"
+#include "WineTestEnvironment.h"
+#include "WineTools.h"
+#include "inventory/kvApplication.h"
+#include "platform/CommandRunner.h"
+#include "program/kvUnitProgram.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+using namespace Qt::Literals::StringLiterals;
+using namespace kelvane;
+using namespace kelvane::test;
+
+namespace {
+
+const QString AbacusGuid = u"{7C3B1A2D-6E5F-4A8B-9C0D-1E2F3A4B5C6D}"_s;
+
+// Forwards to the target's runner, recording what ran and when the start and
+// the wait began and ended (on the test's clock).
+class TimedRunner : public CommandRunner
+{
+public:
+    TimedRunner(CommandRunner &inner, const QElapsedTimer &clock)
+        : m_inner(inner)
+        , m_clock(clock)
+    {
+    }
+
+    quint32 start(const QString &commandLine, std::unique_ptr<StartedCommand> &started) override
+    {
+        commandLines.append(commandLine);
+        startedAt = m_clock.elapsed();
+        std::unique_ptr<StartedCommand> real;
+        const quint32 code = m_inner.start(commandLine, real);
+        if (real)
+            started = std::make_unique<Timed>(std::move(real), *this);
+        return code;
+    }
+    QString hostFolder(const QString &windowsFolder) const override { return m_inner.hostFolder(windowsFolder); }
+
+    QStringList commandLines;
+    qint64 startedAt = -1;
+    qint64 endedAt = -1;
+
+private:
+    struct Timed : StartedCommand
+    {
+        Timed(std::unique_ptr<StartedCommand> real, TimedRunner &owner)
+            : command(std::move(real))
+            , runner(owner)
+        {
+        }
+        bool waitFor(int milliseconds) override
+        {
+            const bool ended = command->waitFor(milliseconds);
+            if (ended)
+                runner.endedAt = runner.m_clock.elapsed();
+            return ended;
+        }
+        std::unique_ptr<StartedCommand> command;
+        TimedRunner &runner;
+    };
+
+    CommandRunner &m_inner;
+    const QElapsedTimer &m_clock;
+};
+
+} // namespace
+
+class TestEndToEndUninstall : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void uninstallRemovesTheProgram_data();
+    void uninstallRemovesTheProgram();
+
+private:
+    QTemporaryDir m_dir;
+    QString m_prefix;
+    QProcessEnvironment m_env;
+};
+
+void TestEndToEndUninstall::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    for (const QString &tool : {u"wine"_s, u"wineboot"_s, u"wineserver"_s, u"makensis"_s, u"wixl"_s})
+        if (QStandardPaths::findExecutable(tool).isEmpty())
+            QSKIP(qPrintable(tool + u" is not installed: no real prefix to uninstall from"_s));
+    QVERIFY(m_dir.isValid());
+    m_prefix = m_dir.filePath(u"prefix"_s);
+    m_env = wineTestEnvironment(m_prefix);
+    // The frame's runner inherits this process's environment: keep Wine quiet
+    // and windowless there too. WINEPREFIX stays unset: the runner must set it.
+    for (const char *name : {"WINEDEBUG", "WINEDLLOVERRIDES"})
+        qputenv(name, m_env.value(QString::fromLatin1(name)).toLocal8Bit());
+    qunsetenv("DISPLAY");
+    qunsetenv("WINEPREFIX");
+
+    QCOMPARE(runTool(m_env, u"wineboot"_s, {u"-i"_s}), QString());
+    const QString build = m_dir.filePath(u"build"_s);
+    QVERIFY(QDir().mkpath(build));
+    for (const QString &name : {u"removable.nsi"_s, u"removable.wxs"_s})
+        QVERIFY(QFile::copy(QStringLiteral(KELVANE_TEST_DATA "/endtoend/") + name, build + u'/' + name));
+    QFile payload(build + u"/abacus.txt"_s);
+    QVERIFY(payload.open(QIODevice::WriteOnly) && payload.write("abacus\n") == 7);
+    payload.close();
+    // Tally's uninstaller shows its window unless given /S; Quill's is silent without it.
+    QCOMPARE(runTool(m_env, u"makensis"_s,
+                     {u"-V2"_s, u"-DKEY=KelvaneTally"_s, u"-DTITLE=Kelvane Tally"_s, u"removable.nsi"_s}, build),
+             QString());
+    QCOMPARE(runTool(m_env, u"makensis"_s,
+                     {u"-V2"_s, u"-DKEY=KelvaneQuill"_s, u"-DTITLE=Kelvane Quill"_s, u"-DSILENT_UNINSTALL"_s,
+                      u"removable.nsi"_s},
+                     build),
+             QString());
+    QCOMPARE(runTool(m_env, u"wixl"_s, {u"-a"_s, u"x64"_s, u"-o"_s, u"abacus.msi"_s, u"removable.wxs"_s}, build),
+             QString());
+    QCOMPARE(runTool(m_env, u"wine"_s, {build + u"/KelvaneTally.exe"_s, u"/S"_s}, build), QString());
+    QCOMPARE(runTool(m_env, u"wine"_s, {build + u"/KelvaneQuill.exe"_s, u"/S"_s}, build), QString());
+    QCOMPARE(runTool(m_env, u"wine"_s, {u"msiexec"_s, u"/i"_s, build + u"/abacus.msi"_s, u"/qn"_s}, build),
+             QString());
+    QCOMPARE(runTool(m_env, u"wineserver"_s, {u"-w"_s}), QString()); // the registry is on disk now
+}
+
+void TestEndToEndUninstall::cleanupTestCase()
+{
+    if (!m_prefix.isEmpty())
+        runTool(m_env, u"wineserver"_s, {u"-k"_s}, {}, 30000);
+}
+
+void TestEndToEndUninstall::uninstallRemovesTheProgram_data()
+{
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("trigger"); // "Shift+Del" and "Del" on the tree, or "button"
+    QTest::addColumn<QString>("command"); // what must have run
+    QTest::addColumn<QString>("folder");  // the install folder, under drive_c
+    QTest::addColumn<QStringList>("keys"); // registry keys the uninstall removes
+    // The rows share the prefix and run in this order: the last one leaves it
+    // without any entry, so its rebuild must empty the list too.
+    const QString uninstall = UninstallKey + u'\\';
+    QTest::newRow("NSIS, quiet, Shift+Del")
+        << u"Kelvane Tally"_s << u"Shift+Del"_s << u"\"C:\\Program Files\\KelvaneTally\\uninst.exe\" /S"_s
+        << u"Program Files/KelvaneTally"_s << QStringList{uninstall + u"KelvaneTally"_s};
+    QTest::newRow("NSIS, normal, button")
+        << u"Kelvane Quill"_s << u"button"_s << u"\"C:\\Program Files\\KelvaneQuill\\uninst.exe\""_s
+        << u"Program Files/KelvaneQuill"_s << QStringList{uninstall + u"KelvaneQuill"_s};
+    const QString packed = ConvertGuid(AbacusGuid, false);
+    QTest::newRow("Windows Installer, Del")
+        << u"Kelvane Abacus"_s << u"Del"_s << u"MsiExec.exe /X"_s + AbacusGuid << u"Program Files/KelvaneAbacus"_s
+        << QStringList{uninstall + AbacusGuid, u"Software\\Classes\\Installer\\Products\\"_s + packed,
+                       u"Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products\\"_s
+                           + packed};
+}
+
+void TestEndToEndUninstall::uninstallRemovesTheProgram()
+{
+    QFETCH(QString, title);
+    QFETCH(QString, trigger);
+    QFETCH(QString, command);
+    QFETCH(QString, folder);
+    QFETCH(QStringList, keys);
+    const QString hostFolder = m_prefix + u"/drive_c/"_s + folder;
+    QVERIFY2(QFileInfo::exists(hostFolder + u"/"_s), qPrintable(hostFolder));
+
+    FakeFrameHost host(m_prefix);
+    for (const QString &key : keys)
+        QVERIFY2(host.target().registry()->keyExists(key), qPrintable(key));
+    QElapsedTimer clock;
+    clock.start();
+    TimedRunner runner(host.target().runner(), clock);
+    host.runner = &runner;
+    host.confirmationAnswers = {true};
+    QWidget *window = host.mainWindow();
+    TkvFrameProgram frame(host);
+    (new QVBoxLayout(window))->addWidget(&frame);
+    window->resize(600, 420);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    frame.EnterForm(nullptr);
+    QTreeWidget *tree = frame.tree();
+    QTRY_VERIFY(findNode(tree, title));
+    tree->setCurrentItem(findNode(tree, title));
+    tree->setFocus();
+    QTRY_VERIFY(tree->hasFocus());
+
+    // Counts event-loop passes while the command is waited for.
+    QList<qint64> ticks;
+    QTimer ticker;
+    ticker.setTimerType(Qt::PreciseTimer);
+    ticker.setInterval(10);
+    connect(&ticker, &QTimer::timeout, this, [&ticks, &clock] { ticks.append(clock.elapsed()); });
+    ticker.start();
+    if (trigger == u"button")
+        QTest::mouseClick(frame.findChild<QPushButton *>(u"ButtonProgramUninstall"_s), Qt::LeftButton);
+    else
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Delete,
+                        trigger == u"Shift+Del" ? Qt::ShiftModifier : Qt::NoModifier);
+    ticker.stop();
+
+    // Right after the rebuild: had the wait ended with the first process, the
+    // relaunched NSIS copy would still be at work, its files and key still there.
+    QCOMPARE(runner.commandLines, QStringList{command});
+    QCOMPARE(host.confirmations.size(), trigger == u"Shift+Del" ? 1 : 0);
+    QCOMPARE(host.messages, QStringList());
+    QVERIFY2(!QFileInfo::exists(hostFolder), qPrintable(QDir(hostFolder).entryList(QDir::Files).join(u' ')));
+    const std::unique_ptr<Target> reread = Target::open(m_prefix);
+    for (const QString &key : keys)
+        QVERIFY2(!reread->registry()->keyExists(key), qPrintable(key));
+
+    QVERIFY(runner.endedAt >= runner.startedAt && runner.startedAt >= 0);
+    qint64 previous = runner.startedAt;
+    qint64 largestGap = 0;
+    for (const qint64 tick : std::as_const(ticks)) {
+        if (tick > runner.startedAt && tick <= runner.endedAt) {
+            largestGap = qMax(largestGap, tick - previous);
+            previous = tick;
+        }
+    }
+    largestGap = qMax(largestGap, runner.endedAt - previous);
+    qInfo("%s: waited %lld ms; largest event-loop gap %lld ms", qPrintable(title),
+          runner.endedAt - runner.startedAt, largestGap);
+    // The runner waits at most 100 ms per call; 150 leaves room for a busy
+    // machine but not for two waits in one call.
+    QVERIFY2(largestGap < 150, qPrintable(u"the event loop stood still for %1 ms"_s.arg(largestGap)));
+
+    // The list shows what is on disk now, and the tree has the keys again.
+    QVERIFY2(!findNode(tree, title), qPrintable(treeTexts(tree).join(u'\n')));
+    QTRY_VERIFY(tree->hasFocus());
+}
+
+QTEST_MAIN(TestEndToEndUninstall)
+#include "tst_EndToEndUninstall.moc"

@@ -55,7 +55,7 @@ const DefaultText DefaultCaptions[48] = {
     {L("PopupProgramUninstallQuiet"), L("Uninstall (&silent mode)")},
 };
 
-const DefaultText DefaultStrings[36] = {
+const DefaultText DefaultStrings[41] = {
     {L("ApplicationVersion"), L("Version: %VERSION%")},
     {L("ButtonCaptionNo"), L("&No")},
     {L("ButtonCaptionOk"), L("&OK")},
@@ -71,6 +71,18 @@ const DefaultText DefaultStrings[36] = {
     {L("ErrorFileNotFound"), L("Unable to find target path or file!")},
     {L("ErrorSettingsRead"), L("Your preferences could not be read; Kelvane uses the default settings.|%ERROR%")},
     {L("ErrorSettingsWrite"), L("Your preferences could not be saved.|%ERROR%")},
+    {L("ErrorBackupFailed"),
+     L("Kelvane could not write the backup it keeps before every change into %PATH%, so nothing was changed.|%ERROR%")},
+    {L("ErrorDiskFull"), L("There is no room left to save the registry %PATH%. Free some space and try again.")},
+    {L("ErrorRegistryChanged"),
+     L("The registry %PATH% was changed by another program since Kelvane read it, so nothing was changed. The list is "
+       "read again: try again.")},
+    {L("ErrorRegistryInUse"),
+     L("Wine is running programs of the prefix %PATH% and would overwrite the change, so nothing was changed. Close "
+       "the programs running in it (or run wineserver -k) and try again.")},
+    {L("ErrorRegistryReadOnly"),
+     L("The registry %PATH% or its folder cannot be written, so nothing was changed. Check its permissions and try "
+       "again.")},
     {L("FormCaptionConfirm"), L("Confirmation")},
     {L("FormCaptionMessage"), L("Message")},
     {L("HintButtonMenuAbout"), L("Display information about this program")},

@@ -10,6 +10,7 @@
 #include "platform/CommandRunner.h"
 #include "platform/Error.h"
 
+#include <QDir>
 #include <QTreeWidget>
 
 using namespace Qt::Literals::StringLiterals;
@@ -46,7 +47,7 @@ void TkvFrameProgram::UninstallApplication(QObject *sender)
             try {
                 entry->DeleteEntry();
             } catch (const Error &error) {
-                m_host.DisplayMessage(error.message());
+                m_host.DisplayMessage(RefusalText(error));
             }
         }
     } else if (code == StartCode::AccessDenied) {
@@ -71,6 +72,35 @@ void TkvFrameProgram::ModifyApplication(QObject *sender)
         m_host.DisplayMessage(StartFailureText(code, [this](const QString &key) { return text(key); }));
     GenerateList(sender);
     m_tree->setFocus(Qt::OtherFocusReason);
+}
+
+QString TkvFrameProgram::RefusalText(const Error &error) const
+{
+    QString key;
+    switch (error.kind()) {
+    case ErrorKind::ServerRunning:
+        key = u"ErrorRegistryInUse"_s;
+        break;
+    case ErrorKind::ChangedOnDisk:
+        key = u"ErrorRegistryChanged"_s;
+        break;
+    case ErrorKind::ReadOnly:
+        key = u"ErrorRegistryReadOnly"_s;
+        break;
+    case ErrorKind::DiskFull:
+        key = u"ErrorDiskFull"_s;
+        break;
+    case ErrorKind::BackupFailed:
+        key = u"ErrorBackupFailed"_s;
+        break;
+    case ErrorKind::Other:
+        break;
+    }
+    const QString words = key.isEmpty() ? QString() : text(key);
+    if (words.isEmpty())
+        return error.message();
+    return ReplaceText(u"%ERROR%"_s, error.message(),
+                       ReplaceText(u"%PATH%"_s, QDir::toNativeSeparators(error.path()), words));
 }
 
 quint32 TkvFrameProgram::runAndWait(const QString &command)

@@ -27,6 +27,7 @@ namespace kelvane {
 class TIconLoaders;
 class TkvFrameHost;
 class TkvValueLabel;
+class Error;
 
 // How the program list's siblings compare: by name, except while a build puts
 // its nodes in, which arrive already sorted and compare by their position.
@@ -103,6 +104,9 @@ public:
     void UninstallApplication(QObject *sender);
     // Runs the selected entry's modify command, waits for it, then rebuilds.
     void ModifyApplication(QObject *sender);
+    // A refused or failed registry edit in the catalogue's words: what was
+    // refused, where, and what to do; the core's own message otherwise.
+    QString RefusalText(const Error &error) const;
 
     // The information panel for the selected node.
     void DisplayInformation(QObject *sender);

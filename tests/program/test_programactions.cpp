@@ -7,6 +7,8 @@
 #include "platform/RegistryValue.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QStandardPaths>
@@ -180,6 +182,34 @@ private slots:
         QCOMPARE(f.host->messages, message.isEmpty() ? QStringList() : QStringList{message});
         QCOMPARE(f.store().keyExists(Larkspur), keyKept);
         QCOMPARE(f.node(u"Larkspur Notes 3.2"_s) != nullptr, keyKept);
+    }
+
+    void refusedRemovalIsSaidInWords()
+    {
+        Fixture f = makeFixture();
+        RecordingRunner runner;
+        runner.codes = {StartCode::FileNotFound};
+        f.host->runner = &runner;
+        QVERIFY(f.select(u"Larkspur Notes 3.2"_s));
+        // Another program writes the registry file meanwhile: Kelvane's copy
+        // is out of date, and saving it would lose that change.
+        const QString file = f.dir->path() + u"/system.reg"_s;
+        QFile reg(file);
+        QVERIFY(reg.open(QIODevice::Append));
+        reg.write("\n");
+        reg.close();
+        QVERIFY(reg.open(QIODevice::ReadOnly));
+        const QByteArray before = reg.readAll();
+        reg.close();
+        f.host->confirmationAnswers = {true};
+        f.frame->UninstallApplication(f.child<QPushButton>(u"ButtonProgramUninstall"_s));
+        QCOMPARE(f.host->messages.size(), 1);
+        QVERIFY2(f.host->messages.first().startsWith(u"The registry "_s + QDir::toNativeSeparators(file)
+                                                      + u" was changed by another program"_s),
+                 qPrintable(f.host->messages.first()));
+        QVERIFY(reg.open(QIODevice::ReadOnly));
+        QCOMPARE(reg.readAll(), before);
+        QVERIFY(f.node(u"Larkspur Notes 3.2"_s));
     }
 
     void modifyRunsAndReports()

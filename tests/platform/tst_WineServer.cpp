@@ -6,6 +6,7 @@
 #include "platform/WineServerLock.h"
 
 #include "../support/ChildProcess.h"
+#include "../support/FakeWineServer.h"
 #include "../support/FileBytes.h"
 #include "../support/HostilePaths.h"
 #include "../support/WineRegistryText.h"
@@ -29,51 +30,6 @@ using kelvane::WineRegistryFile;
 
 namespace {
 
-// Takes the server lock of a prefix in a child process (fcntl locks are per
-// process, so our own lock would not show), the way a running wineserver does.
-class LockHolder
-{
-public:
-    explicit LockHolder(const QString &lockFile)
-    {
-        int ready[2];
-        if (::pipe(ready) != 0 || ::pipe(m_release) != 0)
-            return;
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            const int fd = ::open(QFile::encodeName(lockFile).constData(), O_RDWR | O_CREAT, 0600);
-            struct flock fl {};
-            fl.l_type = F_WRLCK;
-            fl.l_whence = SEEK_SET;
-            fl.l_len = 1;
-            const char ok = (fd >= 0 && ::fcntl(fd, F_SETLK, &fl) == 0) ? 1 : 0;
-            (void)!::write(ready[1], &ok, 1);
-            char c;
-            (void)!::read(m_release[0], &c, 1);
-            ::_exit(0);
-        }
-        char ok = 0;
-        m_locked = ::read(ready[0], &ok, 1) == 1 && ok == 1;
-        ::close(ready[0]);
-        ::close(ready[1]);
-    }
-    ~LockHolder()
-    {
-        if (m_pid > 0) {
-            (void)!::write(m_release[1], "x", 1);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-        ::close(m_release[0]);
-        ::close(m_release[1]);
-    }
-    bool locked() const { return m_locked; }
-
-private:
-    int m_release[2] = {-1, -1};
-    pid_t m_pid = -1;
-    bool m_locked = false;
-};
-
 // A prefix in `root` whose "wineserver" file names a server folder in
 // Debian's layout, $TMPDIR/<that name>/server-<dev>-<ino>, with TMPDIR set
 // to `root`. Returns that folder, made; empty when something failed.
@@ -81,14 +37,9 @@ QString makePrefix(const QString &root)
 {
     const QString prefix = root + u"/prefix"_s;
     if (!QDir().mkpath(prefix)
-        || !writeFileBytes(prefix + u"/system.reg"_s, wineRegistryFile("[Software\\\\A] 1\n\"v\"=\"1\"\n"))
-        || !writeFileBytes(prefix + u"/wineserver"_s, "wine-kelvanetest\n"))
+        || !writeFileBytes(prefix + u"/system.reg"_s, wineRegistryFile("[Software\\\\A] 1\n\"v\"=\"1\"\n")))
         return {};
-    qputenv("TMPDIR", QFile::encodeName(root));
-    const QString server = kelvane::WineServerLock::serverFolder(prefix);
-    if (!server.startsWith(root + u"/wine-kelvanetest/server-"_s) || !QDir().mkpath(server))
-        return {};
-    return server;
+    return makeServerFolder(prefix, root);
 }
 
 // Turns timestamps into placeholders, so files written at other times compare.
@@ -144,7 +95,7 @@ void TestWineServer::refusesWhileServerLockHeld()
     file->setValue(u"Software\\A"_s, RegistryValue::fromText(u"v"_s, u"2"_s));
     const QByteArray before = fileBytes(path);
     {
-        LockHolder holder(server + u"/lock"_s);
+        ServerLockHolder holder(server + u"/lock"_s);
         QVERIFY(holder.locked());
         try {
             file->checkWritable();

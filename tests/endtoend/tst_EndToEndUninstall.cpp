@@ -2,15 +2,23 @@
 // with the prefix's own runner. Two NSIS programs (each uninstaller copies
 // itself to the temp folder, starts the copy and ends at once) and a Windows
 // Installer product; each is checked on disk right after the list's rebuild.
+// Then an entry whose uninstaller is gone: removed after a backup that Wine's
+// regedit imports back, and refused while a wineserver serves the prefix.
 #include "FakeFrameHost.h"
+#include "FileBytes.h"
 #include "ProgramFixture.h"
 #include "WineTestEnvironment.h"
 #include "WineTools.h"
 #include "inventory/kvApplication.h"
 #include "platform/CommandRunner.h"
+#include "platform/Error.h"
+#include "platform/RegistryBackup.h"
+#include "platform/WineRegistryFile.h"
+#include "platform/WineServerLock.h"
 #include "program/kvUnitProgram.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -19,6 +27,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -30,6 +39,21 @@ using namespace kelvane::test;
 namespace {
 
 const QString AbacusGuid = u"{7C3B1A2D-6E5F-4A8B-9C0D-1E2F3A4B5C6D}"_s;
+const QString OrphanKey = UninstallKey + u"\\KelvaneOrphan"_s;
+const QString OrphanTitle = u"Kelvane Orphan"_s;
+
+// Every value of the key, one line each in name order: what must be the same
+// after the backup is imported back.
+QStringList valueLines(const RegistryStore &store, const QString &path)
+{
+    QStringList lines;
+    for (const RegistryValue &value : store.values(path))
+        lines.append(u"\"%1\" type %2: %3"_s.arg(value.name.toLower())
+                         .arg(value.type)
+                         .arg(QString::fromLatin1(value.data.toHex(','))));
+    lines.sort();
+    return lines;
+}
 
 // Forwards to the target's runner, recording what ran and when the start and
 // the wait began and ended (on the test's clock).
@@ -92,6 +116,8 @@ private slots:
     void cleanupTestCase();
     void uninstallRemovesTheProgram_data();
     void uninstallRemovesTheProgram();
+    void orphanedEntry_data();
+    void orphanedEntry();
 
 private:
     QTemporaryDir m_dir;
@@ -245,6 +271,105 @@ void TestEndToEndUninstall::uninstallRemovesTheProgram()
     // The list shows what is on disk now, and the tree has the keys again.
     QVERIFY2(!findNode(tree, title), qPrintable(treeTexts(tree).join(u'\n')));
     QTRY_VERIFY(tree->hasFocus());
+}
+
+void TestEndToEndUninstall::orphanedEntry_data()
+{
+    QTest::addColumn<bool>("serverRunning");
+    // In this order: the first row's import brings the entry back for the second.
+    QTest::newRow("removed, its backup imports back") << false;
+    QTest::newRow("refused while a wineserver runs") << true;
+}
+
+void TestEndToEndUninstall::orphanedEntry()
+{
+    QFETCH(bool, serverRunning);
+    QElapsedTimer clock;
+    clock.start();
+    const QString systemReg = m_prefix + u"/system.reg"_s;
+    if (!WineRegistryFile::open(systemReg)->keyExists(OrphanKey)) {
+        // Through Wine itself, and naming a program that was never there.
+        const QList<QStringList> values = {
+            {u"DisplayName"_s, u"REG_SZ"_s, OrphanTitle},
+            {u"UninstallString"_s, u"REG_SZ"_s, u"C:\\KelvaneOrphan\\uninst.exe /x"_s},
+            {u"EstimatedSize"_s, u"REG_DWORD"_s, u"2048"_s},
+            {u"InstallLocation"_s, u"REG_EXPAND_SZ"_s, u"%ProgramFiles%\\KelvaneOrphan"_s},
+            {u"Parts"_s, u"REG_MULTI_SZ"_s, u"one\\0two"_s},
+        };
+        for (const QStringList &value : values)
+            QCOMPARE(runTool(m_env, u"wine"_s,
+                             {u"reg"_s, u"add"_s, u"HKLM\\"_s + OrphanKey, u"/v"_s, value[0], u"/t"_s, value[1],
+                              u"/d"_s, value[2], u"/f"_s}),
+                     QString());
+        QCOMPARE(runTool(m_env, u"wineserver"_s, {u"-w"_s}), QString());
+    }
+    const QStringList before = valueLines(*WineRegistryFile::open(systemReg), OrphanKey);
+    QCOMPARE(before.size(), 5);
+    if (serverRunning) {
+        QCOMPARE(runTool(m_env, u"wineserver"_s, {u"-p"_s, u"60"_s}), QString()); // it goes on in the background
+        QDeadlineTimer deadline(20000);
+        bool serving = false;
+        while (!serving && !deadline.hasExpired()) {
+            try {
+                WineServerLock::ensureNoServer(m_prefix);
+                QThread::msleep(50);
+            } catch (const Error &) {
+                serving = true;
+            }
+        }
+        QVERIFY2(serving, "the wineserver did not start");
+    }
+    const QByteArray registryBytes = fileBytes(systemReg);
+    const QString backups = RegistryBackup::defaultFolder();
+    const QStringList backupsBefore = QDir(backups).entryList(QDir::Files);
+    const qint64 setUp = clock.restart();
+
+    FakeFrameHost host(m_prefix);
+    host.confirmationAnswers = {true};
+    QWidget *window = host.mainWindow();
+    TkvFrameProgram frame(host);
+    (new QVBoxLayout(window))->addWidget(&frame);
+    window->resize(600, 420);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    frame.EnterForm(nullptr);
+    QTreeWidget *tree = frame.tree();
+    QTRY_VERIFY(findNode(tree, OrphanTitle));
+    tree->setCurrentItem(findNode(tree, OrphanTitle));
+    tree->setFocus();
+    QTRY_VERIFY(tree->hasFocus());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Delete);
+    const qint64 removal = clock.restart();
+
+    const LangTable &strings = host.lang().Strings;
+    QCOMPARE(host.confirmations, QStringList{strings.value(u"ConfirmExecuteRemoveEntry"_s)
+                                                 .replace(u"%ERROR%"_s, strings.value(u"ErrorFileNotFound"_s))});
+    QStringList added = QDir(backups).entryList(QDir::Files);
+    for (const QString &name : backupsBefore)
+        added.removeOne(name);
+    if (serverRunning) {
+        const QString inUse = strings.value(u"ErrorRegistryInUse"_s);
+        QVERIFY(inUse.contains(u"%PATH%"_s));
+        QCOMPARE(host.messages, QStringList{QString(inUse).replace(u"%PATH%"_s, m_prefix)});
+        QVERIFY2(findNode(tree, OrphanTitle), qPrintable(treeTexts(tree).join(u'\n')));
+        QVERIFY(fileBytes(systemReg) == registryBytes);
+        QCOMPARE(added, QStringList());
+        QCOMPARE(runTool(m_env, u"wineserver"_s, {u"-k"_s}), QString());
+        QCOMPARE(runTool(m_env, u"wineserver"_s, {u"-w"_s}), QString());
+        qInfo("set up %lld ms, Del %lld ms, server stopped %lld ms", setUp, removal, clock.elapsed());
+        return;
+    }
+    QCOMPARE(host.messages, QStringList());
+    QVERIFY2(!findNode(tree, OrphanTitle), qPrintable(treeTexts(tree).join(u'\n')));
+    QVERIFY(!WineRegistryFile::open(systemReg)->keyExists(OrphanKey));
+    QCOMPARE(added.size(), 1);
+
+    const QString imported = runTool(m_env, u"wine"_s, {u"regedit"_s, u"/s"_s, added.first()}, backups);
+    QFile::remove(backups + u'/' + added.first()); // the test data folder outlives the run
+    QCOMPARE(imported, QString());
+    QCOMPARE(runTool(m_env, u"wineserver"_s, {u"-w"_s}), QString());
+    QCOMPARE(valueLines(*WineRegistryFile::open(systemReg), OrphanKey), before);
+    qInfo("set up %lld ms, Del %lld ms, import %lld ms", setUp, removal, clock.elapsed());
 }
 
 QTEST_MAIN(TestEndToEndUninstall)

@@ -14,11 +14,9 @@
 #include "platform/Error.h"
 #include "platform/RegistryBackup.h"
 #include "platform/WineRegistryFile.h"
-#include "platform/WineServerLock.h"
 #include "program/kvUnitProgram.h"
 
 #include <QApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -27,7 +25,6 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -44,6 +41,25 @@ const QString OrphanTitle = u"Kelvane Orphan"_s;
 
 // Every value of the key, one line each in name order: what must be the same
 // after the backup is imported back.
+// Shows the frame in the host's window, lets it list the prefix, and gives
+// the tree the focus on the node named `title`, as a user would find it.
+bool showWithFocusOn(FakeFrameHost &host, TkvFrameProgram &frame, const QString &title)
+{
+    QWidget *window = host.mainWindow();
+    (new QVBoxLayout(window))->addWidget(&frame);
+    window->resize(600, 420);
+    window->show();
+    if (!QTest::qWaitForWindowActive(window))
+        return false;
+    frame.EnterForm(nullptr);
+    QTreeWidget *tree = frame.tree();
+    if (!QTest::qWaitFor([&] { return findNode(tree, title) != nullptr; }))
+        return false;
+    tree->setCurrentItem(findNode(tree, title));
+    tree->setFocus();
+    return QTest::qWaitFor([&] { return tree->hasFocus(); });
+}
+
 QStringList valueLines(const RegistryStore &store, const QString &path)
 {
     QStringList lines;
@@ -215,18 +231,9 @@ void TestEndToEndUninstall::uninstallRemovesTheProgram()
     TimedRunner runner(host.target().runner(), clock);
     host.runner = &runner;
     host.confirmationAnswers = {true};
-    QWidget *window = host.mainWindow();
     TkvFrameProgram frame(host);
-    (new QVBoxLayout(window))->addWidget(&frame);
-    window->resize(600, 420);
-    window->show();
-    QVERIFY(QTest::qWaitForWindowActive(window));
-    frame.EnterForm(nullptr);
+    QVERIFY(showWithFocusOn(host, frame, title));
     QTreeWidget *tree = frame.tree();
-    QTRY_VERIFY(findNode(tree, title));
-    tree->setCurrentItem(findNode(tree, title));
-    tree->setFocus();
-    QTRY_VERIFY(tree->hasFocus());
 
     // Counts event-loop passes while the command is waited for.
     QList<qint64> ticks;
@@ -306,18 +313,7 @@ void TestEndToEndUninstall::orphanedEntry()
     const QStringList before = valueLines(*WineRegistryFile::open(systemReg), OrphanKey);
     QCOMPARE(before.size(), 5);
     if (serverRunning) {
-        QCOMPARE(runTool(m_env, u"wineserver"_s, {u"-p"_s, u"60"_s}), QString()); // it goes on in the background
-        QDeadlineTimer deadline(20000);
-        bool serving = false;
-        while (!serving && !deadline.hasExpired()) {
-            try {
-                WineServerLock::ensureNoServer(m_prefix);
-                QThread::msleep(50);
-            } catch (const Error &) {
-                serving = true;
-            }
-        }
-        QVERIFY2(serving, "the wineserver did not start");
+        QCOMPARE(startLingeringWineServer(m_env, m_prefix), QString());
     }
     const QByteArray registryBytes = fileBytes(systemReg);
     const QString backups = RegistryBackup::defaultFolder();
@@ -326,18 +322,9 @@ void TestEndToEndUninstall::orphanedEntry()
 
     FakeFrameHost host(m_prefix);
     host.confirmationAnswers = {true};
-    QWidget *window = host.mainWindow();
     TkvFrameProgram frame(host);
-    (new QVBoxLayout(window))->addWidget(&frame);
-    window->resize(600, 420);
-    window->show();
-    QVERIFY(QTest::qWaitForWindowActive(window));
-    frame.EnterForm(nullptr);
+    QVERIFY(showWithFocusOn(host, frame, OrphanTitle));
     QTreeWidget *tree = frame.tree();
-    QTRY_VERIFY(findNode(tree, OrphanTitle));
-    tree->setCurrentItem(findNode(tree, OrphanTitle));
-    tree->setFocus();
-    QTRY_VERIFY(tree->hasFocus());
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Delete);
     const qint64 removal = clock.restart();
 

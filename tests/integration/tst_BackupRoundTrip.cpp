@@ -1,21 +1,19 @@
 // An entry's backup on a real Wine prefix: refused while a wineserver runs,
 // and after the delete, Wine's own regedit brings every value back.
 #include "WineTestEnvironment.h"
+#include "WineTools.h"
 #include "inventory/kvApplication.h"
 #include "platform/Error.h"
 #include "platform/RegistryBackup.h"
 #include "platform/WineRegistryFile.h"
-#include "platform/WineServerLock.h"
 
 #include "../support/FileBytes.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 
 #include <memory>
 
@@ -70,21 +68,7 @@ private:
     // Runs a Wine tool to its end; an empty answer is success.
     QString run(const QString &program, const QStringList &arguments, const QString &folder = {})
     {
-        QProcess process;
-        process.setProcessEnvironment(m_env);
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        if (!folder.isEmpty())
-            process.setWorkingDirectory(folder);
-        process.start(program, arguments);
-        const QString what = program + u' ' + arguments.join(u' ');
-        if (!process.waitForFinished(180000)) {
-            process.kill();
-            process.waitForFinished(5000);
-            return u"timed out: "_s + what;
-        }
-        if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
-            return u"failed (exit %1): %2\n%3"_s.arg(process.exitCode()).arg(what, QString::fromLocal8Bit(process.readAll()));
-        return {};
+        return test::runTool(m_env, program, arguments, folder, 180000);
     }
 
     QString regAdd(const QString &subkey, const QString &name, const QString &type, const QString &data)
@@ -154,18 +138,7 @@ private slots:
     {
         const auto store = std::shared_ptr<RegistryStore>(WineRegistryFile::open(m_registry));
         const QByteArray before = test::fileBytes(m_registry);
-        QCOMPARE(run(u"wineserver"_s, {u"-p"_s, u"60"_s}), QString()); // it goes on in the background
-        QDeadlineTimer deadline(20000);
-        bool serving = false;
-        while (!serving && !deadline.hasExpired()) {
-            try {
-                WineServerLock::ensureNoServer(m_prefix);
-                QThread::msleep(50);
-            } catch (const Error &) {
-                serving = true;
-            }
-        }
-        QVERIFY2(serving, "the wineserver did not start");
+        QCOMPARE(test::startLingeringWineServer(m_env, m_prefix), QString());
         TAppItem entry(store);
         entry.KeyPath = EntryKey;
         try {

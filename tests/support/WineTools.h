@@ -1,9 +1,14 @@
 #pragma once
 
+#include "platform/Error.h"
+#include "platform/WineServerLock.h"
+
+#include <QDeadlineTimer>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
+#include <QThread>
 
 namespace kelvane::test {
 
@@ -29,6 +34,26 @@ inline QString runTool(const QProcessEnvironment &env, const QString &program, c
             .arg(process.exitCode())
             .arg(what, QString::fromLocal8Bit(process.readAll()));
     return {};
+}
+
+// Starts a wineserver for the prefix that stays for a minute after its last
+// client (`wineserver -p 60`), and waits until Kelvane sees it serve the
+// prefix. Empty when it does; else what failed.
+inline QString startLingeringWineServer(const QProcessEnvironment &env, const QString &prefix)
+{
+    if (const QString failed = runTool(env, QStringLiteral("wineserver"), {QStringLiteral("-p"), QStringLiteral("60")});
+        !failed.isEmpty())
+        return failed;
+    QDeadlineTimer deadline(20000);
+    while (!deadline.hasExpired()) {
+        try {
+            WineServerLock::ensureNoServer(prefix);
+        } catch (const Error &) {
+            return {};
+        }
+        QThread::msleep(50);
+    }
+    return QStringLiteral("the wineserver did not start for %1").arg(prefix);
 }
 
 } // namespace kelvane::test

@@ -126,6 +126,7 @@ TkvFrameProgram::TkvFrameProgram(TkvFrameHost &host, QWidget *parent)
     m_timerCheck->setObjectName(u"TimerCheck"_s);
     m_timerCheck->setInterval(ChangeCheckInterval);
     connect(m_timerCheck, &QTimer::timeout, this, [this] { CheckChanges(m_timerCheck); });
+    connect(m_timerProgram, &QTimer::timeout, this, [this] { EndFiltering(m_timerProgram); });
     m_timerCheck->start();
 
     connect(m_tree, &QTreeWidget::currentItemChanged, this,
@@ -234,6 +235,7 @@ void TkvFrameProgram::createLayout()
     m_editFilter->setFocusPolicy(Qt::ClickFocus);
     filterLayout->addWidget(m_editFilter);
     m_panelFilter->hide();
+    m_editFilter->installEventFilter(this);
 
     // Buttons and information panel
     m_panelMain = new QFrame(this);
@@ -490,6 +492,8 @@ bool TkvFrameProgram::eventFilter(QObject *watched, QEvent *event)
         const auto *key = static_cast<QKeyEvent *>(event);
         PreventStartFilteringEvents(watched, key->key(), key->modifiers());
     }
+    if (filterKeyEvent(watched, event))
+        return true;
     if (auto *button = qobject_cast<QPushButton *>(watched)) {
         if (type == QEvent::Enter)
             m_host.DisplayStatusHint(button);

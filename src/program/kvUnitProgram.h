@@ -14,6 +14,7 @@
 
 class QAction;
 class QGroupBox;
+class QKeyEvent;
 class QKeySequence;
 class QLabel;
 class QLineEdit;
@@ -108,6 +109,19 @@ public:
     // refused, where, and what to do; the core's own message otherwise.
     QString RefusalText(const Error &error) const;
 
+    // A character typed in the tree: opens the filter box with the filter
+    // text changed by it (Backspace and Escape only edit a text there is).
+    // True when the key is the filter's and goes no further.
+    bool StartFiltering(QObject *sender, const QKeyEvent &key);
+    // A key released in the filter box: rebuilds the list from memory and
+    // arms the box's closing while nodes are left.
+    void MakeFilter(QObject *sender);
+    // A key pressed in the filter box: Enter (with nodes) and Escape (on an
+    // empty text) close it, Escape empties the text. True when consumed.
+    bool PreventMakeFilterEvents(QObject *sender, int key);
+    // Closes the filter box; the list stays filtered by its text.
+    void EndFiltering(QObject *sender);
+
     // The information panel for the selected node.
     void DisplayInformation(QObject *sender);
     void GotoPublisher();
@@ -158,6 +172,8 @@ private:
     TkvValueLabel *addInfoRow(QWidget *panel, const QString &captionName, const QString &valueName, int y,
                               int valueWidth);
     void startIconLoader(const TAppItemPtr &entry);
+    // The filter's share of the key events of the tree and the filter box.
+    bool filterKeyEvent(QObject *watched, QEvent *event);
     // Runs a command line and waits for it with the window disabled; the code of its start.
     quint32 runAndWait(const QString &command);
     void focusChanged(QWidget *old, QWidget *now);

@@ -1,0 +1,153 @@
+// The program list's type-ahead filter, driven with real key events: a key
+// press goes to the widget with the focus, and so does its release (which,
+// for the key that opens the box, is the box).
+
+#include "ProgramFixture.h"
+
+#include "settings/kvSettings.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QStandardPaths>
+#include <QTest>
+
+using namespace Qt::Literals::StringLiterals;
+using namespace kelvane;
+using namespace kelvane::test;
+
+namespace {
+
+// Press and release, each to the widget that has the focus then, as the
+// window system delivers them; shortcuts act as they do for a user.
+void type(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+{
+    QTest::keyPress(QApplication::focusWidget(), key, modifiers);
+    QTest::keyRelease(QApplication::focusWidget(), key, modifiers);
+}
+
+void typeText(const char *text)
+{
+    for (const char *c = text; *c; ++c) {
+        QTest::keyPress(QApplication::focusWidget(), *c);
+        QTest::keyRelease(QApplication::focusWidget(), *c);
+    }
+}
+
+QStringList topLevel(const QTreeWidget *tree)
+{
+    QStringList texts;
+    for (int i = 0; i < tree->topLevelItemCount(); ++i)
+        texts.append(tree->topLevelItem(i)->text(0));
+    return texts;
+}
+
+} // namespace
+
+class TestProgramFilter : public QObject
+{
+    Q_OBJECT
+
+    // The frame shown and active, the tree holding the focus.
+    static Fixture shownFixture()
+    {
+        Fixture f = makeFixture(false);
+        f.frame->show();
+        if (!QTest::qWaitForWindowActive(f.frame.get()))
+            qFatal("the frame did not become active");
+        f.tree()->setFocus();
+        if (!QTest::qWaitFor([&f] { return f.tree()->hasFocus() && f.tree()->topLevelItemCount() > 0; }))
+            qFatal("the tree did not fill");
+        return f;
+    }
+
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
+    void typingNarrowsAndTheBoxClosesBySelf()
+    {
+        Fixture f = shownFixture();
+        auto *box = f.child<QFrame>(u"PanelProgramFilter"_s);
+        typeText("ab");
+        QVERIFY(box->isVisible());
+        QCOMPARE(f.child<QLineEdit>(u"EditProgramFilter"_s)->text(), u"ab"_s);
+        QCOMPARE(QApplication::focusWidget(), f.child<QLineEdit>(u"EditProgramFilter"_s));
+        // Harborline by its "Tax Tables" updates, in any letter case.
+        QCOMPARE(topLevel(f.tree()), (QStringList{u"Harborline Accounting 2007"_s, u"Ibis Label Designer"_s}));
+        // Centred over the tree, divisions truncated.
+        const QRect tree = f.tree()->geometry();
+        QCOMPARE(box->pos(), QPoint(tree.left() + (tree.width() - box->width()) / 2,
+                                    tree.top() + (tree.height() - box->height()) / 2));
+        QElapsedTimer sinceLastKey;
+        sinceLastKey.start();
+        QTRY_VERIFY_WITH_TIMEOUT(!box->isVisible(), 3000);
+        QVERIFY(sinceLastKey.elapsed() >= 900);
+        QVERIFY(f.tree()->hasFocus());
+        QCOMPARE(topLevel(f.tree()), (QStringList{u"Harborline Accounting 2007"_s, u"Ibis Label Designer"_s}));
+    }
+
+    void updatesCountWithShowUpdatesOff()
+    {
+        Fixture f = shownFixture();
+        f.host->settings().ShowUpdates = false;
+        typeText("tax");
+        QCOMPARE(topLevel(f.tree()), QStringList{u"Harborline Accounting 2007"_s});
+        QCOMPARE(f.tree()->topLevelItem(0)->childCount(), 0);
+    }
+
+    void questionMarkIsAWildcard()
+    {
+        Fixture f = shownFixture();
+        typeText("o?e");
+        QCOMPARE(topLevel(f.tree()),
+                 (QStringList{u"Cobalt Data Access Components 2.8"_s, u"Fennel Scope Analyzer 3"_s,
+                              u"Larkspur Notes 3.2"_s, u"Pinecone Archiver"_s, u"Pinecone Archiver"_s,
+                              u"Thistle Remote Assistant"_s}));
+    }
+
+    void escapeEmptiesThenCloses()
+    {
+        Fixture f = shownFixture();
+        const int all = f.tree()->topLevelItemCount();
+        auto *box = f.child<QFrame>(u"PanelProgramFilter"_s);
+        typeText("ab");
+        type(Qt::Key_Escape);
+        QVERIFY(box->isVisible());
+        QCOMPARE(f.child<QLineEdit>(u"EditProgramFilter"_s)->text(), QString());
+        QCOMPARE(f.tree()->topLevelItemCount(), all);
+        type(Qt::Key_Escape);
+        QVERIFY(!box->isVisible());
+        QVERIFY(f.tree()->hasFocus());
+    }
+
+    void refreshKeepsTheFilterAndBackspaceReopensIt()
+    {
+        Fixture f = shownFixture();
+        auto *box = f.child<QFrame>(u"PanelProgramFilter"_s);
+        typeText("ab");
+        type(Qt::Key_Return);
+        QVERIFY(!box->isVisible());
+        f.host->setStatusText(u"before"_s);
+        type(Qt::Key_F5);
+        QVERIFY(f.host->statusText().startsWith(u"Items count: 2"_s)); // rescanned
+        QCOMPARE(topLevel(f.tree()), (QStringList{u"Harborline Accounting 2007"_s, u"Ibis Label Designer"_s}));
+        type(Qt::Key_Backspace);
+        QVERIFY(box->isVisible());
+        QCOMPARE(f.child<QLineEdit>(u"EditProgramFilter"_s)->text(), u"a"_s);
+    }
+
+    void enterAndCtrlSNeverOpenTheBox()
+    {
+        Fixture f = shownFixture();
+        auto *box = f.child<QFrame>(u"PanelProgramFilter"_s);
+        type(Qt::Key_Return);
+        QVERIFY(!box->isVisible());
+        type(Qt::Key_S, Qt::ControlModifier);
+        QCOMPARE(f.host->saveDialogDefaults.size(), 1); // the export's dialog, cancelled
+        QVERIFY(!box->isVisible());
+        QVERIFY(f.child<QLineEdit>(u"EditProgramFilter"_s)->text().isEmpty());
+    }
+};
+
+QTEST_MAIN(TestProgramFilter)
+#include "test_programfilter.moc"

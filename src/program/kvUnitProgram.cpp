@@ -328,6 +328,7 @@ void TkvFrameProgram::createMenu()
     for (QAction *action : {m_popupUninstall, m_popupUninstallQuiet})
         connect(action, &QAction::triggered, this, [this, action] { UninstallApplication(action); });
     connect(m_popupModify, &QAction::triggered, this, [this] { ModifyApplication(m_popupModify); });
+    connect(m_popupRemove, &QAction::triggered, this, [this] { RemoveEntry(m_popupRemove); });
 }
 
 void TkvFrameProgram::addMenuItem(QAction *&action, const QString &name, const QKeySequence &shortcut,

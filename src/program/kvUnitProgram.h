@@ -105,6 +105,9 @@ public:
     void UninstallApplication(QObject *sender);
     // Runs the selected entry's modify command, waits for it, then rebuilds.
     void ModifyApplication(QObject *sender);
+    // Deletes the selected entry's key (backed up first) after a question,
+    // then rebuilds; the application itself is not uninstalled.
+    void RemoveEntry(QObject *sender);
     // A refused or failed registry edit in the catalogue's words: what was
     // refused, where, and what to do; the core's own message otherwise.
     QString RefusalText(const Error &error) const;

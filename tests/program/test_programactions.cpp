@@ -212,6 +212,38 @@ private slots:
         QVERIFY(f.node(u"Larkspur Notes 3.2"_s));
     }
 
+    void removeEntry_data()
+    {
+        QTest::addColumn<QString>("node");
+        QTest::addColumn<bool>("answer");
+        QTest::addColumn<bool>("asked");
+        QTest::addColumn<bool>("removed");
+        QTest::newRow("yes") << u"Larkspur Notes 3.2"_s << true << true << true;
+        QTest::newRow("no") << u"Larkspur Notes 3.2"_s << false << true << false;
+        QTest::newRow("an update") << u"Tax Tables Update 2008-Q3"_s << true << false << false;
+        QTest::newRow("the group node") << u"Microsoft Windows"_s << true << false << false;
+    }
+    void removeEntry()
+    {
+        QFETCH(QString, node);
+        QFETCH(bool, answer);
+        QFETCH(bool, asked);
+        QFETCH(bool, removed);
+        Fixture f = makeFixture();
+        RecordingRunner runner;
+        f.host->runner = &runner;
+        QVERIFY2(f.select(node), qPrintable(node));
+        f.host->confirmationAnswers = {answer};
+        f.action(u"PopupProgramRemove"_s)->trigger();
+        QCOMPARE(f.host->confirmations,
+                 asked ? QStringList{u"Removing this key will not uninstall the application.|Are you sure you want to do this?"_s}
+                       : QStringList());
+        QCOMPARE(f.store().keyExists(Larkspur), !removed);
+        QCOMPARE(f.node(u"Larkspur Notes 3.2"_s) == nullptr, removed);
+        QCOMPARE(runner.commandLines, QStringList()); // nothing is run
+        QCOMPARE(f.host->messages, QStringList());
+    }
+
     void modifyRunsAndReports()
     {
         Fixture f = makeFixture();

@@ -1,6 +1,6 @@
-// The program list's actions on an entry: uninstalling (normally or quietly)
-// and modifying with the application's own installer, and removing the
-// entry from the registry.
+// The program list's actions that hand control to an application's own
+// installer: uninstalling (normally or quietly) and modifying; and the words
+// for a registry edit that was refused.
 
 #include "kvUnitProgram.h"
 
@@ -73,20 +73,6 @@ void TkvFrameProgram::ModifyApplication(QObject *sender)
         m_host.DisplayMessage(StartFailureText(code, [this](const QString &key) { return text(key); }));
     GenerateList(sender);
     m_tree->setFocus(Qt::OtherFocusReason);
-}
-
-void TkvFrameProgram::RemoveEntry(QObject *sender)
-{
-    TkvProgramNode *node = selectedNode();
-    if (!node || !node->entry() || !m_host.DisplayConfirmation(text(u"ConfirmRemoveEntry"_s)))
-        return;
-    try {
-        node->entry()->DeleteEntry();
-    } catch (const Error &error) {
-        // Refused: nothing was deleted, and the list shows it still.
-        m_host.DisplayMessage(RefusalText(error));
-    }
-    GenerateList(sender);
 }
 
 QString TkvFrameProgram::RefusalText(const Error &error) const

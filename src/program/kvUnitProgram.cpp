@@ -134,6 +134,7 @@ TkvFrameProgram::TkvFrameProgram(TkvFrameHost &host, QWidget *parent)
     connect(m_tree, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &pos) { ContextPopup(m_tree, pos); });
     m_tree->installEventFilter(this);
+    m_tree->viewport()->installEventFilter(this);
     m_imageCompatibility->installEventFilter(this);
     m_labelPublisherValue->installEventFilter(this);
     m_labelUpdateLinkValue->installEventFilter(this);
@@ -436,6 +437,7 @@ void TkvFrameProgram::ContextPopup(QObject *, const QPoint &pos)
         return; // the tree has no menu while the commands are edited
     if (QTreeWidgetItem *node = m_tree->itemAt(pos))
         m_tree->setCurrentItem(node);
+    ResetRemoveShortcuts(m_tree);
     m_popup->popup(m_tree->viewport()->mapToGlobal(pos));
 }
 
@@ -495,6 +497,8 @@ bool TkvFrameProgram::eventFilter(QObject *watched, QEvent *event)
     }
     if (filterKeyEvent(watched, event))
         return true;
+    if (watched == m_tree->viewport() && type == QEvent::MouseButtonRelease)
+        ResetRemoveShortcuts(m_tree);
     if (auto *button = qobject_cast<QPushButton *>(watched)) {
         if (type == QEvent::Enter)
             m_host.DisplayStatusHint(button);

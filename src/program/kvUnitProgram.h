@@ -108,6 +108,10 @@ public:
     // Deletes the selected entry's key (backed up first) after a question,
     // then rebuilds; the application itself is not uninstalled.
     void RemoveEntry(QObject *sender);
+    // Del and Shift+Del for the entry last clicked (not for keyboard moves):
+    // with a normal uninstall command, Del runs it and Shift+Del the quiet
+    // one; without, Del runs the quiet one.
+    void ResetRemoveShortcuts(QObject *sender);
     // A refused or failed registry edit in the catalogue's words: what was
     // refused, where, and what to do; the core's own message otherwise.
     QString RefusalText(const Error &error) const;

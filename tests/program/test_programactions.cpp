@@ -6,6 +6,7 @@
 #include "platform/CommandRunner.h"
 #include "platform/RegistryValue.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -242,6 +243,37 @@ private slots:
         QCOMPARE(f.node(u"Larkspur Notes 3.2"_s) == nullptr, removed);
         QCOMPARE(runner.commandLines, QStringList()); // nothing is run
         QCOMPARE(f.host->messages, QStringList());
+    }
+
+    void shortcutsFollowTheEntryLastClicked()
+    {
+        Fixture f = makeFixture();
+        f.store().deleteTree(Larkspur);
+        addEntry(f.store(), u"Larkspur Notes"_s, u"Larkspur Notes 3.2"_s, QString());
+        f.store().setValue(Larkspur, RegistryValue::fromText(u"QuietUninstallString"_s, u"C:\\x\\u.exe /S"_s));
+        f.frame->GenerateList(nullptr);
+        f.frame->show();
+        QVERIFY(QTest::qWaitForWindowActive(f.frame.get()));
+        QAction *normal = f.action(u"PopupProgramUninstall"_s);
+        QAction *quiet = f.action(u"PopupProgramUninstallQuiet"_s);
+        const auto click = [&f](const QString &text) {
+            QTreeWidgetItem *node = f.node(text);
+            f.tree()->scrollToItem(node);
+            QTest::mouseClick(f.tree()->viewport(), Qt::LeftButton, {}, f.tree()->visualItemRect(node).center());
+        };
+        // Only a quiet command: Del runs it.
+        click(u"Larkspur Notes 3.2"_s);
+        QCOMPARE(f.current(), u"Larkspur Notes 3.2"_s);
+        QCOMPARE(normal->shortcut(), QKeySequence());
+        QCOMPARE(quiet->shortcut(), QKeySequence(Qt::Key_Delete));
+        // Moving with the keyboard changes nothing.
+        QTest::keyClick(f.tree(), Qt::Key_Up);
+        QVERIFY(f.current() != u"Larkspur Notes 3.2"_s);
+        QCOMPARE(quiet->shortcut(), QKeySequence(Qt::Key_Delete));
+        // A click on an entry with a normal command: Del and Shift+Del again.
+        click(u"Lantern Viewer 2008"_s);
+        QCOMPARE(normal->shortcut(), QKeySequence(Qt::Key_Delete));
+        QCOMPARE(quiet->shortcut(), QKeySequence(Qt::SHIFT | Qt::Key_Delete));
     }
 
     void modifyRunsAndReports()

@@ -55,8 +55,8 @@ QList<ProgramTreeNode> BuildProgramTree(const TApplications &inventory, const QS
     return FilterProgramTree(roots, filterText, showUpdates, counts);
 }
 
-QList<ProgramTreeNode> FilterProgramTree(const QList<ProgramTreeNode> &full, const QString &filterText,
-                                         bool showUpdates, ProgramTreeCounts *counts)
+ProgramTreeSelection SelectProgramTree(const QList<ProgramTreeNode> &full, const QString &filterText,
+                                       bool showUpdates)
 {
     // Compiled once, on first use: an invalid mask throws only when a
     // record is tested.
@@ -68,34 +68,52 @@ QList<ProgramTreeNode> FilterProgramTree(const QList<ProgramTreeNode> &full, con
         return entry.MatchesFilter(*compiled);
     };
 
-    ProgramTreeCounts tally;
-    QList<ProgramTreeNode> roots;
-    roots.reserve(full.size());
-    for (const ProgramTreeNode &node : full) {
+    ProgramTreeSelection selection;
+    selection.roots.reserve(full.size());
+    for (int i = 0; i < full.size(); ++i) {
+        const ProgramTreeNode &node = full[i];
         if (node.entry) {
             if (!filterText.isEmpty() && !matches(*node.entry))
                 continue;
-            roots.append(node);
             if (showUpdates)
-                tally.updates += int(node.children.size());
-            else
-                roots.last().children.clear();
+                selection.counts.updates += int(node.children.size());
         } else {
             if (!showUpdates)
                 continue;
-            ProgramTreeNode group{node.text, {}, {}, {}};
-            for (const ProgramTreeNode &hotfix : node.children)
-                if (matches(*hotfix.entry))
-                    group.children.append(hotfix);
-            if (group.children.isEmpty())
+            for (int j = 0; j < node.children.size(); ++j)
+                if (matches(*node.children[j].entry))
+                    selection.groupChildren.append(j);
+            if (selection.groupChildren.isEmpty())
                 continue;
-            tally.updates += int(group.children.size());
+            selection.counts.updates += int(selection.groupChildren.size());
+        }
+        selection.roots.append(i);
+        ++selection.counts.items;
+    }
+    return selection;
+}
+
+QList<ProgramTreeNode> FilterProgramTree(const QList<ProgramTreeNode> &full, const QString &filterText,
+                                         bool showUpdates, ProgramTreeCounts *counts)
+{
+    const ProgramTreeSelection selection = SelectProgramTree(full, filterText, showUpdates);
+    QList<ProgramTreeNode> roots;
+    roots.reserve(selection.roots.size());
+    for (int index : selection.roots) {
+        const ProgramTreeNode &node = full[index];
+        if (node.entry) {
+            roots.append(node);
+            if (!showUpdates)
+                roots.last().children.clear();
+        } else {
+            ProgramTreeNode group{node.text, {}, {}, {}};
+            for (int child : selection.groupChildren)
+                group.children.append(node.children[child]);
             roots.append(std::move(group));
         }
-        ++tally.items;
     }
     if (counts)
-        *counts = tally;
+        *counts = selection.counts;
     return roots;
 }
 

@@ -42,6 +42,21 @@ QList<ProgramTreeNode> BuildProgramTree(const TApplications &inventory, const QS
 QList<ProgramTreeNode> FilterProgramTree(const QList<ProgramTreeNode> &full, const QString &filterText,
                                          bool showUpdates, ProgramTreeCounts *counts = nullptr);
 
+// Which nodes of BuildProgramTree's result for no filter with the updates
+// shown a filter and updates setting keep, as indices into it: the level-0
+// nodes, and the hotfixes of the group node (an application keeps all its
+// updates, or none when they are not shown).
+struct ProgramTreeSelection
+{
+    QList<int> roots;
+    QList<int> groupChildren;
+    ProgramTreeCounts counts;
+};
+
+// Throws Error for an invalid mask.
+ProgramTreeSelection SelectProgramTree(const QList<ProgramTreeNode> &full, const QString &filterText,
+                                       bool showUpdates);
+
 // The lines the list shows and exports: each node in pre-order, after one
 // tab per level.
 QStringList ProgramTreeLines(const QList<ProgramTreeNode> &nodes);

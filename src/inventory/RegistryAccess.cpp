@@ -190,12 +190,30 @@ bool RegistryAccess::HasValue(const QString &name) const
 
 void RegistryAccess::WriteText(const QString &name, const QString &text)
 {
+    WriteTexts({{name, text}});
+}
+
+void RegistryAccess::WriteTexts(const QList<std::pair<QString, QString>> &values,
+                                const std::function<void(const QString &)> &backUp)
+{
+    if (values.isEmpty())
+        return;
     if (!m_current)
         throw Error(u"Cannot write the value \"%1\": no registry key is open (%2)"_s.arg(
-            name, m_store.location()));
+            values.first().first, m_store.location()));
     const QString path = *m_current;
-    write(u"write the "_s + describe(name),
-          [&] { m_store.setValue(path, RegistryValue::fromText(name, text)); });
+    QStringList names;
+    for (const auto &[name, text] : values)
+        names.append(name);
+    const QString what = values.size() == 1 ? describe(names.first())
+                                            : u"values \"%1\" of HKEY_LOCAL_MACHINE\\%2 in %3"_s.arg(
+                                                names.join(u"\", \""_s), path, m_store.location());
+    write(u"write the "_s + what, [&] {
+        if (backUp)
+            backUp(path);
+        for (const auto &[name, text] : values)
+            m_store.setValue(path, RegistryValue::fromText(name, text));
+    });
 }
 
 } // namespace kelvane

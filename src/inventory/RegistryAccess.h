@@ -1,11 +1,13 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
 #include <functional>
 #include <optional>
+#include <utility>
 
 namespace kelvane {
 
@@ -55,6 +57,10 @@ public:
     QByteArray ReadBytes(const QString &name, qsizetype maxSize) const;
     bool HasValue(const QString &name) const;
     void WriteText(const QString &name, const QString &text);
+    // Writes text values into the current key in one save, all or none.
+    // backUp, when given, is called with the key's path as DeleteTree's is.
+    void WriteTexts(const QList<std::pair<QString, QString>> &values,
+                    const std::function<void(const QString &)> &backUp = {});
 
     bool IsOpen() const { return m_current.has_value(); }
     // Path of the current key below the hive, no leading '\'; "" when none.

@@ -135,33 +135,44 @@ bool TAppItem::Rename(const QString &newName)
 {
     if (newName.isEmpty())
         return false;
-    RegistryAccess access(store());
-    if (access.OpenForWrite(u'\\' + KeyPath)) {
-        access.WriteText(u"DisplayName"_s, newName);
-        access.CloseCurrent();
-        DisplayName = newName;
-    }
+    writeTexts({{u"DisplayName"_s, newName}});
+    DisplayName = newName;
     return true;
 }
 
-bool TAppItem::writeCommand(const QString &valueName, const QString &text)
+void TAppItem::writeTexts(const QList<std::pair<QString, QString>> &values)
 {
-    RegistryAccess access(store());
-    if (access.OpenForWrite(u'\\' + KeyPath)) {
-        access.WriteText(valueName, text);
-        access.CloseCurrent();
-    }
-    return true;
+    RegistryStore &registry = store();
+    RegistryAccess access(registry);
+    const QString path = u'\\' + KeyPath;
+    // A key that exists is kept before it is overwritten; one that vanished
+    // meanwhile is made anew, with nothing to keep.
+    const bool existed = access.KeyPresent(path);
+    if (!access.OpenForWrite(path))
+        return;
+    const RegistryBackup backup;
+    access.WriteTexts(values, [&](const QString &key) {
+        if (existed)
+            backup.write(registry, key);
+    });
+    access.CloseCurrent();
 }
 
 bool TAppItem::SetUninstallString(const QString &text)
 {
-    return writeCommand(u"UninstallString"_s, text);
+    writeTexts({{u"UninstallString"_s, text}});
+    return true;
 }
 
 bool TAppItem::SetQuietUninstallString(const QString &text)
 {
-    return writeCommand(u"QuietUninstallString"_s, text);
+    writeTexts({{u"QuietUninstallString"_s, text}});
+    return true;
+}
+
+void TAppItem::SetCommands(const QString &uninstall, const QString &quietUninstall)
+{
+    writeTexts({{u"UninstallString"_s, uninstall}, {u"QuietUninstallString"_s, quietUninstall}});
 }
 
 // ----------------------------------------------------------- TApplications

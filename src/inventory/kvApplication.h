@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 
 namespace kelvane {
 
@@ -94,16 +95,21 @@ public:
     // The entry edits write to disk at once; a refused or failed write throws
     // kelvane::Error (its kind() tells a running wineserver, a file changed on
     // disk, a read-only file, a full disk or a failed backup apart) and
-    // leaves the file on disk as it was. DeleteEntry first writes the key's
-    // subtree to a new file in RegistryBackup::defaultFolder(); nothing is
-    // deleted without it. A key already gone is no error.
+    // leaves the file on disk as it was. Each edit of a key that exists first
+    // writes the key's subtree to a new file in RegistryBackup::defaultFolder();
+    // nothing is deleted or overwritten without it. Deleting a key already
+    // gone is no error; renaming it, or setting its commands, makes it anew.
     void DeleteEntry();
+    // False, changing nothing, for an empty name.
     bool Rename(const QString &newName);
+    // The record keeps the commands it was read with until the next scan.
     bool SetUninstallString(const QString &text);
     bool SetQuietUninstallString(const QString &text);
+    // Both commands in one write.
+    void SetCommands(const QString &uninstall, const QString &quietUninstall);
 
 private:
-    bool writeCommand(const QString &valueName, const QString &text);
+    void writeTexts(const QList<std::pair<QString, QString>> &values);
     RegistryStore &store() const;
 
     std::shared_ptr<RegistryStore> m_store;

@@ -1,6 +1,7 @@
-// Deleting an entry from a Wine registry file: its backup first, then the
-// delete through the store's safe save. Every refusal says why, with a kind
-// the user interface can word, and leaves the file on disk as it was.
+// Deleting, renaming and recommanding an entry in a Wine registry file: its
+// backup first, then the edit through the store's safe save. Every refusal
+// says why, with a kind the user interface can word, and leaves the file on
+// disk as it was, and no backup.
 #include "inventory/kvApplication.h"
 #include "platform/Error.h"
 #include "platform/RegeditExport.h"
@@ -17,6 +18,7 @@
 #include <QTest>
 
 #include <memory>
+#include <utility>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -34,6 +36,23 @@ const QByteArray Keys = "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\
                         "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\Other] 1\n"
                         "\"UninstallString\"=\"other.exe\"\n\n";
 
+enum class Edit { Delete, Rename, Commands };
+
+void apply(TAppItem &entry, Edit edit)
+{
+    switch (edit) {
+    case Edit::Delete:
+        entry.DeleteEntry();
+        break;
+    case Edit::Rename:
+        entry.Rename(u"Renamed"_s);
+        break;
+    case Edit::Commands:
+        entry.SetCommands(u"new.exe"_s, QString());
+        break;
+    }
+}
+
 enum class Setup { BackupsIsFile, BackupsReadOnly, ServerRunning, ChangedOnDisk, RegistryReadOnly, PrefixReadOnly };
 
 mode_t modeOf(const QString &path)
@@ -44,10 +63,11 @@ mode_t modeOf(const QString &path)
 
 } // namespace
 
+Q_DECLARE_METATYPE(Edit)
 Q_DECLARE_METATYPE(Setup)
 Q_DECLARE_METATYPE(kelvane::ErrorKind)
 
-class TestEntryDelete : public QObject
+class TestEntryEdits : public QObject
 {
     Q_OBJECT
 
@@ -76,6 +96,7 @@ private slots:
         m_entry = std::make_shared<TAppItem>(m_store);
         m_entry->KeyName = u"App"_s;
         m_entry->KeyPath = AppKey;
+        m_entry->DisplayName = u"App"_s;
     }
 
     void cleanup()
@@ -86,12 +107,27 @@ private slots:
             QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
 
-    void backupThenDelete()
+    void backupThenEdit_data()
     {
-        m_entry->DeleteEntry();
+        QTest::addColumn<Edit>("edit");
+        QTest::newRow("delete") << Edit::Delete;
+        QTest::newRow("rename") << Edit::Rename;
+        QTest::newRow("commands") << Edit::Commands;
+    }
+
+    void backupThenEdit()
+    {
+        QFETCH(Edit, edit);
+        apply(*m_entry, edit);
         const auto after = WineRegistryFile::open(m_registry);
-        QVERIFY(!after->keyExists(AppKey));
+        QCOMPARE(after->keyExists(AppKey), edit != Edit::Delete);
         QVERIFY(after->keyExists(u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Other"_s));
+        if (edit == Edit::Rename)
+            QCOMPARE(after->value(AppKey, u"DisplayName"_s)->text(), u"Renamed"_s);
+        if (edit == Edit::Commands) {
+            QCOMPARE(after->value(AppKey, u"UninstallString"_s)->text(), u"new.exe"_s);
+            QCOMPARE(after->value(AppKey, u"QuietUninstallString"_s)->text(), QString());
+        }
 
         const QStringList files = backups();
         QCOMPARE(files.size(), 1);
@@ -107,22 +143,35 @@ private slots:
 
     void refused_data()
     {
+        QTest::addColumn<Edit>("edit");
         QTest::addColumn<Setup>("setup");
         QTest::addColumn<ErrorKind>("kind");
         QTest::addColumn<QString>("about"); // what path() names, below the test's folder
 
-        QTest::newRow("backup folder is a file") << Setup::BackupsIsFile << ErrorKind::BackupFailed
-                                                 << u"data/Kelvane/backups"_s;
-        QTest::newRow("backup folder read-only") << Setup::BackupsReadOnly << ErrorKind::BackupFailed
-                                                 << u"data/Kelvane/backups"_s;
-        QTest::newRow("wineserver running") << Setup::ServerRunning << ErrorKind::ServerRunning << u"prefix"_s;
-        QTest::newRow("changed on disk") << Setup::ChangedOnDisk << ErrorKind::ChangedOnDisk << u"prefix/system.reg"_s;
-        QTest::newRow("registry read-only") << Setup::RegistryReadOnly << ErrorKind::ReadOnly << u"prefix/system.reg"_s;
-        QTest::newRow("prefix folder read-only") << Setup::PrefixReadOnly << ErrorKind::ReadOnly << u"prefix"_s;
+        const struct
+        {
+            const char *name;
+            Setup setup;
+            ErrorKind kind;
+            QString about;
+        } setups[] = {
+            {"backup folder is a file", Setup::BackupsIsFile, ErrorKind::BackupFailed, u"data/Kelvane/backups"_s},
+            {"backup folder read-only", Setup::BackupsReadOnly, ErrorKind::BackupFailed, u"data/Kelvane/backups"_s},
+            {"wineserver running", Setup::ServerRunning, ErrorKind::ServerRunning, u"prefix"_s},
+            {"changed on disk", Setup::ChangedOnDisk, ErrorKind::ChangedOnDisk, u"prefix/system.reg"_s},
+            {"registry read-only", Setup::RegistryReadOnly, ErrorKind::ReadOnly, u"prefix/system.reg"_s},
+            {"prefix folder read-only", Setup::PrefixReadOnly, ErrorKind::ReadOnly, u"prefix"_s},
+        };
+        for (const auto &[edit, editName] :
+             {std::pair{Edit::Delete, "delete"}, {Edit::Rename, "rename"}, {Edit::Commands, "commands"}}) {
+            for (const auto &row : setups)
+                QTest::addRow("%s, %s", editName, row.name) << edit << row.setup << row.kind << row.about;
+        }
     }
 
     void refused()
     {
+        QFETCH(Edit, edit);
         QFETCH(Setup, setup);
         QFETCH(ErrorKind, kind);
         QFETCH(QString, about);
@@ -159,8 +208,8 @@ private slots:
         }
         const QByteArray before = test::fileBytes(m_registry);
         try {
-            m_entry->DeleteEntry();
-            QFAIL("deleted");
+            apply(*m_entry, edit);
+            QFAIL("edited");
         } catch (const Error &error) {
             QCOMPARE(error.kind(), kind);
             QCOMPARE(error.path(), m_root->filePath(about));
@@ -168,9 +217,10 @@ private slots:
         }
         QCOMPARE(test::fileBytes(m_registry), before);
         QVERIFY(m_store->keyExists(AppKey));
+        QCOMPARE(m_entry->DisplayName, u"App"_s); // the record keeps its name too
         QVERIFY(backups().isEmpty()); // nor a backup of a key that stays
     }
 };
 
-QTEST_GUILESS_MAIN(TestEntryDelete)
-#include "tst_EntryDelete.moc"
+QTEST_GUILESS_MAIN(TestEntryEdits)
+#include "tst_EntryEdits.moc"

@@ -13,7 +13,6 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QHash>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTreeWidget>
@@ -66,92 +65,7 @@ void expandWithDescendants(QTreeWidgetItem *node)
         expandWithDescendants(node->child(i));
 }
 
-// The nodes of the last build, detached from the tree and found by what they
-// show: the key path of their record, or the group's text. Those not taken
-// again are deleted with the stock.
-class NodeStock
-{
-public:
-    explicit NodeStock(const QList<QTreeWidgetItem *> &roots)
-    {
-        for (QTreeWidgetItem *root : roots) {
-            for (QTreeWidgetItem *child : root->takeChildren())
-                put(child);
-            put(root);
-        }
-    }
-
-    ~NodeStock()
-    {
-        for (const Shelf *shelf : {&m_entries, &m_updates, &m_groups})
-            qDeleteAll(*shelf);
-    }
-
-    NodeStock(const NodeStock &) = delete;
-    NodeStock &operator=(const NodeStock &) = delete;
-
-    // A node showing `wanted` at position `rank` among its siblings.
-    TkvProgramNode *take(const ProgramTreeNode &wanted, int rank, const TkvNodeOrder &order)
-    {
-        Shelf &shelf = wanted.entry ? m_entries : wanted.update ? m_updates : m_groups;
-        const QString &key = wanted.entry    ? wanted.entry->KeyPath
-                             : wanted.update ? wanted.update->KeyPath
-                                             : wanted.text;
-        TkvProgramNode *node = shelf.take(key);
-        if (!node)
-            node = new TkvProgramNode(QString(), {}, {}, order);
-        node->reset(wanted.text, wanted.entry, wanted.update, rank);
-        return node;
-    }
-
-private:
-    using Shelf = QHash<QString, TkvProgramNode *>;
-
-    void put(QTreeWidgetItem *item)
-    {
-        auto *node = static_cast<TkvProgramNode *>(item); // the tree holds nothing else
-        Shelf &shelf = node->entry() ? m_entries : node->update() ? m_updates : m_groups;
-        const QString &key = node->entry()    ? node->entry()->KeyPath
-                             : node->update() ? node->update()->KeyPath
-                                              : node->text(0);
-        // A second node with the same key is not worth keeping.
-        if (shelf.contains(key))
-            delete node;
-        else
-            shelf.insert(key, node);
-    }
-
-    Shelf m_entries;
-    Shelf m_updates;
-    Shelf m_groups;
-};
-
 } // namespace
-
-TkvProgramNode::TkvProgramNode(const QString &text, TAppItemPtr entry, TAppSubItemPtr update,
-                               const TkvNodeOrder &order)
-    : QTreeWidgetItem(NodeType)
-    , m_entry(std::move(entry))
-    , m_update(std::move(update))
-    , m_order(order)
-{
-    setText(0, text);
-}
-
-void TkvProgramNode::reset(const QString &text, TAppItemPtr entry, TAppSubItemPtr update, int rank)
-{
-    m_entry = std::move(entry);
-    m_update = std::move(update);
-    m_rank = rank;
-    setText(0, text);
-}
-
-bool TkvProgramNode::operator<(const QTreeWidgetItem &other) const
-{
-    if (m_order.byRank)
-        return m_rank < static_cast<const TkvProgramNode &>(other).m_rank;
-    return m_order.names.compare(text(0), other.text(0)) < 0;
-}
 
 int TkvFrameProgram::absoluteIndex(const QTreeWidgetItem *node) const
 {
@@ -186,7 +100,9 @@ int TkvFrameProgram::nodeCount() const
 
 void TkvFrameProgram::GenerateList(QObject *sender)
 {
-    if (Generating)
+    // The commands editor writes to the entry it shows: the list stands
+    // still until it closes.
+    if (Generating || CommandsEditing)
         return;
     // The rebuild works on this inventory even if the frame is entered again
     // (and the inventory replaced) while the scan lets events through.
@@ -258,54 +174,38 @@ void TkvFrameProgram::rebuildTree(const std::shared_ptr<TApplications> &inventor
     }
 
     // Sorting thousands of names costs more than the rest of a rebuild: it
-    // is done once per scan, and each build takes what it shows from there.
-    if (!Filtering || m_sortedSource.lock() != inventory) {
-        m_sortedTree.clear();
-        m_sortedSource.reset();
-        m_sortedTree = BuildProgramTree(*inventory, QString(), true, m_order.names);
-        m_sortedSource = inventory;
-    }
+    // is done once per scan (or rename), with a node for each name, and each
+    // build shows the nodes its filter keeps.
+    const bool showUpdates = m_host.settings().ShowUpdates;
+    const bool resorted = !Filtering || m_sortedSource.lock() != inventory || m_sortedWithUpdates != showUpdates;
+    QList<ProgramTreeNode> sorted =
+        resorted ? BuildProgramTree(*inventory, QString(), true, m_order) : QList<ProgramTreeNode>();
     // An invalid filter mask throws here, before the tree is touched.
-    ProgramTreeCounts counts;
-    const QList<ProgramTreeNode> roots =
-        FilterProgramTree(m_sortedTree, m_editFilter->text(), m_host.settings().ShowUpdates, &counts);
-
-    QTreeWidgetItem *match = nullptr;
+    const ProgramTreeSelection selection =
+        SelectProgramTree(resorted ? sorted : m_sortedTree, m_editFilter->text(), showUpdates);
     int count = 0;
     {
         PaintLock lock(m_tree);
-        // The last build's nodes serve again for the records with the same key
-        // path: taking them out in one go and putting them back costs far less
-        // than deleting and creating thousands of items.
-        NodeStock stock(m_tree->invisibleRootItem()->takeChildren());
-        QList<QTreeWidgetItem *> items;
-        items.reserve(roots.size());
-        for (int i = 0; i < roots.size(); ++i) {
-            const ProgramTreeNode &root = roots[i];
-            TkvProgramNode *node = stock.take(root, i, m_order);
-            QList<QTreeWidgetItem *> children;
-            children.reserve(root.children.size());
-            for (int j = 0; j < root.children.size(); ++j) {
-                const ProgramTreeNode &child = root.children[j];
-                children.append(stock.take(child, j, m_order));
-                const QString &childKey = child.entry ? child.entry->KeyPath : child.update->KeyPath;
-                if (childKey == m_lastSelectedKey)
-                    match = node;
-            }
-            node->addChildren(children);
-            count += 1 + int(children.size());
-            if (root.entry ? root.entry->KeyPath == m_lastSelectedKey : root.text == m_lastSelectedKey)
-                match = node;
-            items.append(node);
+        if (resorted) {
+            m_sortedTree = std::move(sorted);
+            m_nodes->reset(m_sortedTree, showUpdates);
+            m_sortedSource = inventory;
+            m_sortedWithUpdates = showUpdates;
         }
-        // The nodes arrive sorted: added in bulk with sorting off, then
-        // sorting is switched on again (so that a renamed node moves to its
-        // place) with a comparison that only confirms the order they have.
-        m_tree->setSortingEnabled(false);
-        m_tree->addTopLevelItems(items);
-        m_order.byRank = true;
-        m_tree->setSortingEnabled(true);
-        m_order.byRank = false;
+        count = m_nodes->show(selection);
+    }
+    const ProgramTreeCounts &counts = selection.counts;
+    QTreeWidgetItem *match = nullptr;
+    if (!m_lastSelectedKey.isEmpty()) {
+        for (int i = 0; i < m_tree->topLevelItemCount() && !match; ++i) {
+            auto *node = static_cast<TkvProgramNode *>(m_tree->topLevelItem(i));
+            if (node->key() == m_lastSelectedKey)
+                match = node;
+            // An update or hotfix selected: its application stands for it.
+            for (int j = 0; j < node->childCount() && !match; ++j)
+                if (static_cast<TkvProgramNode *>(node->child(j))->key() == m_lastSelectedKey)
+                    match = node;
+        }
     }
     m_listItemCount = counts.items;
     m_listUpdateCount = counts.updates;

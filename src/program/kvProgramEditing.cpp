@@ -1,16 +1,20 @@
-// The program list's edits of an entry in the registry: removing it, and the
-// shortcuts that follow the entry last clicked.
+// The program list's edits of an entry in the registry: renaming it in place,
+// removing it, and the shortcuts that follow the entry last clicked.
 
 #include "kvUnitProgram.h"
 
+#include "common/kvCommon.h"
 #include "gui/kvFrameHost.h"
 #include "platform/Error.h"
 #include "settings/kvConfig.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QKeySequence>
+#include <QShortcut>
+#include <QSignalBlocker>
 #include <QTreeWidget>
+
+#include <utility>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -30,12 +34,96 @@ void TkvFrameProgram::RemoveEntry(QObject *sender)
     GenerateList(sender);
 }
 
+void TkvFrameProgram::RenameApplication(QObject *)
+{
+    if (TkvProgramNode *node = selectedNode())
+        m_tree->editItem(node); // asks ItemEditing
+}
+
+void TkvFrameProgram::ItemEditing(QObject *, QTreeWidgetItem *item, bool &allowEdit)
+{
+    const auto *node = item && item->type() == TkvProgramNode::NodeType ? static_cast<TkvProgramNode *>(item)
+                                                                         : nullptr;
+    allowEdit = node && node->entry() && !node->entry()->IsHotfix;
+    if (!allowEdit)
+        return;
+    m_labelEditing = true;
+    m_popupUninstall->setShortcut(QKeySequence());
+    m_popupUninstallQuiet->setShortcut(QKeySequence());
+    updateShortcuts();
+}
+
+void TkvFrameProgram::ItemEdited(QObject *sender, QTreeWidgetItem *item, QString &text)
+{
+    m_labelEditing = false;
+    const QString current = item->text(0);
+    auto *node = item->type() == TkvProgramNode::NodeType ? static_cast<TkvProgramNode *>(item) : nullptr;
+    bool renamed = false;
+    if (!text.isEmpty() && node && node->entry()) {
+        const QString message = ReplaceText(u"%NEW_NAME%"_s, text,
+                                            ReplaceText(u"%CURRENT_NAME%"_s, current, this->text(u"ConfirmRename"_s)));
+        if (m_host.DisplayConfirmation(message)) {
+            try {
+                renamed = node->entry()->Rename(text);
+            } catch (const Error &error) {
+                // Refused: the registry holds the old name, and so does the node.
+                m_host.DisplayMessage(RefusalText(error));
+            }
+        }
+    }
+    if (renamed) {
+        DisplayInformation(sender);
+        m_renamedNode = node;
+        // The sorted snapshot holds the old name at its old place.
+        m_sortedSource.reset();
+    } else {
+        text = current;
+    }
+    ResetRemoveShortcuts(sender);
+}
+
+void TkvFrameProgram::updateShortcuts()
+{
+    // None while the commands are edited; F2 in a label editor is the editor's.
+    for (QShortcut *key : std::as_const(m_treeShortcuts))
+        key->setEnabled(!CommandsEditing
+                        && !(m_labelEditing && key->objectName() == m_popupRename->objectName() + u"Shortcut"_s));
+}
+
+void TkvFrameProgram::placeRenamedNode()
+{
+    m_labelEditing = false;
+    updateShortcuts();
+    TkvProgramNode *node = std::exchange(m_renamedNode, nullptr);
+    if (!node)
+        return;
+    QTreeWidgetItem *parent = node->parent() ? node->parent() : m_tree->invisibleRootItem();
+    const bool current = m_tree->currentItem() == node;
+    const bool expanded = node->isExpanded();
+    // The node stays the current one throughout: nothing else is selected,
+    // shown or acted on meanwhile.
+    const QSignalBlocker blocker(m_tree);
+    parent->takeChild(parent->indexOfChild(node));
+    int low = 0;
+    int high = parent->childCount();
+    while (low < high) {
+        const int middle = (low + high) / 2;
+        if (m_order.compare(parent->child(middle)->text(0), node->text(0)) <= 0)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    parent->insertChild(low, node);
+    node->setExpanded(expanded);
+    if (current)
+        m_tree->setCurrentItem(node);
+    m_tree->scrollToItem(node);
+}
+
 void TkvFrameProgram::ResetRemoveShortcuts(QObject *)
 {
     TkvProgramNode *node = selectedNode();
-    // A node's label editor is the tree's child and has the focus while open.
-    const QWidget *focus = QApplication::focusWidget();
-    if (!node || !node->entry() || (focus && focus != m_tree && m_tree->isAncestorOf(focus)))
+    if (!node || !node->entry() || m_labelEditing)
         return;
     // Del uninstalls as the entry allows: normally, or quietly when it has
     // no other command.

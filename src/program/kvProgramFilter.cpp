@@ -28,6 +28,10 @@ void expandWithDescendants(QTreeWidgetItem *node)
 
 bool TkvFrameProgram::StartFiltering(QObject *, const QKeyEvent &key)
 {
+    // The list stands still while the commands are edited; nor may the
+    // tree's own keyboard search move the current node.
+    if (CommandsEditing)
+        return true;
     // A node's label editor is the tree's child and has the focus while open.
     const QWidget *focus = QApplication::focusWidget();
     const bool labelEdited = focus && focus != m_tree && m_tree->isAncestorOf(focus);

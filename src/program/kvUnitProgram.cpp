@@ -9,6 +9,7 @@
 #include "kvIcon.h"
 #include "kvIconLoaders.h"
 #include "kvProgramLayout.h"
+#include "kvProgramTree.h"
 #include "language/kvLanguage.h"
 #include "platform/Error.h"
 #include "platform/Target.h"
@@ -30,7 +31,6 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QStyle>
-#include <QStyledItemDelegate>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -53,59 +53,6 @@ constexpr int TreeHeight = 184;
 constexpr int TreeIndent = 19;
 constexpr int ChangeCheckInterval = 2000;
 
-// Node texts are registry names: each shows on its one row, a line break
-// or other control character as a space.
-class TkvSingleLineDelegate : public QStyledItemDelegate
-{
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-    QString displayText(const QVariant &value, const QLocale &locale) const override
-    {
-        return SingleLine(QStyledItemDelegate::displayText(value, locale));
-    }
-};
-
-// The program tree. The frame decides whether its current node may move;
-// clicks on empty space keep the selection, as a tree view does.
-class TkvProgramTree : public QTreeWidget
-{
-public:
-    TkvProgramTree(std::function<bool()> allowChange, QWidget *parent)
-        : QTreeWidget(parent)
-        , m_allowChange(std::move(allowChange))
-    {
-    }
-
-protected:
-    QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override
-    {
-        if (!m_allowChange())
-            return currentIndex();
-        return QTreeWidget::moveCursor(cursorAction, modifiers);
-    }
-
-    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex &index,
-                                                         const QEvent *event) const override
-    {
-        if (!index.isValid() || !m_allowChange())
-            return QItemSelectionModel::NoUpdate;
-        return QTreeWidget::selectionCommand(index, event);
-    }
-
-    void mousePressEvent(QMouseEvent *event) override
-    {
-        // A press moves the current node even without selecting it.
-        if (!m_allowChange() && indexAt(event->position().toPoint()) != currentIndex()) {
-            event->accept();
-            return;
-        }
-        QTreeWidget::mousePressEvent(event);
-    }
-
-private:
-    std::function<bool()> m_allowChange;
-};
-
 } // namespace
 
 TkvFrameProgram::TkvFrameProgram(TkvFrameHost &host, QWidget *parent)
@@ -118,6 +65,7 @@ TkvFrameProgram::TkvFrameProgram(TkvFrameHost &host, QWidget *parent)
     setFocusPolicy(Qt::StrongFocus);
     createLayout();
     createMenu();
+    m_nodes = std::make_unique<TkvProgramNodes>(*m_tree);
 
     m_timerProgram = new QTimer(this);
     m_timerProgram->setObjectName(u"TimerProgram"_s);
@@ -195,9 +143,21 @@ void TkvFrameProgram::createLayout()
     frameLayout->addSpacing(Margin);
 
     // Tree
-    m_tree = new TkvProgramTree([this] { return PreventChange(m_tree, m_tree->currentItem()); }, this);
+    TkvProgramTreeRules rules;
+    rules.allowChange = [this] { return PreventChange(m_tree, m_tree->currentItem()); };
+    rules.allowEdit = [this](QTreeWidgetItem *node) {
+        bool allowEdit = false;
+        ItemEditing(m_tree, node, allowEdit);
+        return allowEdit;
+    };
+    m_tree = new TkvProgramTree(std::move(rules), this);
     m_tree->setObjectName(u"TreeviewProgram"_s);
-    m_tree->setItemDelegate(new TkvSingleLineDelegate(m_tree));
+    auto *delegate = new TkvNodeDelegate(*m_tree, [this](QTreeWidgetItem *node, QString &text) {
+        ItemEdited(m_tree, node, text);
+    });
+    m_tree->setItemDelegate(delegate);
+    // After the view has closed the editor: a renamed node moves only then.
+    connect(delegate, &QAbstractItemDelegate::closeEditor, this, [this] { placeRenamedNode(); });
     m_tree->setHeaderHidden(true);
     m_tree->setColumnCount(1);
     m_tree->setIndentation(TreeIndent);
@@ -209,8 +169,8 @@ void TkvFrameProgram::createLayout()
     m_tree->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_tree->setContextMenuPolicy(Qt::CustomContextMenu);
     m_tree->setFixedHeight(TreeHeight);
-    m_tree->sortByColumn(0, Qt::AscendingOrder);
-    m_tree->setSortingEnabled(true);
+    // Builds put the nodes in sorted; a rename moves its node itself.
+    m_tree->setSortingEnabled(false);
     {
         // The selection stays highlighted while another control has the focus.
         QPalette palette = m_tree->palette();
@@ -265,42 +225,7 @@ void TkvFrameProgram::createLayout()
     frameLayout->addWidget(m_panelMain, 1);
 
     // Commands editor, in the place of the main panel
-    m_panelCommands = new QFrame(this);
-    m_panelCommands->setObjectName(u"PanelProgramCommands"_s);
-    auto *commandsLayout = new QHBoxLayout(m_panelCommands);
-    commandsLayout->setContentsMargins(Margin, Margin, Margin, Margin);
-    commandsLayout->setSpacing(Margin);
-    auto *commandButtons = new QWidget(m_panelCommands);
-    commandButtons->setObjectName(u"PanelProgramCommandsButtons"_s);
-    commandButtons->setFixedWidth(ButtonWidth);
-    auto *commandButtonLayout = new QVBoxLayout(commandButtons);
-    commandButtonLayout->setContentsMargins(0, 0, 0, 0);
-    commandButtonLayout->setSpacing(Margin);
-    for (const QString &name : {u"ButtonProgramCommandsOk"_s, u"ButtonProgramCommandsCancel"_s}) {
-        QPushButton *button = newButton(name, commandButtons);
-        button->installEventFilter(this);
-        commandButtonLayout->addWidget(button);
-    }
-    commandButtonLayout->addStretch(1);
-    commandsLayout->addWidget(commandButtons);
-    m_groupCommands = new QGroupBox(m_panelCommands);
-    m_groupCommands->setObjectName(u"GroupboxProgramCommands"_s);
-    auto *groupLayout = new QVBoxLayout(m_groupCommands);
-    groupLayout->setSpacing(0);
-    const QString commandNames[] = {u"ProgramCommandsUninstall"_s, u"ProgramCommandsUninstallQuiet"_s};
-    for (const QString &name : commandNames) {
-        if (name != commandNames[0])
-            groupLayout->addSpacing(Margin);
-        groupLayout->addWidget(newLabel(u"Label"_s + name, m_groupCommands));
-        groupLayout->addSpacing(2);
-        auto *edit = new QLineEdit(m_groupCommands);
-        edit->setObjectName(u"Edit"_s + name);
-        edit->setFixedHeight(21);
-        groupLayout->addWidget(edit);
-    }
-    groupLayout->addStretch(1);
-    commandsLayout->addWidget(m_groupCommands, 1);
-    frameLayout->addWidget(m_panelCommands, 1);
+    frameLayout->addWidget(createCommandsPanel(), 1);
     m_panelCommands->hide();
 }
 
@@ -330,6 +255,8 @@ void TkvFrameProgram::createMenu()
         connect(action, &QAction::triggered, this, [this, action] { UninstallApplication(action); });
     connect(m_popupModify, &QAction::triggered, this, [this] { ModifyApplication(m_popupModify); });
     connect(m_popupRemove, &QAction::triggered, this, [this] { RemoveEntry(m_popupRemove); });
+    connect(m_popupRename, &QAction::triggered, this, [this] { RenameApplication(m_popupRename); });
+    connect(m_popupEditCommands, &QAction::triggered, this, [this] { EditCommands(m_popupEditCommands); });
 }
 
 void TkvFrameProgram::addMenuItem(QAction *&action, const QString &name, const QKeySequence &shortcut,
@@ -348,6 +275,7 @@ void TkvFrameProgram::addMenuItem(QAction *&action, const QString &name, const Q
     auto *key = new QShortcut(m_tree);
     key->setObjectName(name + u"Shortcut"_s);
     key->setContext(Qt::WidgetWithChildrenShortcut);
+    m_treeShortcuts.append(key);
     key->setKey(shortcut);
     connect(key, &QShortcut::activated, action, &QAction::trigger);
     connect(action, &QAction::changed, key, [key, action] {
@@ -406,13 +334,10 @@ void TkvFrameProgram::EnterForm(QObject *sender)
         if (!Generating)
             m_inventory = std::make_shared<TApplications>(m_host.target().registry());
         GenerateList(sender);
-    } else if (TkvProgramNode *node = selectedNode()) {
-        m_tree->setFocus(Qt::OtherFocusReason);
-        if (node->entry())
-            // A name on one line, whose '&' is no keyboard mnemonic.
-            m_groupCommands->setTitle(
-                ReplaceText(u"%APPLICATION_NAME%"_s, SingleLine(node->entry()->DisplayName).replace(u'&', u"&&"_s),
-                            m_host.lang().Captions.value(u"GroupboxProgramCommands"_s)));
+    } else {
+        if (selectedNode())
+            m_tree->setFocus(Qt::OtherFocusReason);
+        captionCommands();
     }
     m_timerProgram->setInterval(config::RefreshInterval);
     if (m_host.osCheck().GetCompatibility() == ocPartial)
@@ -451,7 +376,7 @@ void TkvFrameProgram::CheckChanges(QObject *sender)
 {
     // A rebuild letting events through is reading the store: reloading it
     // now would pull the keys from under the scan. The next tick looks again.
-    if (!hasFocus() || Generating)
+    if (!hasFocus() || Generating || CommandsEditing)
         return;
     try {
         RegistryStore &store = *m_host.target().registry();

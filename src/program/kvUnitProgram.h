@@ -3,6 +3,7 @@
 #include "inventory/kvApplication.h"
 #include "inventory/NameOrder.h"
 #include "inventory/ProgramTree.h"
+#include "kvProgramNode.h"
 
 #include <QFrame>
 #include <QIcon>
@@ -20,6 +21,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
+class QShortcut;
 class QTimer;
 class QTreeWidget;
 
@@ -29,45 +31,6 @@ class TIconLoaders;
 class TkvFrameHost;
 class TkvValueLabel;
 class Error;
-
-// How the program list's siblings compare: by name, except while a build puts
-// its nodes in, which arrive already sorted and compare by their position.
-struct TkvNodeOrder
-{
-    NameOrder names;
-    bool byRank = false;
-};
-
-// One node of the program list. It shares the record it shows, so the record
-// stays readable for as long as the node exists, whatever inventory replaced
-// the one it came from.
-class TkvProgramNode : public QTreeWidgetItem
-{
-public:
-    static constexpr int NodeType = QTreeWidgetItem::UserType + 1;
-
-    TkvProgramNode(const QString &text, TAppItemPtr entry, TAppSubItemPtr update, const TkvNodeOrder &order);
-
-    // Application and hotfix nodes.
-    const TAppItemPtr &entry() const { return m_entry; }
-    // Update nodes.
-    const TAppSubItemPtr &update() const { return m_update; }
-    // The updates group node has neither.
-    bool hasReference() const { return m_entry || m_update; }
-
-    // A detached node shows another record (or a newer copy of its own) at
-    // the given place among its siblings.
-    void reset(const QString &text, TAppItemPtr entry, TAppSubItemPtr update, int rank);
-
-    // Siblings sort by the list's name order, as the command-line listing does.
-    bool operator<(const QTreeWidgetItem &other) const override;
-
-private:
-    TAppItemPtr m_entry;
-    TAppSubItemPtr m_update;
-    const TkvNodeOrder &m_order;
-    int m_rank = 0;
-};
 
 // The program list: the sorted tree of applications and updates, the
 // information panel, the action buttons and the tree's menu.
@@ -112,6 +75,28 @@ public:
     // with a normal uninstall command, Del runs it and Shift+Del the quiet
     // one; without, Del runs the quiet one.
     void ResetRemoveShortcuts(QObject *sender);
+    // F2: opens the selected node's label editor, as ItemEditing allows.
+    void RenameApplication(QObject *sender);
+    // Only an application's name can be edited; while it is, Del and
+    // Shift+Del belong to the editor.
+    void ItemEditing(QObject *sender, QTreeWidgetItem *node, bool &allowEdit);
+    // The label edited to `text`: asks, renames the entry (backed up first)
+    // and leaves in `text` what the node shows: the new name, or its old
+    // text when the name is empty, not confirmed or refused.
+    void ItemEdited(QObject *sender, QTreeWidgetItem *node, QString &text);
+
+    // Opens the commands editor for the selected entry (any sender but the
+    // editor's buttons) or closes it: OK stores both commands, backed up
+    // first; a refusal is said and the editor stays open with what was typed.
+    void EditCommands(QObject *sender);
+    // Fills the command edits from the entry: both, or only the edit that
+    // is the sender.
+    void GetCommands(QObject *sender);
+    // OK is possible with at least one command.
+    void CheckCommands(QObject *sender);
+    // Escape in a command edit restores its stored command. True when consumed.
+    bool ResetCommands(QObject *sender, int key);
+
     // A refused or failed registry edit in the catalogue's words: what was
     // refused, where, and what to do; the core's own message otherwise.
     QString RefusalText(const Error &error) const;
@@ -174,7 +159,14 @@ protected:
 
 private:
     void createLayout();
+    QWidget *createCommandsPanel();
     void createMenu();
+    // The tree's keys for the menu items, as the editors allow.
+    void updateShortcuts();
+    // The commands editor's caption names the entry edited.
+    void captionCommands();
+    // Moves the node last renamed to its sorted place among its siblings.
+    void placeRenamedNode();
     QWidget *createInfoPanel(QWidget *parent);
     TkvValueLabel *addInfoRow(QWidget *panel, const QString &captionName, const QString &valueName, int y,
                               int valueWidth);
@@ -190,14 +182,17 @@ private:
     QString text(const QString &key) const;
 
     TkvFrameHost &m_host;
-    TkvNodeOrder m_order;
+    NameOrder m_order;
     // Shared so that a rebuild keeps the inventory it scans alive even when
     // the frame is entered again while the scan lets events through.
     std::shared_ptr<TApplications> m_inventory;
-    // The inventory's whole tree, sorted, as its last scan gave it: rebuilds
-    // in filter mode only pick nodes from it (filtering keeps the order).
+    // The inventory's whole tree, sorted, as its last scan gave it (or its
+    // last rename left it), and a node for each of its nodes: rebuilds in
+    // filter mode only pick nodes from it (filtering keeps the order).
     std::weak_ptr<TApplications> m_sortedSource;
+    bool m_sortedWithUpdates = false;
     QList<ProgramTreeNode> m_sortedTree;
+    std::unique_ptr<TkvProgramNodes> m_nodes;
     int m_listItemCount = 0;
     int m_listUpdateCount = 0;
     QString m_lastSelectedKey;
@@ -234,6 +229,16 @@ private:
     // Commands editor
     QFrame *m_panelCommands = nullptr;
     QGroupBox *m_groupCommands = nullptr;
+    QPushButton *m_buttonCommandsOk = nullptr;
+    QPushButton *m_buttonCommandsCancel = nullptr;
+    QLineEdit *m_editCommandsUninstall = nullptr;
+    QLineEdit *m_editCommandsUninstallQuiet = nullptr;
+    // The entry whose commands are edited: the one the caption names.
+    TAppItemPtr m_commandsEntry;
+    // A label editor is open.
+    bool m_labelEditing = false;
+    // Renamed, to be moved once its editor has closed.
+    TkvProgramNode *m_renamedNode = nullptr;
     // Menu
     QMenu *m_popup = nullptr;
     QAction *m_popupRefresh = nullptr;
@@ -245,6 +250,8 @@ private:
     QAction *m_popupRename = nullptr;
     QAction *m_popupBrowse = nullptr;
     QAction *m_popupEditCommands = nullptr;
+    // The keys of the menu items, on the tree.
+    QList<QShortcut *> m_treeShortcuts;
     // Timers
     QTimer *m_timerProgram = nullptr;
     QTimer *m_timerCheck = nullptr;

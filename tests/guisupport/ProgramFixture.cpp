@@ -2,6 +2,7 @@
 
 #include "platform/RegistryValue.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -83,6 +84,32 @@ Fixture makeFixture(bool build, const std::function<void(const QString &)> &prep
     if (build)
         f.frame->GenerateList(nullptr);
     return f;
+}
+
+Fixture makeShownFixture()
+{
+    Fixture f = makeFixture(false);
+    f.frame->show();
+    if (!QTest::qWaitForWindowActive(f.frame.get()))
+        qFatal("the frame did not become active");
+    f.tree()->setFocus();
+    if (!QTest::qWaitFor([&f] { return f.tree()->hasFocus() && f.tree()->topLevelItemCount() > 0; }))
+        qFatal("the tree did not fill");
+    return f;
+}
+
+void typeKey(Qt::Key key, Qt::KeyboardModifiers modifiers)
+{
+    QTest::keyPress(QApplication::focusWidget(), key, modifiers);
+    QTest::keyRelease(QApplication::focusWidget(), key, modifiers);
+}
+
+void typeText(const char *text)
+{
+    for (const char *c = text; *c; ++c) {
+        QTest::keyPress(QApplication::focusWidget(), *c);
+        QTest::keyRelease(QApplication::focusWidget(), *c);
+    }
 }
 
 } // namespace kelvane::test

@@ -57,5 +57,12 @@ struct Fixture
 
 // `prepare` may change the prefix folder before the frame reads it.
 Fixture makeFixture(bool build = true, const std::function<void(const QString &)> &prepare = {});
+// The frame shown and active, built, the tree holding the focus.
+Fixture makeShownFixture();
+
+// Press and release, each to the widget that has the focus then, as the
+// window system delivers them; shortcuts act as they do for a user.
+void typeKey(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
+void typeText(const char *text);
 
 } // namespace kelvane::test

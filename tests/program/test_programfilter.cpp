@@ -18,22 +18,6 @@ using namespace kelvane::test;
 
 namespace {
 
-// Press and release, each to the widget that has the focus then, as the
-// window system delivers them; shortcuts act as they do for a user.
-void type(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
-{
-    QTest::keyPress(QApplication::focusWidget(), key, modifiers);
-    QTest::keyRelease(QApplication::focusWidget(), key, modifiers);
-}
-
-void typeText(const char *text)
-{
-    for (const char *c = text; *c; ++c) {
-        QTest::keyPress(QApplication::focusWidget(), *c);
-        QTest::keyRelease(QApplication::focusWidget(), *c);
-    }
-}
-
 QStringList topLevel(const QTreeWidget *tree)
 {
     QStringList texts;
@@ -48,25 +32,12 @@ class TestProgramFilter : public QObject
 {
     Q_OBJECT
 
-    // The frame shown and active, the tree holding the focus.
-    static Fixture shownFixture()
-    {
-        Fixture f = makeFixture(false);
-        f.frame->show();
-        if (!QTest::qWaitForWindowActive(f.frame.get()))
-            qFatal("the frame did not become active");
-        f.tree()->setFocus();
-        if (!QTest::qWaitFor([&f] { return f.tree()->hasFocus() && f.tree()->topLevelItemCount() > 0; }))
-            qFatal("the tree did not fill");
-        return f;
-    }
-
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
     void typingNarrowsAndTheBoxClosesBySelf()
     {
-        Fixture f = shownFixture();
+        Fixture f = makeShownFixture();
         auto *box = f.child<QFrame>(u"PanelProgramFilter"_s);
         typeText("ab");
         QVERIFY(box->isVisible());
@@ -88,7 +59,7 @@ private slots:
 
     void updatesCountWithShowUpdatesOff()
     {
-        Fixture f = shownFixture();
+        Fixture f = makeShownFixture();
         f.host->settings().ShowUpdates = false;
         typeText("tax");
         QCOMPARE(topLevel(f.tree()), QStringList{u"Harborline Accounting 2007"_s});
@@ -97,7 +68,7 @@ private slots:
 
     void questionMarkIsAWildcard()
     {
-        Fixture f = shownFixture();
+        Fixture f = makeShownFixture();
         typeText("o?e");
         QCOMPARE(topLevel(f.tree()),
                  (QStringList{u"Cobalt Data Access Components 2.8"_s, u"Fennel Scope Analyzer 3"_s,
@@ -107,42 +78,42 @@ private slots:
 
     void escapeEmptiesThenCloses()
     {
-        Fixture f = shownFixture();
+        Fixture f = makeShownFixture();
         const int all = f.tree()->topLevelItemCount();
         auto *box = f.child<QFrame>(u"PanelProgramFilter"_s);
         typeText("ab");
-        type(Qt::Key_Escape);
+        typeKey(Qt::Key_Escape);
         QVERIFY(box->isVisible());
         QCOMPARE(f.child<QLineEdit>(u"EditProgramFilter"_s)->text(), QString());
         QCOMPARE(f.tree()->topLevelItemCount(), all);
-        type(Qt::Key_Escape);
+        typeKey(Qt::Key_Escape);
         QVERIFY(!box->isVisible());
         QVERIFY(f.tree()->hasFocus());
     }
 
     void refreshKeepsTheFilterAndBackspaceReopensIt()
     {
-        Fixture f = shownFixture();
+        Fixture f = makeShownFixture();
         auto *box = f.child<QFrame>(u"PanelProgramFilter"_s);
         typeText("ab");
-        type(Qt::Key_Return);
+        typeKey(Qt::Key_Return);
         QVERIFY(!box->isVisible());
         f.host->setStatusText(u"before"_s);
-        type(Qt::Key_F5);
+        typeKey(Qt::Key_F5);
         QVERIFY(f.host->statusText().startsWith(u"Items count: 2"_s)); // rescanned
         QCOMPARE(topLevel(f.tree()), (QStringList{u"Harborline Accounting 2007"_s, u"Ibis Label Designer"_s}));
-        type(Qt::Key_Backspace);
+        typeKey(Qt::Key_Backspace);
         QVERIFY(box->isVisible());
         QCOMPARE(f.child<QLineEdit>(u"EditProgramFilter"_s)->text(), u"a"_s);
     }
 
     void enterAndCtrlSNeverOpenTheBox()
     {
-        Fixture f = shownFixture();
+        Fixture f = makeShownFixture();
         auto *box = f.child<QFrame>(u"PanelProgramFilter"_s);
-        type(Qt::Key_Return);
+        typeKey(Qt::Key_Return);
         QVERIFY(!box->isVisible());
-        type(Qt::Key_S, Qt::ControlModifier);
+        typeKey(Qt::Key_S, Qt::ControlModifier);
         QCOMPARE(f.host->saveDialogDefaults.size(), 1); // the export's dialog, cancelled
         QVERIFY(!box->isVisible());
         QVERIFY(f.child<QLineEdit>(u"EditProgramFilter"_s)->text().isEmpty());

@@ -185,15 +185,6 @@ private slots:
         edit->clear();
         f.frame->GenerateList(nullptr);
         expectTree();
-
-        // Outside a build the nodes compare by name again: a renamed node moves.
-        QTreeWidgetItem *first = f.tree()->topLevelItem(0);
-        first->setText(0, u"Zz Last"_s);
-        QStringList topTexts;
-        for (int i = 0; i < f.tree()->topLevelItemCount(); ++i)
-            topTexts.append(f.tree()->topLevelItem(i)->text(0));
-        QVERIFY(f.tree()->topLevelItem(0) != first);
-        QVERIFY2(std::is_sorted(topTexts.cbegin(), topTexts.cend(), NameOrder()), qPrintable(topTexts.join(u'\n')));
     }
 
     void showUpdatesOff()

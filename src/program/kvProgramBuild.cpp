@@ -11,7 +11,8 @@
 #include "settings/kvConfig.h"
 #include "settings/kvSettings.h"
 
-#include <QCoreApplication>
+#include <QAbstractItemDelegate>
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
@@ -158,6 +159,15 @@ void TkvFrameProgram::GenerateList(QObject *sender)
 
 void TkvFrameProgram::rebuildTree(const std::shared_ptr<TApplications> &inventory)
 {
+    // A refresh while a label is edited (F5 acts in the editor) ends the
+    // edit unstored, as Escape does.
+    if (m_labelEditing) {
+        QWidget *editor = QApplication::focusWidget();
+        if (editor && m_tree->viewport()->isAncestorOf(editor))
+            emit m_tree->itemDelegate()->closeEditor(editor, QAbstractItemDelegate::RevertModelCache);
+        m_labelEditing = false;
+        updateShortcuts();
+    }
     // Remember the view.
     int topIndex = -1;
     bool wasExpanded = false;

@@ -55,7 +55,6 @@ void TkvFrameProgram::ItemEditing(QObject *, QTreeWidgetItem *item, bool &allowE
 
 void TkvFrameProgram::ItemEdited(QObject *sender, QTreeWidgetItem *item, QString &text)
 {
-    m_labelEditing = false;
     const QString current = item->text(0);
     auto *node = item->type() == TkvProgramNode::NodeType ? static_cast<TkvProgramNode *>(item) : nullptr;
     bool renamed = false;
@@ -79,6 +78,9 @@ void TkvFrameProgram::ItemEdited(QObject *sender, QTreeWidgetItem *item, QString
     } else {
         text = current;
     }
+    // Until here the label counts as edited: no rescan while the question
+    // is asked pulls the node away.
+    m_labelEditing = false;
     ResetRemoveShortcuts(sender);
 }
 

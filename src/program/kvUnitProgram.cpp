@@ -376,7 +376,7 @@ void TkvFrameProgram::CheckChanges(QObject *sender)
 {
     // A rebuild letting events through is reading the store: reloading it
     // now would pull the keys from under the scan. The next tick looks again.
-    if (!hasFocus() || Generating || CommandsEditing)
+    if (!hasFocus() || Generating || CommandsEditing || m_labelEditing)
         return;
     try {
         RegistryStore &store = *m_host.target().registry();

@@ -101,6 +101,17 @@ private slots:
         clickNode(f, LarkspurName);
         typeKey(Qt::Key_Delete);
         QCOMPARE(runner.commandLines, QStringList{LarkspurCommand});
+        // F5 in the editor refreshes, ending the edit unstored; F2 opens it again.
+        typeKey(Qt::Key_F2);
+        QVERIFY(labelEditor(f));
+        typeText("x");
+        typeKey(Qt::Key_F5);
+        QTRY_VERIFY(!labelEditor(f));
+        QVERIFY(f.node(LarkspurName));
+        f.tree()->setFocus();
+        typeKey(Qt::Key_F2);
+        QVERIFY(labelEditor(f));
+        QCOMPARE(f.host->confirmations, QStringList());
     }
 
     void renameMovesTheNode_data()

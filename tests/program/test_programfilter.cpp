@@ -66,6 +66,18 @@ private slots:
         QCOMPARE(f.tree()->topLevelItem(0)->childCount(), 0);
     }
 
+    void bracketIsASet()
+    {
+        Fixture f = makeShownFixture();
+        typeText("[hl]a");
+        const QStringList shown = topLevel(f.tree());
+        QVERIFY2(shown.contains(u"Harborline Accounting 2007"_s) && shown.contains(u"Larkspur Notes 3.2"_s),
+                 qPrintable(shown.join(u", "_s)));
+        QVERIFY2(!shown.contains(u"Pinecone Archiver"_s), qPrintable(shown.join(u", "_s)));
+        // "[", "[h" and "[hl" are no masks yet: each says so, and the next key rebuilds.
+        QCOMPARE(f.host->messages.size(), 3);
+    }
+
     void questionMarkIsAWildcard()
     {
         Fixture f = makeShownFixture();

@@ -135,12 +135,12 @@ bool TAppItem::Rename(const QString &newName)
 {
     if (newName.isEmpty())
         return false;
-    writeTexts({{u"DisplayName"_s, newName}});
-    DisplayName = newName;
+    if (writeTexts({{u"DisplayName"_s, newName}}))
+        DisplayName = newName;
     return true;
 }
 
-void TAppItem::writeTexts(const QList<std::pair<QString, QString>> &values)
+bool TAppItem::writeTexts(const QList<std::pair<QString, QString>> &values)
 {
     RegistryStore &registry = store();
     RegistryAccess access(registry);
@@ -149,13 +149,14 @@ void TAppItem::writeTexts(const QList<std::pair<QString, QString>> &values)
     // meanwhile is made anew, with nothing to keep.
     const bool existed = access.KeyPresent(path);
     if (!access.OpenForWrite(path))
-        return;
+        return false;
     const RegistryBackup backup;
     access.WriteTexts(values, [&](const QString &key) {
         if (existed)
             backup.write(registry, key);
     });
     access.CloseCurrent();
+    return true;
 }
 
 bool TAppItem::SetUninstallString(const QString &text)

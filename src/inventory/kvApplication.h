@@ -109,7 +109,8 @@ public:
     void SetCommands(const QString &uninstall, const QString &quietUninstall);
 
 private:
-    void writeTexts(const QList<std::pair<QString, QString>> &values);
+    // False when the key cannot be opened (a path no key can have).
+    bool writeTexts(const QList<std::pair<QString, QString>> &values);
     RegistryStore &store() const;
 
     std::shared_ptr<RegistryStore> m_store;

@@ -58,7 +58,7 @@ void TkvFrameProgram::UninstallApplication(QObject *sender)
         // none): saying nothing would pass for a finished uninstall.
         m_host.DisplayMessage(StartFailureText(code, [this](const QString &key) { return text(key); }));
     }
-    GenerateList(sender);
+    RescanList(sender);
     m_tree->setFocus(Qt::OtherFocusReason);
 }
 
@@ -71,7 +71,7 @@ void TkvFrameProgram::ModifyApplication(QObject *sender)
     const quint32 code = runAndWait(command);
     if (code != StartCode::Success)
         m_host.DisplayMessage(StartFailureText(code, [this](const QString &key) { return text(key); }));
-    GenerateList(sender);
+    RescanList(sender);
     m_tree->setFocus(Qt::OtherFocusReason);
 }
 

@@ -19,6 +19,8 @@
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 
+#include <utility>
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace kelvane {
@@ -116,7 +118,7 @@ void TkvFrameProgram::GenerateList(QObject *sender)
             FlagGuard generating(Generating);
             m_listItemCount = 0;
             m_listUpdateCount = 0;
-            if (!Filtering) {
+            if (!Filtering || std::exchange(m_rescanRequested, false)) {
                 RegistryStore &store = *m_host.target().registry();
                 // A rescan reads what installers have written since.
                 if (store.changedOnDisk())
@@ -134,6 +136,9 @@ void TkvFrameProgram::GenerateList(QObject *sender)
                 } catch (const Error &error) {
                     scanProblem = error.message();
                 }
+                // The records changed in place: the sorted snapshot is stale
+                // even if this build stops at an invalid filter.
+                m_sortedSource.reset();
             }
             // Even when no application is left (the last one was just
             // uninstalled): the old nodes would show, and offer actions on,
@@ -155,6 +160,24 @@ void TkvFrameProgram::GenerateList(QObject *sender)
     }
     if (!scanProblem.isEmpty())
         m_host.DisplayMessage(scanProblem);
+}
+
+void TkvFrameProgram::RescanList(QObject *sender)
+{
+    m_rescanRequested = true;
+    GenerateList(sender);
+    m_rescanRequested = false;
+}
+
+void TkvFrameProgram::reloadChangedRegistry()
+{
+    try {
+        RegistryStore &store = *m_host.target().registry();
+        if (store.changedOnDisk())
+            store.reload();
+    } catch (const Error &) {
+        // Still unreadable: the next rescan says why.
+    }
 }
 
 void TkvFrameProgram::rebuildTree(const std::shared_ptr<TApplications> &inventory)

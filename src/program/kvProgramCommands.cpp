@@ -107,10 +107,10 @@ void TkvFrameProgram::EditCommands(QObject *sender)
 {
     const QString senderName = sender ? sender->objectName() : QString();
     const bool closing = senderName == u"ButtonProgramCommandsOk"_s || senderName == u"ButtonProgramCommandsCancel"_s;
-    if (!m_host.settings().AllowEdition || !selectedNode())
-        return;
     if (!closing) {
-        if (CommandsEditing || !selectedNode()->entry())
+        // The setting gates opening only: an editor open when it is turned
+        // off can still be closed.
+        if (!m_host.settings().AllowEdition || CommandsEditing || !selectedNode() || !selectedNode()->entry())
             return;
         m_commandsEntry = selectedNode()->entry();
         CommandsEditing = true;
@@ -129,8 +129,10 @@ void TkvFrameProgram::EditCommands(QObject *sender)
         try {
             m_commandsEntry->SetCommands(m_editCommandsUninstall->text(), m_editCommandsUninstallQuiet->text());
         } catch (const Error &error) {
-            // Nothing stored: the editor stays open with what was typed.
+            // Nothing stored: the editor stays open with what was typed, and
+            // OK can be tried again on the registry as it is now.
             m_host.DisplayMessage(RefusalText(error));
+            reloadChangedRegistry();
             return;
         }
     }

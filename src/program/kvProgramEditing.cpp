@@ -23,15 +23,17 @@ namespace kelvane {
 void TkvFrameProgram::RemoveEntry(QObject *sender)
 {
     TkvProgramNode *node = selectedNode();
-    if (!node || !node->entry() || !m_host.DisplayConfirmation(text(u"ConfirmRemoveEntry"_s)))
+    // The record, not the node: the node may go while the question is asked.
+    const TAppItemPtr entry = node ? node->entry() : TAppItemPtr();
+    if (!entry || !m_host.DisplayConfirmation(text(u"ConfirmRemoveEntry"_s)))
         return;
     try {
-        node->entry()->DeleteEntry();
+        entry->DeleteEntry();
     } catch (const Error &error) {
         // Refused: nothing was deleted, and the list shows it still.
         m_host.DisplayMessage(RefusalText(error));
     }
-    GenerateList(sender);
+    RescanList(sender);
 }
 
 void TkvFrameProgram::RenameApplication(QObject *)
@@ -58,15 +60,18 @@ void TkvFrameProgram::ItemEdited(QObject *sender, QTreeWidgetItem *item, QString
     const QString current = item->text(0);
     auto *node = item->type() == TkvProgramNode::NodeType ? static_cast<TkvProgramNode *>(item) : nullptr;
     bool renamed = false;
-    if (!text.isEmpty() && node && node->entry()) {
+    const TAppItemPtr entry = node ? node->entry() : TAppItemPtr();
+    if (!text.isEmpty() && entry) {
         const QString message = ReplaceText(u"%NEW_NAME%"_s, text,
                                             ReplaceText(u"%CURRENT_NAME%"_s, current, this->text(u"ConfirmRename"_s)));
         if (m_host.DisplayConfirmation(message)) {
             try {
-                renamed = node->entry()->Rename(text);
+                renamed = entry->Rename(text);
             } catch (const Error &error) {
-                // Refused: the registry holds the old name, and so does the node.
+                // Refused: the registry holds the old name, and so does the
+                // node; a second try meets the registry as it is now.
                 m_host.DisplayMessage(RefusalText(error));
+                reloadChangedRegistry();
             }
         }
     }

@@ -65,7 +65,7 @@ void TkvFrameProgram::MakeFilter(QObject *sender)
 {
     m_timerProgram->stop();
     GenerateList(sender);
-    if (nodeCount() > 0)
+    if (m_tree->topLevelItemCount() > 0)
         m_timerProgram->start();
 }
 
@@ -74,7 +74,7 @@ bool TkvFrameProgram::PreventMakeFilterEvents(QObject *sender, int key)
     const bool enter = key == Qt::Key_Return || key == Qt::Key_Enter;
     if (!enter && key != Qt::Key_Escape)
         return false; // edits the text
-    if ((enter && nodeCount() > 0) || (key == Qt::Key_Escape && m_editFilter->text().isEmpty()))
+    if ((enter && m_tree->topLevelItemCount() > 0) || (key == Qt::Key_Escape && m_editFilter->text().isEmpty()))
         EndFiltering(sender);
     else if (key == Qt::Key_Escape)
         m_editFilter->clear(); // the key's release shows the whole list again
@@ -86,8 +86,11 @@ void TkvFrameProgram::EndFiltering(QObject *)
     if (!Filtering)
         return;
     Filtering = false;
+    // Only the box gives the focus back: an Enter or Ctrl key that set the
+    // flag in a label editor leaves the focus where the user is typing.
+    const bool boxShown = m_panelFilter->isVisible();
     m_panelFilter->hide();
-    if (m_tree->isEnabled() && m_tree->isVisible())
+    if (boxShown && m_tree->isEnabled() && m_tree->isVisible())
         m_tree->setFocus(Qt::OtherFocusReason);
     if (QTreeWidgetItem *node = m_tree->currentItem())
         expandWithDescendants(node);
@@ -106,9 +109,10 @@ bool TkvFrameProgram::filterKeyEvent(QObject *watched, QEvent *event)
         MakeFilter(m_editFilter);
         return false;
     }
-    // A character typed in the tree (Tab moves the focus, it types nothing).
+    // A character typed in the tree (Tab moves the focus and Del carries a
+    // control character: they type nothing).
     if (watched == m_tree && type == QEvent::KeyPress && !key.text().isEmpty() && key.key() != Qt::Key_Tab
-        && key.key() != Qt::Key_Backtab)
+        && key.key() != Qt::Key_Backtab && key.key() != Qt::Key_Delete)
         return StartFiltering(m_tree, key);
     return false;
 }

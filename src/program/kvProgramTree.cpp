@@ -50,6 +50,16 @@ void TkvProgramTree::mousePressEvent(QMouseEvent *event)
     QTreeWidget::mousePressEvent(event);
 }
 
+void TkvProgramTree::mouseMoveEvent(QMouseEvent *event)
+{
+    // Dragging with the button held moves the current node as it goes.
+    if (!m_rules.allowChange()) {
+        event->accept();
+        return;
+    }
+    QTreeWidget::mouseMoveEvent(event);
+}
+
 bool TkvProgramTree::edit(const QModelIndex &index, EditTrigger trigger, QEvent *event)
 {
     // editItem() asks with all triggers; the tree has no others.

@@ -335,7 +335,9 @@ void TkvFrameProgram::EnterForm(QObject *sender)
             m_inventory = std::make_shared<TApplications>(m_host.target().registry());
         GenerateList(sender);
     } else {
-        if (selectedNode())
+        // The tree takes the focus, unless the user came back straight into
+        // a command edit.
+        if (selectedNode() && !m_panelCommands->isAncestorOf(QApplication::focusWidget()))
             m_tree->setFocus(Qt::OtherFocusReason);
         captionCommands();
     }

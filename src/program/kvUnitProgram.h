@@ -66,6 +66,9 @@ public:
     // sender is PopupProgramUninstallQuiet, or when it has no other, after a
     // question), or an update's; waits for it, then rebuilds the list.
     void UninstallApplication(QObject *sender);
+    // GenerateList with a rescan even while Filtering is set: after an
+    // action changed the registry, the records in memory are out of date.
+    void RescanList(QObject *sender);
     // Runs the selected entry's modify command, waits for it, then rebuilds.
     void ModifyApplication(QObject *sender);
     // Deletes the selected entry's key (backed up first) after a question,
@@ -161,6 +164,8 @@ private:
     void createLayout();
     QWidget *createCommandsPanel();
     void createMenu();
+    // After a refused edit: the store takes the file as it is now.
+    void reloadChangedRegistry();
     // The tree's keys for the menu items, as the editors allow.
     void updateShortcuts();
     // The commands editor's caption names the entry edited.
@@ -235,6 +240,7 @@ private:
     QLineEdit *m_editCommandsUninstallQuiet = nullptr;
     // The entry whose commands are edited: the one the caption names.
     TAppItemPtr m_commandsEntry;
+    bool m_rescanRequested = false;
     // A label editor is open.
     bool m_labelEditing = false;
     // Renamed, to be moved once its editor has closed.

@@ -12,7 +12,9 @@
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTest>
@@ -95,8 +97,11 @@ private slots:
         QTRY_VERIFY(!labelEditor(f));
         QCOMPARE(f.current(), LarkspurName);
         QCOMPARE(f.host->confirmations, QStringList());
-        // After Escape, Del stays the editor's until the entry is clicked again.
-        typeKey(Qt::Key_Delete);
+        // After Escape, Del stays the editor's until the entry is clicked
+        // again; its control character opens no filter either.
+        QKeyEvent del(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier, u"\x7f"_s);
+        QApplication::sendEvent(f.tree(), &del);
+        QVERIFY(!f.child<QWidget>(u"PanelProgramFilter"_s)->isVisible());
         QCOMPARE(runner.commandLines, QStringList());
         clickNode(f, LarkspurName);
         typeKey(Qt::Key_Delete);
@@ -225,6 +230,11 @@ private slots:
         for (Qt::Key key : {Qt::Key_Down, Qt::Key_End, Qt::Key_L, Qt::Key_F5, Qt::Key_Delete, Qt::Key_F2})
             typeKey(key);
         clickNode(f, u"Lantern Viewer 2008"_s, Qt::ControlModifier);
+        // A drag over the rows with the button held.
+        const QPoint over = f.tree()->visualItemRect(f.node(u"Lantern Viewer 2008"_s)).center();
+        QMouseEvent drag(QEvent::MouseMove, over, f.tree()->viewport()->mapToGlobal(over), Qt::NoButton,
+                         Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(f.tree()->viewport(), &drag);
         QCOMPARE(f.current(), LarkspurName);
         QVERIFY(!f.child<QWidget>(u"PanelProgramFilter"_s)->isVisible());
         QVERIFY(!labelEditor(f));
@@ -254,9 +264,8 @@ private slots:
         QCOMPARE(f.host->messages.size(), 1);
         QVERIFY(f.frame->CommandsEditing && editor->isVisible());
         QCOMPARE(normal->text(), u"new.exe"_s);
-        f.frame->EnterForm(nullptr); // only recaptions, and takes the file as it is now
-        f.store().reload();
-        QTest::mouseClick(ok, Qt::LeftButton);
+        f.frame->EnterForm(nullptr); // only recaptions
+        QTest::mouseClick(ok, Qt::LeftButton); // meets the file as it is now
         QVERIFY(!f.frame->CommandsEditing);
         QVERIFY(main->isVisible() && !editor->isVisible());
         QCOMPARE(f.tree()->contextMenuPolicy(), Qt::CustomContextMenu);
@@ -272,7 +281,7 @@ private slots:
         QCOMPARE(runner.commandLines.last(), u"new.exe"_s);
     }
 
-    void commandsEditorNeedsTheSetting()
+    void commandsEditorNeedsTheSettingToOpen()
     {
         Fixture f = makeShownFixture();
         f.host->settings().AllowEdition = false;
@@ -280,6 +289,41 @@ private slots:
         f.frame->EditCommands(f.action(u"PopupProgramEditCommands"_s));
         QVERIFY(!f.frame->CommandsEditing);
         QVERIFY(!f.child<QWidget>(u"PanelProgramCommands"_s)->isVisible());
+        // Turned off while the editor is open, it still lets the editor close.
+        f.host->settings().AllowEdition = true;
+        f.frame->EditCommands(f.action(u"PopupProgramEditCommands"_s));
+        QVERIFY(f.frame->CommandsEditing);
+        f.host->settings().AllowEdition = false;
+        QTest::mouseClick(f.child<QPushButton>(u"ButtonProgramCommandsCancel"_s), Qt::LeftButton);
+        QVERIFY(!f.frame->CommandsEditing);
+    }
+
+    void aTimerTickLeavesTheNameEditorOpen()
+    {
+        Fixture f = makeShownFixture();
+        typeText("l"); // the filter's timer runs from now on
+        typeKey(Qt::Key_Escape);
+        typeKey(Qt::Key_Escape);
+        QTRY_VERIFY(f.tree()->hasFocus());
+        QVERIFY(f.select(LarkspurName));
+        typeKey(Qt::Key_F2);
+        QVERIFY(labelEditor(f));
+        typeKey(Qt::Key_A, Qt::ControlModifier); // a Ctrl key sets the filtering flag
+        QTest::qWait(1500);
+        QVERIFY(labelEditor(f));
+        QCOMPARE(f.host->confirmations, QStringList());
+    }
+
+    void removalAfterEnterRescans()
+    {
+        Fixture f = makeShownFixture();
+        QVERIFY(f.select(LarkspurName));
+        typeKey(Qt::Key_Return); // sets the filtering flag: rebuilds come from memory
+        QVERIFY(f.frame->Filtering);
+        f.host->confirmationAnswers = {true};
+        f.action(u"PopupProgramRemove"_s)->trigger();
+        QVERIFY(!f.store().keyExists(Larkspur));
+        QVERIFY(!f.node(LarkspurName));
     }
 
     void ctrlClickKeepsTheCurrentRowSelected()

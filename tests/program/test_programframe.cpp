@@ -343,6 +343,16 @@ private slots:
         edit->setText(u"notes"_s);
         f.frame->GenerateList(nullptr);
         QVERIFY(f.node(u"Larkspur Notes 3.2"_s));
+
+        // A rescan stopped by an invalid mask still leaves later filter
+        // builds the records it read.
+        addEntry(f.store(), u"Zebra"_s, u"Zebra Notes"_s);
+        edit->setText(u"[a"_s);
+        f.frame->GenerateList(nullptr);
+        edit->setText(u"zebra"_s);
+        f.frame->Filtering = true;
+        f.frame->GenerateList(nullptr);
+        QVERIFY(f.node(u"Zebra Notes"_s));
     }
 
     void buttonHints()

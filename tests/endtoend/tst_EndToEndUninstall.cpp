@@ -4,6 +4,7 @@
 // Installer product; each is checked on disk right after the list's rebuild.
 // Then an entry whose uninstaller is gone: removed after a backup that Wine's
 // regedit imports back, and refused while a wineserver serves the prefix.
+// Last, an entry renamed and its commands edited, read back with Wine's reg.
 #include "FakeFrameHost.h"
 #include "FileBytes.h"
 #include "ProgramFixture.h"
@@ -21,7 +22,11 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QLineEdit>
+#include <QMap>
+#include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -38,9 +43,11 @@ namespace {
 const QString AbacusGuid = u"{7C3B1A2D-6E5F-4A8B-9C0D-1E2F3A4B5C6D}"_s;
 const QString OrphanKey = UninstallKey + u"\\KelvaneOrphan"_s;
 const QString OrphanTitle = u"Kelvane Orphan"_s;
+const QString SketchKey = UninstallKey + u"\\KelvaneSketch"_s;
+const QString SketchTitle = u"Kelvane Sketch"_s;
+const QString SketchUninstall = u"C:\\KelvaneSketch\\uninst.exe"_s;
+const QString SketchRenamed = u"Nouveau nom \u00e9 \u540d\u524d"_s;
 
-// Every value of the key, one line each in name order: what must be the same
-// after the backup is imported back.
 // Shows the frame in the host's window, lets it list the prefix, and gives
 // the tree the focus on the node named `title`, as a user would find it.
 bool showWithFocusOn(FakeFrameHost &host, TkvFrameProgram &frame, const QString &title)
@@ -60,6 +67,8 @@ bool showWithFocusOn(FakeFrameHost &host, TkvFrameProgram &frame, const QString 
     return QTest::qWaitFor([&] { return tree->hasFocus(); });
 }
 
+// Every value of the key, one line each in name order: what must be the same
+// after the backup is imported back.
 QStringList valueLines(const RegistryStore &store, const QString &path)
 {
     QStringList lines;
@@ -69,6 +78,42 @@ QStringList valueLines(const RegistryStore &store, const QString &path)
                          .arg(QString::fromLatin1(value.data.toHex(','))));
     lines.sort();
     return lines;
+}
+
+// Each character pressed and released with its text, as a keyboard layout
+// that has it sends it (QTest's own typing stops at Latin-1).
+void typeCharacters(const QString &text)
+{
+    for (const QChar c : text) {
+        const auto key = Qt::Key(c.toUpper().unicode());
+        QTest::sendKeyEvent(QTest::Press, QApplication::focusWidget(), key, QString(c), Qt::NoModifier);
+        QTest::sendKeyEvent(QTest::Release, QApplication::focusWidget(), key, QString(c), Qt::NoModifier);
+    }
+}
+
+// The key's values as `wine reg query` prints them in `locale`, name to data.
+// To a pipe it writes the locale's OEM code page, and what that lacks as
+// '?': the bytes are compared as they come. Empty when it ran; else what failed.
+QString queryValues(QProcessEnvironment env, const QString &key, const QString &locale,
+                    QMap<QByteArray, QByteArray> &values)
+{
+    env.insert(u"LC_ALL"_s, locale);
+    QProcess reg;
+    reg.setProcessEnvironment(env);
+    reg.start(u"wine"_s, {u"reg"_s, u"query"_s, u"HKLM\\"_s + key});
+    if (!reg.waitForFinished(60000) || reg.exitStatus() != QProcess::NormalExit || reg.exitCode() != 0)
+        return u"wine reg query failed for %1: %2"_s.arg(key, QString::fromLocal8Bit(reg.readAllStandardError()));
+    values.clear();
+    // "    <name>    <type>    <data>", the data possibly empty.
+    for (QByteArray line : reg.readAllStandardOutput().split('\n')) {
+        if (line.endsWith('\r'))
+            line.chop(1);
+        const qsizetype type = line.indexOf("    REG_", 4);
+        const qsizetype data = line.indexOf("    ", type + 4);
+        if (line.startsWith("    ") && type > 4 && data > type)
+            values.insert(line.mid(4, type - 4), line.mid(data + 4));
+    }
+    return {};
 }
 
 // Forwards to the target's runner, recording what ran and when the start and
@@ -134,6 +179,8 @@ private slots:
     void uninstallRemovesTheProgram();
     void orphanedEntry_data();
     void orphanedEntry();
+    void editedEntry_data();
+    void editedEntry();
 
 private:
     QTemporaryDir m_dir;
@@ -180,6 +227,13 @@ void TestEndToEndUninstall::initTestCase()
     QCOMPARE(runTool(m_env, u"wine"_s, {build + u"/KelvaneQuill.exe"_s, u"/S"_s}, build), QString());
     QCOMPARE(runTool(m_env, u"wine"_s, {u"msiexec"_s, u"/i"_s, build + u"/abacus.msi"_s, u"/qn"_s}, build),
              QString());
+    // The entry the edit rows rename and change, written by Wine itself.
+    for (const auto &[name, data] : {std::pair{u"DisplayName"_s, SketchTitle},
+                                     {u"UninstallString"_s, SketchUninstall},
+                                     {u"QuietUninstallString"_s, SketchUninstall + u" /S"_s}})
+        QCOMPARE(runTool(m_env, u"wine"_s,
+                         {u"reg"_s, u"add"_s, u"HKLM\\"_s + SketchKey, u"/v"_s, name, u"/d"_s, data, u"/f"_s}),
+                 QString());
     QCOMPARE(runTool(m_env, u"wineserver"_s, {u"-w"_s}), QString()); // the registry is on disk now
 }
 
@@ -357,6 +411,115 @@ void TestEndToEndUninstall::orphanedEntry()
     QCOMPARE(runTool(m_env, u"wineserver"_s, {u"-w"_s}), QString());
     QCOMPARE(valueLines(*WineRegistryFile::open(systemReg), OrphanKey), before);
     qInfo("set up %lld ms, Del %lld ms, import %lld ms", setUp, removal, clock.elapsed());
+}
+
+void TestEndToEndUninstall::editedEntry_data()
+{
+    QTest::addColumn<QString>("edit"); // "rename", or "commands": the normal one replaced, the quiet one emptied
+    QTest::addColumn<QString>("text"); // the new name, or the new normal command
+    QTest::addColumn<bool>("serverRunning");
+    // In this order, on one entry: the later rows find it renamed.
+    QTest::newRow("renamed beyond Latin-1") << u"rename"_s << SketchRenamed << false;
+    QTest::newRow("commands") << u"commands"_s << u"C:\\KelvaneSketch\\remove.exe /all"_s << false;
+    QTest::newRow("rename refused while a wineserver runs") << u"rename"_s << SketchTitle << true;
+}
+
+void TestEndToEndUninstall::editedEntry()
+{
+    QFETCH(QString, edit);
+    QFETCH(QString, text);
+    QFETCH(bool, serverRunning);
+    QElapsedTimer clock;
+    clock.start();
+    const QString systemReg = m_prefix + u"/system.reg"_s;
+    const std::optional<RegistryValue> name = WineRegistryFile::open(systemReg)->value(SketchKey, u"DisplayName"_s);
+    QVERIFY(name);
+    const QString title = name->text();
+    // The next row writes the prefix: whatever this one ends with, no server
+    // may be left serving it.
+    const auto stopServer = qScopeGuard([this] {
+        runTool(m_env, u"wineserver"_s, {u"-k"_s});
+        runTool(m_env, u"wineserver"_s, {u"-w"_s});
+    });
+    if (serverRunning) {
+        QCOMPARE(startLingeringWineServer(m_env, m_prefix), QString());
+    }
+    const QByteArray registryBytes = fileBytes(systemReg);
+    const QString backups = RegistryBackup::defaultFolder();
+    const QStringList backupsBefore = QDir(backups).entryList(QDir::Files);
+
+    FakeFrameHost host(m_prefix);
+    host.settings().AllowEdition = true;
+    host.confirmationAnswers = {true};
+    TkvFrameProgram frame(host);
+    QVERIFY(showWithFocusOn(host, frame, title));
+    QTreeWidget *tree = frame.tree();
+    const qint64 setUp = clock.restart();
+    if (edit == u"rename") {
+        const auto labelEditor = [tree] {
+            auto *editor = qobject_cast<QLineEdit *>(QApplication::focusWidget());
+            return editor && tree->isAncestorOf(editor) ? editor : nullptr;
+        };
+        typeKey(Qt::Key_F2);
+        QVERIFY(labelEditor());
+        QCOMPARE(labelEditor()->text(), title);
+        typeCharacters(text); // over the name, all selected
+        typeKey(Qt::Key_Return);
+        QTRY_VERIFY(!labelEditor());
+        QCOMPARE(host.confirmations.size(), 1);
+    } else {
+        frame.findChild<QAction *>(u"PopupProgramEditCommands"_s)->trigger();
+        auto *normal = frame.findChild<QLineEdit *>(u"EditProgramCommandsUninstall"_s);
+        auto *quiet = frame.findChild<QLineEdit *>(u"EditProgramCommandsUninstallQuiet"_s);
+        QVERIFY(normal && normal->isVisible());
+        QCOMPARE(quiet->text(), SketchUninstall + u" /S"_s);
+        for (QLineEdit *line : {normal, quiet}) {
+            line->setFocus();
+            typeKey(Qt::Key_A, Qt::ControlModifier);
+            typeKey(Qt::Key_Backspace);
+        }
+        normal->setFocus();
+        typeCharacters(text);
+        QTest::mouseClick(frame.findChild<QPushButton *>(u"ButtonProgramCommandsOk"_s), Qt::LeftButton);
+        QVERIFY(!frame.CommandsEditing);
+    }
+    const qint64 edited = clock.restart();
+
+    QStringList added = QDir(backups).entryList(QDir::Files);
+    for (const QString &backup : backupsBefore)
+        added.removeOne(backup);
+    for (const QString &backup : std::as_const(added))
+        QFile::remove(backups + u'/' + backup); // the test data folder outlives the run
+    if (serverRunning) {
+        const QString inUse = host.lang().Strings.value(u"ErrorRegistryInUse"_s);
+        QVERIFY(inUse.contains(u"%PATH%"_s));
+        QCOMPARE(host.messages, QStringList{QString(inUse).replace(u"%PATH%"_s, m_prefix)});
+        QCOMPARE(tree->currentItem()->text(0), title);
+        QVERIFY(fileBytes(systemReg) == registryBytes);
+        QCOMPARE(added, QStringList());
+        qInfo("set up %lld ms, refused rename %lld ms", setUp, edited);
+        return;
+    }
+    QCOMPARE(host.messages, QStringList());
+    QCOMPARE(added.size(), 1);
+    QMap<QByteArray, QByteArray> values;
+    if (edit == u"rename") {
+        // Each code page has part of the name: 437 (the C locale) the é, 932
+        // (Japanese) the 名前; what a code page lacks comes as '?' or its
+        // nearest letter.
+        for (const auto &[locale, printed] : {std::pair{u"C"_s, QByteArray("Nouveau nom \x82 ??")},
+                                              {u"ja_JP.UTF-8"_s, QByteArray("Nouveau nom e \x96\xbc\x91\x4f")}}) {
+            QCOMPARE(queryValues(m_env, SketchKey, locale, values), QString());
+            QCOMPARE(values.value("DisplayName"), printed);
+        }
+        QCOMPARE(tree->currentItem()->text(0), text);
+    } else {
+        QCOMPARE(queryValues(m_env, SketchKey, u"C"_s, values), QString());
+        QCOMPARE(values.value("UninstallString"), text.toLatin1());
+        QVERIFY(values.contains("QuietUninstallString"));
+        QCOMPARE(values.value("QuietUninstallString"), QByteArray());
+    }
+    qInfo("set up %lld ms, %s %lld ms, reg query %lld ms", setUp, qPrintable(edit), edited, clock.elapsed());
 }
 
 QTEST_MAIN(TestEndToEndUninstall)

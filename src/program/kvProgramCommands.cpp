@@ -57,17 +57,10 @@ private:
 
 QWidget *TkvFrameProgram::createCommandsPanel()
 {
-    m_panelCommands = new QFrame(this);
-    m_panelCommands->setObjectName(u"PanelProgramCommands"_s);
-    auto *commandsLayout = new QHBoxLayout(m_panelCommands);
-    commandsLayout->setContentsMargins(Margin, Margin, Margin, Margin);
-    commandsLayout->setSpacing(Margin);
-    auto *buttons = new QWidget(m_panelCommands);
-    buttons->setObjectName(u"PanelProgramCommandsButtons"_s);
-    buttons->setFixedWidth(ButtonWidth);
-    auto *buttonLayout = new QVBoxLayout(buttons);
-    buttonLayout->setContentsMargins(0, 0, 0, 0);
-    buttonLayout->setSpacing(Margin);
+    const ButtonPanel editor = newButtonPanel(u"PanelProgramCommands"_s, u"PanelProgramCommandsButtons"_s, this);
+    m_panelCommands = editor.panel;
+    QWidget *buttons = editor.buttons;
+    QVBoxLayout *buttonLayout = editor.buttonLayout;
     m_buttonCommandsOk = newButton(u"ButtonProgramCommandsOk"_s, buttons);
     m_buttonCommandsCancel = newButton(u"ButtonProgramCommandsCancel"_s, buttons);
     for (QPushButton *button : {m_buttonCommandsOk, m_buttonCommandsCancel}) {
@@ -76,7 +69,6 @@ QWidget *TkvFrameProgram::createCommandsPanel()
         connect(button, &QPushButton::clicked, this, [this, button] { EditCommands(button); });
     }
     buttonLayout->addStretch(1);
-    commandsLayout->addWidget(buttons);
 
     m_groupCommands = new QGroupBox(m_panelCommands);
     m_groupCommands->setObjectName(u"GroupboxProgramCommands"_s);
@@ -99,7 +91,7 @@ QWidget *TkvFrameProgram::createCommandsPanel()
         groupLayout->addWidget(control);
     }
     groupLayout->addStretch(1);
-    commandsLayout->addWidget(m_groupCommands, 1);
+    editor.layout->addWidget(m_groupCommands, 1);
     return m_panelCommands;
 }
 

@@ -1,9 +1,11 @@
 #include "kvProgramLayout.h"
 
 #include <QEvent>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QStyle>
+#include <QVBoxLayout>
 
 namespace kelvane::programlayout {
 
@@ -71,6 +73,24 @@ QPushButton *newButton(const QString &name, QWidget *parent)
     button->setObjectName(name);
     button->setFixedSize(ButtonWidth, ButtonHeight);
     return button;
+}
+
+ButtonPanel newButtonPanel(const QString &name, const QString &buttonsName, QWidget *parent)
+{
+    ButtonPanel made{};
+    made.panel = new QFrame(parent);
+    made.panel->setObjectName(name);
+    made.layout = new QHBoxLayout(made.panel);
+    made.layout->setContentsMargins(Margin, Margin, Margin, Margin);
+    made.layout->setSpacing(Margin);
+    made.buttons = new QWidget(made.panel);
+    made.buttons->setObjectName(buttonsName);
+    made.buttons->setFixedWidth(ButtonWidth);
+    made.buttonLayout = new QVBoxLayout(made.buttons);
+    made.buttonLayout->setContentsMargins(0, 0, 0, 0);
+    made.buttonLayout->setSpacing(Margin);
+    made.layout->addWidget(made.buttons);
+    return made;
 }
 
 } // namespace kelvane::programlayout

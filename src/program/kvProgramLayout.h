@@ -9,7 +9,9 @@
 
 #include <vector>
 
+class QHBoxLayout;
 class QLabel;
+class QVBoxLayout;
 class QPushButton;
 
 namespace kelvane::programlayout {
@@ -47,6 +49,17 @@ private:
     QSize m_designSize;
     std::vector<Placed> m_children;
 };
+
+// A panel in the place below the tree: a column of buttons on its left,
+// ButtonWidth wide, and room for one more widget beside it.
+struct ButtonPanel
+{
+    QFrame *panel;
+    QHBoxLayout *layout;
+    QWidget *buttons;
+    QVBoxLayout *buttonLayout;
+};
+ButtonPanel newButtonPanel(const QString &name, const QString &buttonsName, QWidget *parent);
 
 QLabel *newLabel(const QString &name, QWidget *parent, const QString &text = {});
 QPushButton *newButton(const QString &name, QWidget *parent);

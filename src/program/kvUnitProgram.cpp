@@ -199,17 +199,10 @@ void TkvFrameProgram::createLayout()
     m_editFilter->installEventFilter(this);
 
     // Buttons and information panel
-    m_panelMain = new QFrame(this);
-    m_panelMain->setObjectName(u"PanelProgramMain"_s);
-    auto *mainLayout = new QHBoxLayout(m_panelMain);
-    mainLayout->setContentsMargins(Margin, Margin, Margin, Margin);
-    mainLayout->setSpacing(Margin);
-    auto *buttons = new QWidget(m_panelMain);
-    buttons->setObjectName(u"PanelProgramMainButtons"_s);
-    buttons->setFixedWidth(ButtonWidth);
-    auto *buttonLayout = new QVBoxLayout(buttons);
-    buttonLayout->setContentsMargins(0, 0, 0, 0);
-    buttonLayout->setSpacing(Margin);
+    const ButtonPanel main = newButtonPanel(u"PanelProgramMain"_s, u"PanelProgramMainButtons"_s, this);
+    m_panelMain = main.panel;
+    QWidget *buttons = main.buttons;
+    QVBoxLayout *buttonLayout = main.buttonLayout;
     m_buttonUninstall = newButton(u"ButtonProgramUninstall"_s, buttons);
     m_buttonModify = newButton(u"ButtonProgramModify"_s, buttons);
     m_buttonBrowse = newButton(u"ButtonProgramBrowse"_s, buttons);
@@ -219,9 +212,7 @@ void TkvFrameProgram::createLayout()
         buttonLayout->addWidget(button);
     }
     buttonLayout->addStretch(1);
-    mainLayout->addWidget(buttons);
-
-    mainLayout->addWidget(createInfoPanel(m_panelMain), 1);
+    main.layout->addWidget(createInfoPanel(m_panelMain), 1);
     frameLayout->addWidget(m_panelMain, 1);
 
     // Commands editor, in the place of the main panel

@@ -10,6 +10,8 @@
 #include "shell/kvWindowPlacement.h"
 #include "gui/kvValueLabel.h"
 
+#include "RecordingRunner.h"
+
 #include <QApplication>
 #include <QFileInfo>
 #include <QDir>
@@ -50,34 +52,7 @@ FrameFactory plainFrame(const QString &name)
     };
 }
 
-// Records the command lines it is given; each command runs for two polls,
-// noting whether the window was disabled meanwhile.
-class RecordingRunner : public CommandRunner
-{
-public:
-    struct Command : StartedCommand
-    {
-        RecordingRunner &runner;
-        int polls = 0;
-        explicit Command(RecordingRunner &owner) : runner(owner) {}
-        bool waitFor(int) override
-        {
-            runner.enabledWhileWaiting.append(runner.window->isEnabled());
-            return ++polls > 2;
-        }
-    };
-    quint32 start(const QString &commandLine, std::unique_ptr<StartedCommand> &started) override
-    {
-        commandLines.append(commandLine);
-        started = std::make_unique<Command>(*this);
-        return StartCode::Success;
-    }
-    QString hostFolder(const QString &) const override { return {}; }
-
-    QWidget *window = nullptr;
-    QStringList commandLines;
-    QList<bool> enabledWhileWaiting;
-};
+using kelvane::test::RecordingRunner;
 
 void sendEnter(QWidget *widget)
 {

@@ -13,6 +13,12 @@ TkvProgramTree::TkvProgramTree(TkvProgramTreeRules rules, QWidget *parent)
 {
 }
 
+void TkvProgramTree::forgetRules()
+{
+    m_rules.allowChange = [] { return true; };
+    m_rules.allowEdit = [](QTreeWidgetItem *) { return false; };
+}
+
 void TkvProgramTree::keyboardSearch(const QString &search)
 {
     if (m_rules.allowChange())
@@ -84,7 +90,7 @@ void TkvNodeDelegate::setModelData(QWidget *editor, QAbstractItemModel *model, c
 {
     const auto *line = qobject_cast<QLineEdit *>(editor);
     QTreeWidgetItem *node = m_tree.itemFromIndex(index);
-    if (!line || !node)
+    if (!line || !node || !m_edited)
         return;
     QString text = line->text();
     m_edited(node, text);

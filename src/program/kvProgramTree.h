@@ -23,6 +23,9 @@ class TkvProgramTree : public QTreeWidget
 {
 public:
     TkvProgramTree(TkvProgramTreeRules rules, QWidget *parent);
+    // From now on the current node moves freely and no label is edited:
+    // whoever made the rules is going.
+    void forgetRules();
 
     void keyboardSearch(const QString &search) override;
 
@@ -47,6 +50,8 @@ public:
     using Edited = std::function<void(QTreeWidgetItem *node, QString &text)>;
 
     TkvNodeDelegate(QTreeWidget &tree, Edited edited);
+    // An editor closed from now on stores nothing: whoever took the names is going.
+    void forgetEdits() { m_edited = nullptr; }
 
     QString displayText(const QVariant &value, const QLocale &locale) const override;
     void setModelData(QWidget *editor, QAbstractItemModel *model, const QModelIndex &index) const override;

@@ -95,8 +95,11 @@ TkvFrameProgram::TkvFrameProgram(TkvFrameHost &host, QWidget *parent)
 TkvFrameProgram::~TkvFrameProgram()
 {
     // Closing the window and destroying the children, after this part of the
-    // frame is gone, move the focus.
+    // frame is gone, move the focus: a label editor open then would commit.
     disconnect(m_focusWatch);
+    static_cast<TkvProgramTree *>(m_tree)->forgetRules();
+    static_cast<TkvNodeDelegate *>(m_tree->itemDelegate())->forgetEdits();
+    disconnect(m_tree->itemDelegate(), nullptr, this, nullptr);
 }
 
 void TkvFrameProgram::startIconLoader(const TAppItemPtr &entry)

@@ -6,6 +6,7 @@
 #include "settings/kvConfig.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QLocale>
 
@@ -149,13 +150,24 @@ QString unknownErrorText(quint32 code)
 
 } // namespace
 
-QString GetProgramFolder()
+QString ProgramFolderFor(const QString &executableFolder)
 {
-    QString folder = QCoreApplication::instance() ? QCoreApplication::applicationDirPath()
-                                                  : QFileInfo(u"/proc/self/exe"_s).canonicalPath();
+    const QDir beside(executableFolder);
+    QString folder = executableFolder;
+    if (!beside.exists(config::LanguageFolder.toString()) && !beside.exists(config::SampleFolder.toString())) {
+        const QString installed = QDir::cleanPath(beside.filePath(config::InstalledDataFolder.toString()));
+        if (QFileInfo(installed).isDir())
+            folder = installed;
+    }
     if (!folder.endsWith(u'/'))
         folder += u'/';
     return folder;
+}
+
+QString GetProgramFolder()
+{
+    return ProgramFolderFor(QCoreApplication::instance() ? QCoreApplication::applicationDirPath()
+                                                         : QFileInfo(u"/proc/self/exe"_s).canonicalPath());
 }
 
 QStringList GetVersionInfo(const QString &fileName)

@@ -20,7 +20,12 @@ struct DateStrings
     QString Text;
 };
 
-// Folder of the running executable, ending in a separator.
+// Where the program's own data (languages/, sample/) is, ending in a
+// separator: the executable's folder when it holds either (a build tree, a
+// copy moved anywhere), else ../share/kelvane from it (the installed layout)
+// when that exists, else the executable's folder.
+QString ProgramFolderFor(const QString &executableFolder);
+// ProgramFolderFor the running executable.
 QString GetProgramFolder();
 
 // "key=value" lines of the version strings; an empty name means Kelvane itself.

@@ -4,6 +4,7 @@
 #include "HostFile.h"
 #include "WineRegistryFile.h"
 #include "TargetRunners.h"
+#include "common/kvCommon.h"
 #include "settings/kvConfig.h"
 
 #include <QCoreApplication>
@@ -142,9 +143,10 @@ std::unique_ptr<Target> Target::openSample(const QString &sampleSource)
 
 QString Target::defaultSampleSource()
 {
-    const QString installed = QCoreApplication::applicationDirPath() + u"/../share/kelvane/sample"_s;
-    if (QFileInfo::exists(installed + u'/' + SystemRegistryName))
-        return QDir::cleanPath(installed);
+    // Installed, or beside a copy of the program; else a build tree's source.
+    const QString shipped = GetProgramFolder() + config::SampleFolder;
+    if (QFileInfo::exists(shipped + u'/' + SystemRegistryName))
+        return QDir::cleanPath(shipped);
     return QStringLiteral(KELVANE_SAMPLE_SOURCE);
 }
 

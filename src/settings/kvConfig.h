@@ -16,6 +16,13 @@ extern const QString WebsiteUrl;
 extern const QString BugReportAddress;
 // The folder of the language files, beside the program.
 inline constexpr QStringView LanguageFolder = u"languages";
+inline constexpr QStringView SampleFolder = u"sample";
+// The desktop's name for Kelvane: its launcher, metadata and icon files.
+inline constexpr QStringView ApplicationId = u"org.kelvane.Kelvane";
+// The application icon's sizes, in the resources as ":/application/<size>.png".
+inline constexpr int ApplicationIconSizes[] = {16, 32, 48, 64, 128, 256};
+// The program's data in the installed layout, from the executable's folder.
+inline constexpr QStringView InstalledDataFolder = u"../share/kelvane";
 inline constexpr QStringView LanguageExtension = u".lng";
 inline constexpr QStringView DefaultLanguage = u"default";
 inline constexpr QStringView SettingsFolder = u"Kelvane";

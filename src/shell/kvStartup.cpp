@@ -7,13 +7,21 @@
 #include "platform/Error.h"
 #include "platform/Target.h"
 #include "platform/kvOSCheck.h"
+#include "settings/kvConfig.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QMessageBox>
 
 #include <memory>
 
 using namespace Qt::Literals::StringLiterals;
+
+// The resources of a static library are registered by hand, at global scope.
+static void registerApplicationIcon()
+{
+    Q_INIT_RESOURCE(kvApplicationIcon);
+}
 
 namespace kelvane {
 
@@ -29,6 +37,15 @@ void showBox(QMessageBox::Icon icon, const QString &title, const QString &text, 
 
 } // namespace
 
+QIcon ApplicationIcon()
+{
+    registerApplicationIcon();
+    QIcon icon;
+    for (int size : config::ApplicationIconSizes)
+        icon.addFile(u":/application/%1.png"_s.arg(size), QSize(size, size));
+    return icon;
+}
+
 QString UnsupportedSystemMessage(const QString &title, const QString &osName)
 {
     return title + u" has detected that your operating system is not supported.\n\rOperating system: "_s + osName;
@@ -39,6 +56,9 @@ int RunKelvane(const TkvStartupOptions &options)
     const QString title = OwnVersionValue(u"ProductName"_s);
     QCoreApplication::setApplicationName(title);
     QApplication::setFont(ShellFont());
+    // Every window's icon, and the launcher the desktop matches the windows to.
+    QApplication::setWindowIcon(ApplicationIcon());
+    QGuiApplication::setDesktopFileName(config::ApplicationId.toString());
 
     std::unique_ptr<Target> target;
     try {

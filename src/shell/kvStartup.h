@@ -3,6 +3,7 @@
 #include "kvShellCommon.h"
 #include "kvUnitMain.h"
 
+#include <QIcon>
 #include <QProcessEnvironment>
 #include <QString>
 
@@ -24,6 +25,9 @@ struct TkvStartupOptions
 // system, a hand-over); a registry or instance socket that cannot be used 1.
 inline constexpr int ExitDone = 0;
 inline constexpr int ExitCannotStart = 1;
+
+// Kelvane's icon at every size it is drawn in.
+QIcon ApplicationIcon();
 
 // The refusal shown on an unsupported system, in fixed English.
 QString UnsupportedSystemMessage(const QString &title, const QString &osName);

@@ -4,12 +4,16 @@
 // For timing the start-up (bench/startup-time.sh): with KELVANE_EXIT_AT_FIRST_LIST=1
 // the program prints the wall-clock time (nanoseconds since the epoch) once
 // the program list has been painted with its nodes for the first time, and quits.
+// Two more lines say what was painted, for the package checks: the list's
+// caption (in the chosen language) and the sizes of the window's icon.
 #include "program/kvUnitProgram.h"
 #include "settings/kvUnitSettings.h"
 #include "shell/kvStartup.h"
 
 #include <QApplication>
 #include <QEvent>
+#include <QLabel>
+#include <QStringList>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QWidget>
@@ -36,11 +40,18 @@ public:
             if (tree && watched == tree->viewport() && tree->objectName() == u"TreeviewProgram"_s
                 && tree->topLevelItemCount() > 0) {
                 m_seen = true;
+                QWidget *window = tree->window();
                 // Once this paint has been delivered and flushed.
-                QTimer::singleShot(0, [] {
+                QTimer::singleShot(0, [window] {
                     const auto now = std::chrono::system_clock::now().time_since_epoch();
                     std::printf("first_list_paint_ns=%lld\n",
                                 static_cast<long long>(std::chrono::nanoseconds(now).count()));
+                    const auto *caption = window->findChild<QLabel *>(u"LabelProgramTitle"_s);
+                    std::printf("first_list_caption=%s\n", caption ? qUtf8Printable(caption->text()) : "");
+                    QStringList sizes;
+                    for (const QSize &size : window->windowIcon().availableSizes())
+                        sizes.append(QString::number(size.width()));
+                    std::printf("window_icon_sizes=%s\n", qPrintable(sizes.join(u',')));
                     std::fflush(stdout);
                     QCoreApplication::exit(0);
                 });

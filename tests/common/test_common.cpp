@@ -220,11 +220,26 @@ private slots:
         QCOMPARE(GetVersionInfo(dir.path()), QStringList());
     }
 
+    void programFolder_data()
+    {
+        QTest::addColumn<QStringList>("folders"); // made below a temporary root
+        QTest::addColumn<QString>("expected");    // from the executable's folder bin/
+        QTest::newRow("build tree: languages beside") << QStringList{u"bin/languages"_s, u"share/kelvane"_s}
+                                                      << u"bin/"_s;
+        QTest::newRow("copy: only the sample beside") << QStringList{u"bin/sample"_s} << u"bin/"_s;
+        QTest::newRow("installed") << QStringList{u"bin"_s, u"share/kelvane/languages"_s} << u"share/kelvane/"_s;
+        QTest::newRow("neither") << QStringList{u"bin"_s} << u"bin/"_s;
+    }
     void programFolder()
     {
-        const QString folder = GetProgramFolder();
-        QVERIFY(folder.endsWith(u'/'));
-        QVERIFY(QFileInfo::exists(folder + QFileInfo(QCoreApplication::applicationFilePath()).fileName()));
+        QFETCH(QStringList, folders);
+        QFETCH(QString, expected);
+        QTemporaryDir root;
+        for (const QString &folder : folders)
+            QVERIFY(QDir(root.path()).mkpath(folder));
+        QCOMPARE(ProgramFolderFor(root.filePath(u"bin"_s)), root.filePath(expected));
+        // The running test has neither beside it.
+        QCOMPARE(GetProgramFolder(), QCoreApplication::applicationDirPath() + u'/');
     }
 };
 

@@ -139,10 +139,14 @@ private slots:
         QProcess *process = start(timing);
         QVERIFY(process->waitForFinished(20000));
         QCOMPARE(process->exitCode(), 0);
-        const QString out = QString::fromLatin1(process->readAllStandardOutput()).trimmed();
-        QVERIFY2(out.startsWith(u"first_list_paint_ns="_s), qPrintable(out));
-        const qint64 paintedMs = out.mid(int(qstrlen("first_list_paint_ns="))).toLongLong() / 1000000;
-        QVERIFY2(paintedMs >= before && paintedMs <= QDateTime::currentMSecsSinceEpoch(), qPrintable(out));
+        const QStringList out = QString::fromUtf8(process->readAllStandardOutput()).trimmed().split(u'\n');
+        QCOMPARE(out.size(), 3);
+        QVERIFY2(out[0].startsWith(u"first_list_paint_ns="_s), qPrintable(out[0]));
+        const qint64 paintedMs = out[0].mid(int(qstrlen("first_list_paint_ns="))).toLongLong() / 1000000;
+        QVERIFY2(paintedMs >= before && paintedMs <= QDateTime::currentMSecsSinceEpoch(), qPrintable(out[0]));
+        QCOMPARE(out[1], u"first_list_caption=Installed applications"_s);
+        // The application icon, at every size drawn.
+        QCOMPARE(out[2], u"window_icon_sizes=16,32,48,64,128,256"_s);
     }
 
     void secondStartAsksToShow()

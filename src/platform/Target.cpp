@@ -1,6 +1,7 @@
 #include "Target.h"
 
 #include "Error.h"
+#include "HiveRegistryFile.h"
 #include "HostFile.h"
 #include "WineRegistryFile.h"
 #include "TargetRunners.h"
@@ -27,6 +28,25 @@ namespace kelvane {
 namespace {
 
 const QString SystemRegistryName = config::WineSystemRegistry.toString();
+
+// The SOFTWARE hive of a Windows partition mounted at `root`, found as
+// Windows would, without regard to letter case; empty when there is none.
+QString windowsSoftwareHive(const QString &root)
+{
+    QString folder = root;
+    const QStringList names = {u"Windows"_s, u"System32"_s, u"config"_s, u"SOFTWARE"_s};
+    for (const QString &name : names) {
+        const QStringList entries =
+            QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+        const auto match = std::find_if(entries.cbegin(), entries.cend(), [&name](const QString &entry) {
+            return entry.compare(name, Qt::CaseInsensitive) == 0;
+        });
+        if (match == entries.cend())
+            return {};
+        folder += u'/' + *match;
+    }
+    return QFileInfo(folder).isFile() ? folder : QString();
+}
 
 // Copies a folder tree; throws Error naming the file that failed.
 void copyTree(const QString &source, const QString &destination)
@@ -55,7 +75,10 @@ Target::Target(Kind kind, QString description, QString driveFolder, std::shared_
     : m_kind(kind)
     , m_description(std::move(description))
     , m_driveFolder(std::move(driveFolder))
-    , m_drives(m_driveFolder, kind != Kind::Sample)
+    , m_drives(m_driveFolder, kind == Kind::Sample        ? DriveMap::Layout::DriveCOnly
+                              : kind == Kind::WindowsDisk ? DriveMap::Layout::PartitionRoot
+                              : kind == Kind::Hive        ? DriveMap::Layout::None
+                                                          : DriveMap::Layout::Prefix)
     , m_registry(std::move(registry))
 {
     if (m_kind == Kind::WinePrefix)
@@ -69,7 +92,7 @@ Target::~Target() = default;
 std::unique_ptr<Target> Target::open(const QString &path)
 {
     if (path.isEmpty())
-        throw Error(u"No registry was named: give a Wine prefix folder or a Wine registry file."_s);
+        throw Error(u"No registry was named: give a Wine prefix folder, a Wine registry file, the root folder of a Windows partition or a registry hive file."_s);
     // A name that is not valid text would be spelt with other bytes and then
     // be said not to exist.
     if (const QString problem = HostFile::nameProblem(path); !problem.isEmpty())
@@ -85,8 +108,15 @@ std::unique_ptr<Target> Target::open(const QString &path)
         // that cannot be searched, or a system.reg that is no regular file,
         // is for the registry's own opening to name.
         struct stat fileStatus {};
-        if (::lstat(QFile::encodeName(file).constData(), &fileStatus) != 0 && errno == ENOENT)
-            throw Error(u"%1 is not a Wine prefix: it holds no %2"_s.arg(shown, SystemRegistryName));
+        if (::lstat(QFile::encodeName(file).constData(), &fileStatus) != 0 && errno == ENOENT) {
+            const QString hive = windowsSoftwareHive(path);
+            if (hive.isEmpty())
+                throw Error(u"%1 is neither a Wine prefix (it holds no %2) nor a Windows partition (it holds no "
+                            "Windows\\System32\\config\\SOFTWARE)"_s.arg(shown, SystemRegistryName));
+            std::shared_ptr<RegistryStore> store = HiveRegistryFile::open(hive);
+            return std::unique_ptr<Target>(new Target(Kind::WindowsDisk, QDir::cleanPath(hive),
+                                                        QDir::cleanPath(info.absoluteFilePath()), store));
+        }
         std::shared_ptr<RegistryStore> store = WineRegistryFile::open(file);
         return std::unique_ptr<Target>(new Target(Kind::WinePrefix, QDir::cleanPath(info.absoluteFilePath()),
                                                     QDir::cleanPath(info.absoluteFilePath()), store));
@@ -94,8 +124,12 @@ std::unique_ptr<Target> Target::open(const QString &path)
     {
         // Opened without blocking: a named pipe or a device is refused at once.
         const HostFile probe(path);
-        if (probe.read(0, 4) == QByteArrayLiteral("regf"))
-            throw Error(u"%1 is a Windows registry hive; hive files are not supported yet"_s.arg(shown));
+        if (HiveRegistryFile::looksLikeHive(probe.read(0, 4))) {
+            std::shared_ptr<RegistryStore> store = HiveRegistryFile::open(path);
+            // Named on its own, a hive has no drives to resolve paths on.
+            return std::unique_ptr<Target>(new Target(Kind::Hive, QDir::cleanPath(info.absoluteFilePath()),
+                                                        QString(), store));
+        }
     }
     std::shared_ptr<RegistryStore> store = WineRegistryFile::open(path);
     return std::unique_ptr<Target>(new Target(Kind::RegistryFile, QDir::cleanPath(info.absoluteFilePath()),
@@ -150,9 +184,9 @@ QString Target::defaultSampleSource()
     return QStringLiteral(KELVANE_SAMPLE_SOURCE);
 }
 
-DriveMap::DriveMap(QString driveFolder, bool dosDevices)
+DriveMap::DriveMap(QString driveFolder, Layout layout)
     : m_driveFolder(std::move(driveFolder))
-    , m_dosDevices(dosDevices)
+    , m_layout(layout)
 {
 }
 
@@ -161,7 +195,13 @@ QString DriveMap::driveRoot(QChar letter) const
     if (!letter.isLetter() || letter.unicode() > 0x7f)
         return {};
     const QChar lower = letter.toLower();
-    if (m_dosDevices) {
+    if (m_layout == Layout::None)
+        return {};
+    if (m_layout == Layout::PartitionRoot) {
+        const QFileInfo root(m_driveFolder);
+        return lower == u'c' && root.isDir() ? root.canonicalFilePath() : QString();
+    }
+    if (m_layout == Layout::Prefix) {
         const QFileInfo link(m_driveFolder + u"/dosdevices/"_s + lower + u':');
         if (link.isDir())
             return link.canonicalFilePath();

@@ -16,15 +16,20 @@ class CommandRunner;
 class DriveMap
 {
 public:
-    // `driveFolder` holds drive_c (and, with dosDevices, the dosdevices links).
-    DriveMap(QString driveFolder, bool dosDevices);
+    enum class Layout {
+        Prefix,        // driveFolder holds the dosdevices links and drive_c
+        DriveCOnly,    // driveFolder holds drive_c and no other drive
+        PartitionRoot, // driveFolder is drive C itself (a mounted Windows partition)
+        None,          // no drive at all (a hive file named on its own)
+    };
+    DriveMap(QString driveFolder, Layout layout);
 
     QString driveRoot(QChar letter) const;
     QString hostPath(const QString &windowsPath) const;
 
 private:
     QString m_driveFolder;
-    bool m_dosDevices;
+    Layout m_layout;
 };
 
 // The Windows installation Kelvane manages: its HKEY_LOCAL_MACHINE and where
@@ -36,9 +41,13 @@ public:
         WinePrefix,   // a prefix folder holding system.reg
         RegistryFile, // a Wine registry file named directly
         Sample,       // the bundled sample, copied to the user's data folder
+        Hive,         // the SOFTWARE hive of an offline Windows, named on its own
+        WindowsDisk,  // a mounted Windows partition, through its SOFTWARE hive
     };
 
-    // Opens a prefix folder or a Wine registry file; throws Error naming the path.
+    // Opens a prefix folder, a Wine registry file, a Windows partition's root
+    // folder or a hive file (recognised by its "regf" signature, whatever its
+    // name); throws Error naming the path.
     static std::unique_ptr<Target> open(const QString &path);
 
     ~Target();

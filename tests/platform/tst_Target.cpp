@@ -2,6 +2,7 @@
 #include "platform/Target.h"
 
 #include "../support/ChildProcess.h"
+#include "../support/EmptyHive.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -110,6 +111,12 @@ private slots:
         makePrefix(m_root.filePath(u"home/.wine"_s));
         QDir().mkpath(m_root.filePath(u"emptyhome/.wine"_s)); // no system.reg: not a prefix
         writeFile(m_root.filePath(u"hive"_s), QByteArray("regf") + QByteArray(4092, '\0'));
+        // An offline Windows: its hive named on its own, and a partition
+        // whose folder names are in other letter cases than Windows writes.
+        kelvane::test::HiveBuilder(m_root.filePath(u"software-copy.dat"_s)).commit();
+        QVERIFY(QDir().mkpath(m_root.filePath(u"disk/WINDOWS/system32/Config"_s)));
+        kelvane::test::HiveBuilder(m_root.filePath(u"disk/WINDOWS/system32/Config/software"_s)).commit();
+        writeFile(m_root.filePath(u"disk/Program Files/App/uninst.exe"_s), "MZ");
         writeFile(m_root.filePath(u"notes.txt"_s), "just some text\n");
 
         // Registries that must be refused at once, with what is wrong.
@@ -155,6 +162,11 @@ private slots:
                                                << int(Target::Kind::RegistryFile) << u"prefix/system.reg"_s;
         QTest::newRow("WINEPREFIX beats ~/.wine") << QString() << u"prefix"_s << u"home"_s << prefix << u"prefix"_s;
         QTest::newRow("~/.wine") << QString() << QString() << u"home"_s << prefix << u"home/.wine"_s;
+        QTest::newRow("KELVANE_REGISTRY hive, whatever its name")
+            << u"software-copy.dat"_s << u"prefix"_s << u"home"_s << int(Target::Kind::Hive) << u"software-copy.dat"_s;
+        QTest::newRow("KELVANE_REGISTRY Windows partition") << u"disk"_s << u"prefix"_s << u"home"_s
+                                                            << int(Target::Kind::WindowsDisk)
+                                                            << u"disk/WINDOWS/system32/Config/software"_s;
         QTest::newRow("~/.wine without system.reg gives the sample")
             << QString() << QString() << u"emptyhome"_s << int(Target::Kind::Sample) << u"@sample"_s;
     }
@@ -189,8 +201,8 @@ private slots:
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("reason");
         QTest::newRow("missing") << u"no-such-prefix"_s << u"does not exist"_s;
-        QTest::newRow("folder without system.reg") << u"emptyhome"_s << u"not a Wine prefix"_s;
-        QTest::newRow("regf hive") << u"hive"_s << u"not supported yet"_s;
+        QTest::newRow("folder without system.reg or Windows") << u"emptyhome"_s << u"neither a Wine prefix"_s;
+        QTest::newRow("damaged hive") << u"hive"_s << u"cut short"_s;
         QTest::newRow("not a registry") << u"notes.txt"_s << QString();
         QTest::newRow("named pipe") << u"pipe.reg"_s << u"named pipe"_s;
         QTest::newRow("prefix whose system.reg is a named pipe") << u"pipe-prefix"_s << u"named pipe"_s;
@@ -213,6 +225,19 @@ private slots:
         QVERIFY2(message.contains(m_root.filePath(path)), qPrintable(message));
         QVERIFY2(message.contains(reason), qPrintable(message));
         QVERIFY(!QFileInfo::exists(m_dataHome));
+    }
+
+    void offlineDrives()
+    {
+        const auto disk = Target::open(m_root.filePath(u"disk"_s));
+        const QString root = QFileInfo(m_root.filePath(u"disk"_s)).canonicalFilePath();
+        QCOMPARE(disk->driveRoot(u'c'), root);
+        QCOMPARE(disk->driveRoot(u'D'), QString());
+        QCOMPARE(disk->hostPath(u"C:\\program files\\APP\\Uninst.exe"_s), root + u"/Program Files/App/uninst.exe"_s);
+        // A hive on its own has no drives: nothing resolves.
+        const auto hive = Target::open(m_root.filePath(u"software-copy.dat"_s));
+        QCOMPARE(hive->driveRoot(u'C'), QString());
+        QCOMPARE(hive->hostPath(u"C:\\Windows"_s), QString());
     }
 
     void sampleCopiedOnFirstUse()

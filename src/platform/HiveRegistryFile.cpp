@@ -1,0 +1,497 @@
+#include "HiveRegistryFile.h"
+
+#include "Error.h"
+#include "HostFile.h"
+#include "RegistryBackup.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QtEndian>
+
+#include <hivex.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace kelvane {
+
+namespace {
+
+// The base block, as far as Kelvane checks it before hivex reads it.
+constexpr qsizetype BaseBlockSize = 0x1000;
+constexpr int PrimarySequence = 0x04;
+constexpr int SecondarySequence = 0x08;
+constexpr int BinsSize = 0x28;
+constexpr int Checksum = 0x1fc;
+// The store's HKLM holds the hive under this one name.
+constexpr QStringView HiveKey = u"SOFTWARE";
+// The largest hive read: Windows keeps SOFTWARE well under this.
+constexpr qint64 MaxHiveSize = qint64(2) << 30;
+
+// What hivex hands over with malloc() is given back with free().
+struct FreeDeleter
+{
+    void operator()(void *memory) const { std::free(memory); }
+};
+template<typename T>
+using Owned = std::unique_ptr<T, FreeDeleter>;
+
+QString reason(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+ErrorKind kindOf(int error)
+{
+    switch (error) {
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return ErrorKind::ReadOnly;
+    case ENOSPC:
+    case EDQUOT:
+        return ErrorKind::DiskFull;
+    default:
+        return ErrorKind::Other;
+    }
+}
+
+// Why the bytes are no hive hivex should read; empty when the base block holds.
+QString baseBlockProblem(const QByteArray &bytes)
+{
+    if (bytes.size() < 2 * BaseBlockSize || !bytes.startsWith("regf"))
+        return bytes.startsWith("regf") ? u"it is cut short (%1 bytes)"_s.arg(bytes.size())
+                                        : u"it is no Windows registry hive (no \"regf\" signature)"_s;
+    quint32 sum = 0;
+    for (int at = 0; at < Checksum; at += 4)
+        sum ^= qFromLittleEndian<quint32>(bytes.constData() + at);
+    if (sum != qFromLittleEndian<quint32>(bytes.constData() + Checksum))
+        return u"its base block is damaged (wrong checksum)"_s;
+    const quint32 bins = qFromLittleEndian<quint32>(bytes.constData() + BinsSize);
+    if (bins == 0 || qint64(bins) > bytes.size() - BaseBlockSize)
+        return u"it is cut short: its base block announces %1 bytes of data, the file holds %2"_s.arg(bins).arg(
+            bytes.size() - BaseBlockSize);
+    return {};
+}
+
+// A memory file holding `bytes`, for hivex to read by name.
+class MemoryFile
+{
+public:
+    explicit MemoryFile(const QByteArray &bytes)
+        : m_fd(::memfd_create("kelvane-hive", MFD_CLOEXEC))
+    {
+        if (m_fd < 0)
+            return;
+        for (qsizetype done = 0; done < bytes.size();) {
+            const ssize_t n = ::write(m_fd, bytes.constData() + done, size_t(bytes.size() - done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                ::close(m_fd);
+                m_fd = -1;
+                return;
+            }
+            done += n;
+        }
+    }
+    ~MemoryFile()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    MemoryFile(const MemoryFile &) = delete;
+    MemoryFile &operator=(const MemoryFile &) = delete;
+
+    bool ok() const { return m_fd >= 0; }
+    QByteArray name() const { return "/proc/self/fd/" + QByteArray::number(m_fd); }
+
+private:
+    int m_fd;
+};
+
+QStringList splitPath(const QString &path)
+{
+    return path.isEmpty() ? QStringList() : path.split(u'\\');
+}
+
+} // namespace
+
+void HiveRegistryFile::HiveCloser::operator()(hive_h *hive) const
+{
+    hivex_close(hive);
+}
+
+bool HiveRegistryFile::looksLikeHive(const QByteArray &bytes)
+{
+    return bytes.startsWith("regf");
+}
+
+std::unique_ptr<HiveRegistryFile> HiveRegistryFile::open(const QString &path)
+{
+    std::unique_ptr<HiveRegistryFile> file(new HiveRegistryFile);
+    file->m_path = QFileInfo(path).absoluteFilePath();
+    file->m_name = QDir::toNativeSeparators(file->m_path);
+    file->reload();
+    return file;
+}
+
+std::unique_ptr<HiveRegistryFile> HiveRegistryFile::fromBytes(const QByteArray &bytes, const QString &nameForMessages)
+{
+    std::unique_ptr<HiveRegistryFile> file(new HiveRegistryFile);
+    file->m_name = nameForMessages;
+    file->load(bytes);
+    return file;
+}
+
+HiveRegistryFile::~HiveRegistryFile() = default;
+
+void HiveRegistryFile::load(const QByteArray &bytes)
+{
+    if (const QString problem = baseBlockProblem(bytes); !problem.isEmpty())
+        throw Error(u"Cannot read the registry hive %1: %2."_s.arg(m_name, problem));
+    const MemoryFile memory(bytes);
+    if (!memory.ok())
+        throw Error(u"Cannot read the registry hive %1: no memory to hold it (%2)."_s.arg(m_name, reason(errno)));
+    errno = 0;
+    hive_h *hive = hivex_open(memory.name().constData(), HIVEX_OPEN_WRITE);
+    if (!hive)
+        throw Error(u"Cannot read the registry hive %1: it is damaged (%2)."_s.arg(m_name, reason(errno ? errno : EINVAL)));
+    m_hive.reset(hive);
+    m_children.clear();
+    m_modified = false;
+    m_dirty = qFromLittleEndian<quint32>(bytes.constData() + PrimarySequence)
+              != qFromLittleEndian<quint32>(bytes.constData() + SecondarySequence);
+}
+
+void HiveRegistryFile::reload()
+{
+    if (m_path.isEmpty())
+        throw Error(u"The registry hive %1 has no file to read again."_s.arg(m_name));
+    const HostFile file(m_path);
+    load(file.readAll(MaxHiveSize));
+    const struct stat &st = file.status();
+    m_dev = quint64(st.st_dev);
+    m_ino = quint64(st.st_ino);
+    m_mtimeSec = st.st_mtim.tv_sec;
+    m_mtimeNsec = st.st_mtim.tv_nsec;
+    m_size = qint64(st.st_size);
+}
+
+QString HiveRegistryFile::location() const
+{
+    return m_name;
+}
+
+void HiveRegistryFile::fail(const QString &what, const QString &keyPath) const
+{
+    const int error = errno ? errno : EINVAL;
+    throw Error(u"Cannot %1 HKEY_LOCAL_MACHINE\\%2 in the registry hive %3: %4"_s.arg(what, keyPath, m_name,
+                                                                                      reason(error)),
+                kindOf(error), m_path);
+}
+
+QString HiveRegistryFile::nodeName(Node node) const
+{
+    errno = 0;
+    const Owned<char> name(hivex_node_name(m_hive.get(), node));
+    return name ? QString::fromUtf8(name.get()) : QString();
+}
+
+HiveRegistryFile::Node HiveRegistryFile::child(Node parent, const QString &name) const
+{
+    auto known = m_children.find(parent);
+    if (known == m_children.end()) {
+        // Looked up once per node: hivex itself searches its children one by one.
+        QHash<QString, Node> byName;
+        errno = 0;
+        const Owned<hive_node_h> children(hivex_node_children(m_hive.get(), parent));
+        if (children) {
+            for (const hive_node_h *node = children.get(); *node; ++node)
+                byName.insert(nodeName(*node).toLower(), *node);
+        }
+        known = m_children.insert(parent, byName);
+    }
+    return known->value(name.toLower(), 0);
+}
+
+HiveRegistryFile::Node HiveRegistryFile::find(const QString &path) const
+{
+    const QStringList names = splitPath(path);
+    if (names.isEmpty() || names.first().compare(HiveKey, Qt::CaseInsensitive) != 0)
+        return 0;
+    Node node = hivex_root(m_hive.get());
+    for (qsizetype i = 1; i < names.size() && node; ++i)
+        node = child(node, names[i]);
+    return node;
+}
+
+bool HiveRegistryFile::keyExists(const QString &path) const
+{
+    return path.isEmpty() || find(path) != 0;
+}
+
+QStringList HiveRegistryFile::subkeyNames(const QString &path) const
+{
+    if (path.isEmpty())
+        return {HiveKey.toString()};
+    const Node node = find(path);
+    QStringList names;
+    if (!node)
+        return names;
+    errno = 0;
+    const Owned<hive_node_h> children(hivex_node_children(m_hive.get(), node));
+    if (children) {
+        for (const hive_node_h *child = children.get(); *child; ++child)
+            names.append(nodeName(*child));
+    }
+    return names;
+}
+
+QList<RegistryValue> HiveRegistryFile::values(const QString &path) const
+{
+    QList<RegistryValue> found;
+    const Node node = find(path);
+    if (!node)
+        return found;
+    errno = 0;
+    const Owned<hive_value_h> handles(hivex_node_values(m_hive.get(), node));
+    if (!handles)
+        return found;
+    for (const hive_value_h *handle = handles.get(); *handle; ++handle) {
+        const Owned<char> key(hivex_value_key(m_hive.get(), *handle));
+        hive_type type = hive_t_none;
+        size_t length = 0;
+        const Owned<char> data(hivex_value_value(m_hive.get(), *handle, &type, &length));
+        // A value hivex cannot read (a data cell out of range) is left out.
+        if (!key || !data)
+            continue;
+        found.append(RegistryValue::fromBytes(QString::fromUtf8(key.get()), quint32(type),
+                                              QByteArray(data.get(), qsizetype(length))));
+    }
+    return found;
+}
+
+std::optional<RegistryValue> HiveRegistryFile::value(const QString &path, const QString &name) const
+{
+    for (RegistryValue &candidate : values(path))
+        if (candidate.name.compare(name, Qt::CaseInsensitive) == 0)
+            return std::move(candidate);
+    return std::nullopt;
+}
+
+void HiveRegistryFile::changed()
+{
+    m_modified = true;
+    m_children.clear();
+}
+
+void HiveRegistryFile::createKey(const QString &path)
+{
+    const QStringList names = splitPath(path);
+    if (names.isEmpty())
+        return;
+    if (names.first().compare(HiveKey, Qt::CaseInsensitive) != 0)
+        throw Error(u"Cannot create HKEY_LOCAL_MACHINE\\%1 in the registry hive %2: the hive holds only "
+                    "HKEY_LOCAL_MACHINE\\SOFTWARE."_s.arg(path, m_name));
+    Node node = hivex_root(m_hive.get());
+    for (qsizetype i = 1; i < names.size(); ++i) {
+        if (const Node existing = child(node, names[i])) {
+            node = existing;
+            continue;
+        }
+        errno = 0;
+        node = hivex_node_add_child(m_hive.get(), node, names[i].toUtf8().constData());
+        changed();
+        if (!node)
+            fail(u"create"_s, names.mid(0, i + 1).join(u'\\'));
+    }
+}
+
+void HiveRegistryFile::setValue(const QString &path, const RegistryValue &value)
+{
+    createKey(path);
+    const Node node = find(path);
+    if (!node)
+        fail(u"open"_s, path);
+    // hivex replaces all the values of a key at once.
+    QList<RegistryValue> all = values(path);
+    bool replaced = false;
+    for (RegistryValue &existing : all) {
+        if (existing.name.compare(value.name, Qt::CaseInsensitive) == 0) {
+            existing = value;
+            replaced = true;
+        }
+    }
+    if (!replaced)
+        all.append(value);
+    std::vector<QByteArray> names;
+    names.reserve(size_t(all.size()));
+    std::vector<hive_set_value> set;
+    set.reserve(size_t(all.size()));
+    for (const RegistryValue &each : std::as_const(all)) {
+        names.push_back(each.name.toUtf8());
+        set.push_back(hive_set_value{names.back().data(), hive_type(each.type), size_t(each.data.size()),
+                                     const_cast<char *>(each.data.constData())});
+    }
+    errno = 0;
+    const int result = hivex_node_set_values(m_hive.get(), node, set.size(), set.data(), 0);
+    changed();
+    if (result != 0)
+        fail(u"write the value \"%1\" of"_s.arg(value.name), path);
+}
+
+void HiveRegistryFile::deleteTree(const QString &path)
+{
+    const Node node = find(path);
+    if (!node)
+        return;
+    if (node == hivex_root(m_hive.get()))
+        throw Error(u"Cannot delete HKEY_LOCAL_MACHINE\\%1 in the registry hive %2: it is the hive itself."_s.arg(
+            path, m_name));
+    errno = 0;
+    const int result = hivex_node_delete_child(m_hive.get(), node);
+    changed();
+    if (result != 0)
+        fail(u"delete"_s, path);
+}
+
+void HiveRegistryFile::checkWritable() const
+{
+    if (m_path.isEmpty())
+        throw Error(u"The registry hive %1 has no file to save to."_s.arg(m_name));
+    if (m_dirty)
+        throw Error(u"The registry hive %1 was not written to the end: its log files %1.LOG1 and %1.LOG2 hold newer "
+                    "changes that Windows would apply at its next start. Kelvane only reads such a hive; start that "
+                    "Windows once, or have it repaired, to change it."_s.arg(m_name),
+                    ErrorKind::ReadOnly, m_path);
+    if (changedOnDisk())
+        throw Error(u"The registry hive %1 was changed by another program since it was read; reload it and make "
+                    "the change again."_s.arg(m_name),
+                    ErrorKind::ChangedOnDisk, m_path);
+    const QString folder = QFileInfo(m_path).absolutePath();
+    struct statvfs volume {};
+    if (::statvfs(QFile::encodeName(folder).constData(), &volume) == 0 && (volume.f_flag & ST_RDONLY))
+        throw Error(u"The disk holding %1 is mounted read-only (a Windows that was hibernated or not shut down "
+                    "is mounted so), so Kelvane cannot change it."_s.arg(m_name),
+                    ErrorKind::ReadOnly, m_path);
+    // Saving replaces the file from beside it: both must be writable.
+    for (const QString &path : {m_path, folder}) {
+        if (::access(QFile::encodeName(path).constData(), W_OK) == 0 || kindOf(errno) != ErrorKind::ReadOnly)
+            continue;
+        throw Error(u"%1 is read-only, so Kelvane cannot change the registry hive %2. Make it writable and try "
+                    "again."_s.arg(QDir::toNativeSeparators(path), m_name),
+                    ErrorKind::ReadOnly, path);
+    }
+}
+
+bool HiveRegistryFile::changedOnDisk() const
+{
+    if (m_path.isEmpty())
+        return false;
+    struct stat st {};
+    if (::stat(QFile::encodeName(m_path).constData(), &st) != 0)
+        return true;
+    return quint64(st.st_dev) != m_dev || quint64(st.st_ino) != m_ino || st.st_mtim.tv_sec != m_mtimeSec
+           || st.st_mtim.tv_nsec != m_mtimeNsec || qint64(st.st_size) != m_size;
+}
+
+void HiveRegistryFile::backUpWholeHive() const
+{
+    const QString folder = RegistryBackup::defaultFolder();
+    const auto refused = [&](const QString &why) {
+        return Error(u"Kelvane keeps a copy of a hive before it first changes it, and could not write one in %1: "
+                     "%2. Nothing was changed."_s.arg(QDir::toNativeSeparators(folder), why),
+                     ErrorKind::BackupFailed, folder);
+    };
+    if (!QDir().mkpath(folder))
+        throw refused(u"the folder cannot be made"_s);
+    QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QString stem = QDateTime::currentDateTime().toString(u"yyyyMMdd-HHmmss"_s) + u' '
+                         + QFileInfo(m_path).fileName();
+    QString target = folder + u'/' + stem + u".hive"_s;
+    for (int counter = 2; QFileInfo::exists(target); ++counter)
+        target = folder + u'/' + stem + u" (%1).hive"_s.arg(counter);
+    try {
+        writeTo(target);
+    } catch (const Error &error) {
+        throw refused(error.message());
+    }
+}
+
+void HiveRegistryFile::writeTo(const QString &target) const
+{
+    // The original bytes, as they are on disk (unchanged: checked before).
+    const HostFile source(m_path);
+    const QByteArray bytes = source.readAll(MaxHiveSize);
+    QFile out(target);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly) || out.write(bytes) != bytes.size() || !out.flush()
+        || ::fsync(out.handle()) != 0)
+        throw Error(u"cannot write %1 (%2)"_s.arg(QDir::toNativeSeparators(target), out.errorString()));
+    out.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+}
+
+void HiveRegistryFile::save()
+{
+    if (m_path.isEmpty())
+        throw Error(u"The registry hive %1 has no file to save to."_s.arg(m_name));
+    if (!m_modified)
+        return;
+    checkWritable();
+    if (!m_backedUp) {
+        backUpWholeHive();
+        m_backedUp = true;
+    }
+    const QFileInfo info(m_path);
+    struct stat st {};
+    if (::stat(QFile::encodeName(m_path).constData(), &st) != 0)
+        throw Error(u"Could not examine the registry hive %1: %2"_s.arg(m_name, reason(errno)));
+    QByteArray temp = QFile::encodeName(info.absolutePath() + u"/."_s + info.fileName() + u".XXXXXX"_s);
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0) {
+        const int error = errno;
+        throw Error(u"Could not create a temporary file beside %1: %2"_s.arg(m_name, reason(error)), kindOf(error),
+                    m_path);
+    }
+    const auto fail = [&](const QString &what, int error) {
+        ::close(fd);
+        ::unlink(temp.constData());
+        return Error(u"Could not save the registry hive %1 (%2): %3"_s.arg(m_name, what, reason(error)),
+                     kindOf(error), m_path);
+    };
+    errno = 0;
+    if (hivex_commit(m_hive.get(), temp.constData(), 0) != 0)
+        throw fail(u"writing"_s, errno ? errno : EIO);
+    if (::fchmod(fd, st.st_mode & 07777) != 0)
+        throw fail(u"setting its mode"_s, errno);
+    if (::fsync(fd) != 0)
+        throw fail(u"flushing"_s, errno);
+    ::close(fd);
+    if (::rename(temp.constData(), QFile::encodeName(m_path).constData()) != 0) {
+        const int error = errno;
+        ::unlink(temp.constData());
+        throw Error(u"Could not save the registry hive %1 (replacing it): %2"_s.arg(m_name, reason(error)),
+                    kindOf(error), m_path);
+    }
+    const int dir = ::open(QFile::encodeName(info.absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    // What is on disk now is what we hold.
+    reload();
+}
+
+} // namespace kelvane

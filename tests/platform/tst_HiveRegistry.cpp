@@ -1,0 +1,231 @@
+// The SOFTWARE hive of an offline Windows as a registry store: what hivex
+// wrote is read back exactly, damaged hives are refused in words, and edits
+// are saved whole, after a copy of the hive, or refused.
+#include "platform/Error.h"
+#include "platform/HiveRegistryFile.h"
+#include "platform/RegistryBackup.h"
+
+#include "EmptyHive.h"
+#include "../support/FileBytes.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QtEndian>
+
+#include <sys/stat.h>
+
+using namespace Qt::Literals::StringLiterals;
+using namespace kelvane;
+using namespace kelvane::test;
+
+namespace {
+
+const QString AppKey = u"Microsoft\\Windows\\CurrentVersion\\Uninstall\\App"_s;
+const QString StoreAppKey = u"SOFTWARE\\"_s + AppKey;
+
+QByteArray utf16(const QString &text, bool finalNul = true)
+{
+    QByteArray bytes(reinterpret_cast<const char *>(text.utf16()), text.size() * 2);
+    if (finalNul)
+        bytes.append(2, '\0');
+    return bytes;
+}
+
+// Every form a value takes in real hives.
+QList<RegistryValue> sampleValues()
+{
+    QByteArray big(20000, '\0'); // stored as a big-data block
+    for (int i = 0; i < big.size(); ++i)
+        big[i] = char(i * 7);
+    return {
+        RegistryValue::fromBytes(u"DisplayName"_s, RegSz, utf16(u"App é 名前"_s)),
+        RegistryValue::fromBytes(u"NoFinalNul"_s, RegSz, utf16(u"cut"_s, false)),
+        RegistryValue::fromBytes(u"OddLength"_s, RegSz, utf16(u"odd"_s).left(5)),
+        RegistryValue::fromBytes(u"EmbeddedNul"_s, RegSz, utf16(u"a"_s) + utf16(u"b"_s)),
+        RegistryValue::fromBytes(u"Path"_s, RegExpandSz, utf16(u"%ProgramFiles%\\App"_s)),
+        RegistryValue::fromDword(u"EstimatedSize"_s, 1234),
+        RegistryValue::fromBytes(u"Big"_s, RegQword, QByteArray("\x01\x02\x03\x04\x05\x06\x07\x08", 8)),
+        RegistryValue::fromBytes(u"Blob"_s, RegBinary, big),
+        RegistryValue::fromBytes(u"List"_s, RegMultiSz, utf16(u"one"_s) + utf16(u"two"_s) + utf16(QString())),
+        RegistryValue::fromBytes(QString(), RegSz, utf16(u"default"_s)),
+        RegistryValue::fromBytes(u"Ünïcode 名"_s, RegSz, utf16(u"x"_s)),
+    };
+}
+
+} // namespace
+
+class TestHiveRegistry : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString m_hive;
+
+    void buildHive()
+    {
+        HiveBuilder builder(m_hive);
+        builder.add(AppKey, sampleValues());
+        builder.add(u"Microsoft\\Windows\\CurrentVersion\\Uninstall\\Café"_s);
+        builder.add(u"Microsoft\\Windows\\CurrentVersion\\Uninstall\\名前"_s);
+        builder.add(u"Microsoft\\Windows NT\\CurrentVersion"_s,
+                    {RegistryValue::fromBytes(u"ProductName"_s, RegSz, utf16(u"Windows 10 Pro"_s))});
+        builder.commit();
+    }
+
+private slots:
+    void init()
+    {
+        m_hive = m_dir.filePath(u"SOFTWARE"_s);
+        QFile::remove(m_hive);
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_dir.filePath(u"data"_s)));
+        QDir(m_dir.filePath(u"data"_s)).removeRecursively();
+        buildHive();
+    }
+
+    void cleanup() { qunsetenv("XDG_DATA_HOME"); }
+
+    void readsWhatHivexWrote()
+    {
+        const auto store = HiveRegistryFile::open(m_hive);
+        QVERIFY(!store->isDirty());
+        QCOMPARE(store->subkeyNames(QString()), QStringList{u"SOFTWARE"_s});
+        QVERIFY(store->keyExists(u"software\\MICROSOFT\\windows\\CurrentVersion\\Uninstall\\app"_s));
+        QVERIFY(!store->keyExists(u"SYSTEM\\CurrentControlSet"_s)); // HKLM holds the hive alone
+        QStringList uninstall = store->subkeyNames(u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall"_s);
+        uninstall.sort();
+        QCOMPARE(uninstall, (QStringList{u"App"_s, u"Café"_s, u"名前"_s}));
+        QVERIFY(store->keyExists(u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\CAFÉ"_s));
+        QCOMPARE(store->values(StoreAppKey), sampleValues());
+        QCOMPARE(store->value(StoreAppKey, u"displayname"_s)->text(), u"App é 名前"_s);
+        QCOMPARE(store->value(StoreAppKey, u"NoFinalNul"_s)->text(), u"cut"_s);
+        QCOMPARE(store->value(StoreAppKey, u"EmbeddedNul"_s)->text(), u"a"_s);
+        QCOMPARE(store->value(StoreAppKey, u"List"_s)->multiText(), (QStringList{u"one"_s, u"two"_s}));
+        QVERIFY(!store->value(StoreAppKey, u"Missing"_s));
+    }
+
+    void damagedHivesAreRefused_data()
+    {
+        QTest::addColumn<int>("damage");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("no signature") << 0 << u"no \"regf\" signature"_s;
+        QTest::newRow("wrong checksum") << 1 << u"wrong checksum"_s;
+        QTest::newRow("cut in its data") << 2 << u"cut short"_s;
+        QTest::newRow("cut in its base block") << 3 << u"cut short"_s;
+        QTest::newRow("root cell out of range") << 4 << u"damaged"_s;
+        QTest::newRow("bins overlap the end") << 5 << u"cut short"_s;
+    }
+    void damagedHivesAreRefused()
+    {
+        QFETCH(int, damage);
+        QFETCH(QString, said);
+        QByteArray bytes = fileBytes(m_hive);
+        switch (damage) {
+        case 0:
+            bytes.replace(0, 4, "REGF");
+            break;
+        case 1:
+            bytes[0x30] = 'x';
+            break;
+        case 2:
+            bytes.chop(0x800);
+            break;
+        case 3:
+            bytes.truncate(0x800);
+            break;
+        case 4:
+            qToLittleEndian<quint32>(0x7ffffff0, bytes.data() + HiveRootOffset);
+            resealHive(bytes);
+            break;
+        case 5:
+            qToLittleEndian<quint32>(quint32(bytes.size()), bytes.data() + 0x28);
+            resealHive(bytes);
+            break;
+        }
+        QVERIFY(writeFileBytes(m_hive, bytes));
+        try {
+            HiveRegistryFile::open(m_hive);
+            QFAIL("opened");
+        } catch (const Error &error) {
+            QVERIFY2(error.message().contains(m_hive) && error.message().contains(said), qPrintable(error.message()));
+        }
+    }
+
+    void editsAreSavedWholeAfterACopy()
+    {
+        const QByteArray original = fileBytes(m_hive);
+        QVERIFY(QFile::setPermissions(m_hive, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+        auto store = HiveRegistryFile::open(m_hive);
+        store->setValue(StoreAppKey, RegistryValue::fromText(u"DisplayName"_s, u"Renamed 名"_s));
+        store->setValue(StoreAppKey, RegistryValue::fromText(u"Added"_s, u"new"_s));
+        store->createKey(u"SOFTWARE\\Kelvane\\Made"_s);
+        store->deleteTree(u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Café"_s);
+        QVERIFY_THROWS_EXCEPTION(Error, store->deleteTree(u"SOFTWARE"_s));
+        store->save();
+
+        const auto again = HiveRegistryFile::open(m_hive);
+        QCOMPARE(again->value(StoreAppKey, u"DisplayName"_s)->text(), u"Renamed 名"_s);
+        QCOMPARE(again->value(StoreAppKey, u"Added"_s)->text(), u"new"_s);
+        QCOMPARE(again->value(StoreAppKey, u"Blob"_s), sampleValues()[7]); // the others kept
+        QVERIFY(again->keyExists(u"SOFTWARE\\Kelvane\\Made"_s));
+        QVERIFY(!again->keyExists(u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Café"_s));
+        QVERIFY(again->keyExists(u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\名前"_s));
+        struct stat st {};
+        QCOMPARE(::stat(QFile::encodeName(m_hive).constData(), &st), 0);
+        QCOMPARE(st.st_mode & 0777, mode_t(0640));
+
+        // One copy of the hive as it was, taken before the first save only.
+        store->setValue(StoreAppKey, RegistryValue::fromText(u"Second"_s, u"x"_s));
+        store->save();
+        const QDir backups(RegistryBackup::defaultFolder());
+        const QStringList copies = backups.entryList(QDir::Files);
+        QCOMPARE(copies.size(), 1);
+        QVERIFY2(copies.first().endsWith(u" SOFTWARE.hive"_s), qPrintable(copies.first()));
+        QCOMPARE(fileBytes(backups.filePath(copies.first())), original);
+    }
+
+    void writesRefused_data()
+    {
+        QTest::addColumn<bool>("dirty"); // else changed on disk
+        QTest::addColumn<ErrorKind>("kind");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("dirty hive") << true << ErrorKind::ReadOnly << u".LOG1"_s;
+        QTest::newRow("changed on disk") << false << ErrorKind::ChangedOnDisk << u"changed by another program"_s;
+    }
+    void writesRefused()
+    {
+        QFETCH(bool, dirty);
+        QFETCH(ErrorKind, kind);
+        QFETCH(QString, said);
+        if (dirty) {
+            QByteArray bytes = fileBytes(m_hive);
+            qToLittleEndian<quint32>(qFromLittleEndian<quint32>(bytes.constData() + HivePrimarySequence) + 1,
+                                     bytes.data() + HivePrimarySequence);
+            resealHive(bytes);
+            QVERIFY(writeFileBytes(m_hive, bytes));
+        }
+        auto store = HiveRegistryFile::open(m_hive);
+        QCOMPARE(store->isDirty(), dirty);
+        QCOMPARE(store->value(StoreAppKey, u"EstimatedSize"_s)->dword(), 1234u); // still read
+        if (!dirty) {
+            QByteArray bytes = fileBytes(m_hive);
+            bytes.append(QByteArray(0x1000, '\0'));
+            QVERIFY(writeFileBytes(m_hive, bytes));
+        }
+        const QByteArray before = fileBytes(m_hive);
+        store->setValue(StoreAppKey, RegistryValue::fromText(u"DisplayName"_s, u"x"_s));
+        try {
+            store->save();
+            QFAIL("saved");
+        } catch (const Error &error) {
+            QCOMPARE(error.kind(), kind);
+            QVERIFY2(error.message().contains(said), qPrintable(error.message()));
+        }
+        QCOMPARE(fileBytes(m_hive), before);
+        QVERIFY(!QDir(RegistryBackup::defaultFolder()).exists());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestHiveRegistry)
+#include "tst_HiveRegistry.moc"

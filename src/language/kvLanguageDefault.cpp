@@ -55,7 +55,7 @@ const DefaultText DefaultCaptions[48] = {
     {L("PopupProgramUninstallQuiet"), L("Uninstall (&silent mode)")},
 };
 
-const DefaultText DefaultStrings[41] = {
+const DefaultText DefaultStrings[42] = {
     {L("ApplicationVersion"), L("Version: %VERSION%")},
     {L("ButtonCaptionNo"), L("&No")},
     {L("ButtonCaptionOk"), L("&OK")},
@@ -104,6 +104,8 @@ const DefaultText DefaultStrings[41] = {
     {L("StatusProgramCount"), L("Items count: %ITEM_COUNT%")},
     {L("StatusUpdateCount"), L(", hotfixes and updates: %UPDATE_COUNT%")},
     {L("StatusProgramWaiting"), L("Waiting for %PROGRAM% to end...")},
+    {L("StatusRegistryOutOfDate"),
+     L("The list may be out of date: the log files of this hive hold newer changes, so it cannot be edited.")},
     {L("Size0"), L("Bytes")},
     {L("Size1"), L("KB")},
     {L("Size2"), L("MB")},

@@ -15,6 +15,6 @@ inline constexpr QLatin1StringView DefaultLanguageDisplayName{"English (default)
 
 // The built-in English texts, in the order in which a fresh catalogue holds them.
 extern const DefaultText DefaultCaptions[48];
-extern const DefaultText DefaultStrings[41];
+extern const DefaultText DefaultStrings[42];
 
 } // namespace kelvane

@@ -376,7 +376,8 @@ void HiveRegistryFile::checkWritable() const
         throw Error(u"The registry hive %1 was not written to the end: its log files %1.LOG1 and %1.LOG2 hold newer "
                     "changes that Windows would apply at its next start. Kelvane only reads such a hive; start that "
                     "Windows once, or have it repaired, to change it."_s.arg(m_name),
-                    ErrorKind::ReadOnly, m_path);
+                    // Said in these words: no catalogue text tells of log files.
+                    ErrorKind::Other, m_path);
     if (changedOnDisk())
         throw Error(u"The registry hive %1 was changed by another program since it was read; reload it and make "
                     "the change again."_s.arg(m_name),

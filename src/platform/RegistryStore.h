@@ -60,6 +60,10 @@ public:
         return false;
     }
 
+    // Whether newer changes than what is read exist elsewhere (a hive's log
+    // files): the list may be out of date, and nothing can be saved.
+    virtual bool mayBeOutOfDate() const { return false; }
+
     // Creates the key and any missing parent. Creating an existing key does nothing.
     virtual void createKey(const QString &path) = 0;
     // Creates the key when missing; replaces a value of the same name.

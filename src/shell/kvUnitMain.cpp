@@ -204,7 +204,11 @@ void TkvFormMain::CreateForm(const FrameFactory &programFrame, const FrameFactor
         previous = next;
     }
 
-    m_statusTarget->setText(m_target.description());
+    // A hive whose log files hold newer changes is listed with a warning.
+    QString target = m_target.description();
+    if (m_target.registry()->mayBeOutOfDate())
+        target += u" \u2014 "_s + m_lang->Strings.value(u"StatusRegistryOutOfDate"_s);
+    m_statusTarget->setText(target);
     setWindowTitle(OwnVersionValue(u"ProductName"_s));
 }
 

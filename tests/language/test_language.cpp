@@ -127,13 +127,13 @@ private slots:
         TLang lang(m_program.path());
         lang.LoadDefaults();
         QCOMPARE(lang.Captions.count(), 48);
-        QCOMPARE(lang.Strings.count(), 41); // with Kelvane's own settings, waiting and refusal texts
+        QCOMPARE(lang.Strings.count(), 42); // with Kelvane's own settings, waiting, refusal and hive texts
         QCOMPARE(lang.Main.count(), 0);
         QCOMPARE(lang.Name, u"default"_s);
         QCOMPARE(lang.Captions.keyAt(0), u"ButtonAboutOk"_s);
         QCOMPARE(lang.Captions.keyAt(47), u"PopupProgramUninstallQuiet"_s);
         QCOMPARE(lang.Strings.keyAt(0), u"ApplicationVersion"_s);
-        QCOMPARE(lang.Strings.keyAt(40), u"Size3"_s);
+        QCOMPARE(lang.Strings.keyAt(41), u"Size3"_s);
         QCOMPARE(lang.Strings.value(u"hintbuttonmenuquit"_s), u"Quit program"_s);
         QCOMPARE(lang.Captions.value(u"CheckboxSettingsShowUpdates"_s), u"Show updates into apllication list."_s);
         QCOMPARE(lang.Strings.value(u"ErrorUnknown"_s), QString());
@@ -144,7 +144,7 @@ private slots:
         for (qsizetype i = 0; i < lang.Strings.count(); ++i)
             keys << lang.Strings.keyAt(i).toLower();
         keys.removeDuplicates();
-        QCOMPARE(keys.size(), 89);
+        QCOMPARE(keys.size(), 90);
     }
 
     void defaultOverlayAndSwitchBack()

@@ -10,6 +10,7 @@
 #include "shell/kvWindowPlacement.h"
 #include "gui/kvValueLabel.h"
 
+#include "EmptyHive.h"
 #include "RecordingRunner.h"
 
 #include <QApplication>
@@ -220,6 +221,26 @@ private slots:
         QVERIFY(hint && target);
         QCOMPARE(hint->width(), 400);
         QCOMPARE(target->text(), m_target->description());
+    }
+
+    void outOfDateHiveIsSaid()
+    {
+        // A hive whose base block says a write did not end: its logs are newer.
+        const QString file = m_appdata->filePath(u"SOFTWARE"_s);
+        kelvane::test::HiveBuilder(file).commit();
+        QFile hive(file);
+        QVERIFY(hive.open(QIODevice::ReadWrite));
+        QByteArray bytes = hive.readAll();
+        bytes[kelvane::test::HivePrimarySequence] = char(bytes[kelvane::test::HivePrimarySequence] + 1);
+        kelvane::test::resealHive(bytes);
+        QVERIFY(hive.seek(0) && hive.write(bytes) == bytes.size());
+        hive.close();
+        const std::unique_ptr<Target> target = Target::open(file);
+        createMain(target.get());
+        QCOMPARE(m_main->findChild<QLabel *>(u"StatusBarMainTarget"_s)->property("text").toString(),
+                 target->description() + u" \u2014 The list may be out of date: the log files of this hive hold newer "
+                                         "changes, so it cannot be edited."_s);
+        m_main.reset();
     }
 
     void buttonHints_data()

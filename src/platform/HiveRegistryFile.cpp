@@ -68,21 +68,23 @@ ErrorKind kindOf(int error)
     }
 }
 
-// Why the bytes are no hive hivex should read; empty when the base block holds.
-QString baseBlockProblem(const QByteArray &bytes)
+// Why a file of `size` bytes starting with `head` is no hive hivex should
+// read; empty when its base block holds.
+QString baseBlockProblem(const QByteArray &head, qint64 size)
 {
-    if (bytes.size() < 2 * BaseBlockSize || !bytes.startsWith("regf"))
-        return bytes.startsWith("regf") ? u"it is cut short (%1 bytes)"_s.arg(bytes.size())
-                                        : u"it is no Windows registry hive (no \"regf\" signature)"_s;
+    if (!head.startsWith("regf"))
+        return u"it is no Windows registry hive (no \"regf\" signature)"_s;
+    if (size < 2 * BaseBlockSize || head.size() < BaseBlockSize)
+        return u"it is cut short (%1 bytes)"_s.arg(size);
     quint32 sum = 0;
     for (int at = 0; at < Checksum; at += 4)
-        sum ^= qFromLittleEndian<quint32>(bytes.constData() + at);
-    if (sum != qFromLittleEndian<quint32>(bytes.constData() + Checksum))
+        sum ^= qFromLittleEndian<quint32>(head.constData() + at);
+    if (sum != qFromLittleEndian<quint32>(head.constData() + Checksum))
         return u"its base block is damaged (wrong checksum)"_s;
-    const quint32 bins = qFromLittleEndian<quint32>(bytes.constData() + BinsSize);
-    if (bins == 0 || qint64(bins) > bytes.size() - BaseBlockSize)
+    const quint32 bins = qFromLittleEndian<quint32>(head.constData() + BinsSize);
+    if (bins == 0 || qint64(bins) > size - BaseBlockSize)
         return u"it is cut short: its base block announces %1 bytes of data, the file holds %2"_s.arg(bins).arg(
-            bytes.size() - BaseBlockSize);
+            size - BaseBlockSize);
     return {};
 }
 
@@ -152,36 +154,43 @@ std::unique_ptr<HiveRegistryFile> HiveRegistryFile::fromBytes(const QByteArray &
 {
     std::unique_ptr<HiveRegistryFile> file(new HiveRegistryFile);
     file->m_name = nameForMessages;
-    file->load(bytes);
+    const MemoryFile memory(bytes);
+    if (!memory.ok())
+        throw Error(u"Cannot read the registry hive %1: no memory to hold it (%2)."_s.arg(nameForMessages,
+                                                                                          reason(errno)));
+    file->load(bytes.left(BaseBlockSize), bytes.size(), memory.name());
     return file;
 }
 
 HiveRegistryFile::~HiveRegistryFile() = default;
 
-void HiveRegistryFile::load(const QByteArray &bytes)
+void HiveRegistryFile::load(const QByteArray &head, qint64 size, const QByteArray &openName)
 {
-    if (const QString problem = baseBlockProblem(bytes); !problem.isEmpty())
+    if (const QString problem = baseBlockProblem(head, size); !problem.isEmpty())
         throw Error(u"Cannot read the registry hive %1: %2."_s.arg(m_name, problem));
-    const MemoryFile memory(bytes);
-    if (!memory.ok())
-        throw Error(u"Cannot read the registry hive %1: no memory to hold it (%2)."_s.arg(m_name, reason(errno)));
+    if (size > MaxHiveSize)
+        throw Error(u"Cannot read the registry hive %1: at %2 bytes it is larger than any Windows keeps."_s.arg(
+            m_name).arg(size));
     errno = 0;
-    hive_h *hive = hivex_open(memory.name().constData(), HIVEX_OPEN_WRITE);
+    // hivex reads the whole file into its own memory: edits never touch it.
+    hive_h *hive = hivex_open(openName.constData(), HIVEX_OPEN_WRITE);
     if (!hive)
         throw Error(u"Cannot read the registry hive %1: it is damaged (%2)."_s.arg(m_name, reason(errno ? errno : EINVAL)));
     m_hive.reset(hive);
     m_children.clear();
     m_modified = false;
-    m_dirty = qFromLittleEndian<quint32>(bytes.constData() + PrimarySequence)
-              != qFromLittleEndian<quint32>(bytes.constData() + SecondarySequence);
+    m_dirty = qFromLittleEndian<quint32>(head.constData() + PrimarySequence)
+              != qFromLittleEndian<quint32>(head.constData() + SecondarySequence);
 }
 
 void HiveRegistryFile::reload()
 {
     if (m_path.isEmpty())
         throw Error(u"The registry hive %1 has no file to read again."_s.arg(m_name));
+    // Opened without blocking and refused unless it is a regular file; hivex
+    // then reads this open file, not whatever its path names by then.
     const HostFile file(m_path);
-    load(file.readAll(MaxHiveSize));
+    load(file.read(0, BaseBlockSize), file.size(), file.descriptorName());
     const struct stat &st = file.status();
     m_dev = quint64(st.st_dev);
     m_ino = quint64(st.st_ino);
@@ -286,9 +295,26 @@ QList<RegistryValue> HiveRegistryFile::values(const QString &path) const
 
 std::optional<RegistryValue> HiveRegistryFile::value(const QString &path, const QString &name) const
 {
-    for (RegistryValue &candidate : values(path))
-        if (candidate.name.compare(name, Qt::CaseInsensitive) == 0)
-            return std::move(candidate);
+    const Node node = find(path);
+    if (!node)
+        return std::nullopt;
+    errno = 0;
+    const Owned<hive_value_h> handles(hivex_node_values(m_hive.get(), node));
+    if (!handles)
+        return std::nullopt;
+    // Names first: only the value asked for has its data decoded.
+    for (const hive_value_h *handle = handles.get(); *handle; ++handle) {
+        const Owned<char> key(hivex_value_key(m_hive.get(), *handle));
+        if (!key || QString::fromUtf8(key.get()).compare(name, Qt::CaseInsensitive) != 0)
+            continue;
+        hive_type type = hive_t_none;
+        size_t length = 0;
+        const Owned<char> data(hivex_value_value(m_hive.get(), *handle, &type, &length));
+        if (!data)
+            return std::nullopt;
+        return RegistryValue::fromBytes(QString::fromUtf8(key.get()), quint32(type),
+                                        QByteArray(data.get(), qsizetype(length)));
+    }
     return std::nullopt;
 }
 
@@ -434,14 +460,25 @@ void HiveRegistryFile::backUpWholeHive() const
 
 void HiveRegistryFile::writeTo(const QString &target) const
 {
-    // The original bytes, as they are on disk (unchanged: checked before).
+    // The original bytes, as they are on disk (unchanged: checked before),
+    // a piece at a time: a hive may be hundreds of MB.
+    constexpr qint64 Piece = 4 << 20;
     const HostFile source(m_path);
-    const QByteArray bytes = source.readAll(MaxHiveSize);
     QFile out(target);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly) || out.write(bytes) != bytes.size() || !out.flush()
-        || ::fsync(out.handle()) != 0)
-        throw Error(u"cannot write %1 (%2)"_s.arg(QDir::toNativeSeparators(target), out.errorString()));
+    const auto failed = [&] {
+        out.remove();
+        return Error(u"cannot write %1 (%2)"_s.arg(QDir::toNativeSeparators(target), out.errorString()));
+    };
+    if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        throw failed();
     out.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    for (qint64 offset = 0; offset < source.size(); offset += Piece) {
+        const QByteArray piece = source.read(offset, Piece);
+        if (out.write(piece) != piece.size())
+            throw failed();
+    }
+    if (!out.flush() || ::fsync(out.handle()) != 0)
+        throw failed();
 }
 
 void HiveRegistryFile::save()

@@ -65,7 +65,8 @@ private:
     using Node = size_t; // hivex's node handle; 0 is none
 
     HiveRegistryFile() = default;
-    void load(const QByteArray &bytes);
+    // Checks the base block, then has hivex read the file open as `openName`.
+    void load(const QByteArray &head, qint64 size, const QByteArray &openName);
     // The hive node of a store path; 0 when there is none (HKLM itself has none).
     Node find(const QString &path) const;
     Node child(Node parent, const QString &name) const;

@@ -34,6 +34,9 @@ public:
     // The file's status at opening time.
     const struct stat &status() const { return m_status; }
     qint64 size() const { return qint64(m_status.st_size); }
+    // The open file, for a library that reads by name: "/proc/self/fd/<n>"
+    // names this very file, whatever is put at its path meanwhile.
+    QByteArray descriptorName() const { return "/proc/self/fd/" + QByteArray::number(m_fd); }
 
     // Up to `length` bytes from `offset`; fewer where the file ends.
     QByteArray read(qint64 offset, qint64 length) const;

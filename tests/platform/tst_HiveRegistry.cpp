@@ -1,6 +1,7 @@
 // The SOFTWARE hive of an offline Windows as a registry store: what hivex
 // wrote is read back exactly, damaged hives are refused in words, and edits
 // are saved whole, after a copy of the hive, or refused.
+#include "inventory/kvApplication.h"
 #include "platform/Error.h"
 #include "platform/HiveRegistryFile.h"
 #include "platform/RegistryBackup.h"
@@ -54,6 +55,7 @@ QList<RegistryValue> sampleValues()
         RegistryValue::fromBytes(u"List"_s, RegMultiSz, utf16(u"one"_s) + utf16(u"two"_s) + utf16(QString())),
         RegistryValue::fromBytes(QString(), RegSz, utf16(u"default"_s)),
         RegistryValue::fromBytes(u"Ünïcode 名"_s, RegSz, utf16(u"x"_s)),
+        RegistryValue::fromText(u"UninstallString"_s, u"C:\\App\\uninst.exe"_s),
     };
 }
 
@@ -176,6 +178,45 @@ private slots:
         visit(*HiveRegistryFile::open(m_hive), u"SOFTWARE"_s, read);
         QCOMPARE(read.keys(), expected.keys());
         QCOMPARE(read, expected);
+    }
+
+    // The inventory's edits on a hive: a rename and a removal, each backed
+    // up as a regedit file, read back by hivexregedit and by a fresh scan.
+    void entryEditsRoundTrip()
+    {
+        const auto store = std::shared_ptr<RegistryStore>(HiveRegistryFile::open(m_hive));
+        TApplications before(store);
+        before.LoadFromRegistry();
+        QCOMPARE(before.ApplicationCount(), 1); // App: the two keys without a name are no applications
+        before.GetApplication(0)->Rename(u"Renamed ü 名"_s);
+        // A second entry, added as an installer would, then removed.
+        const QString gone = u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Gone"_s;
+        store->setValue(gone, RegistryValue::fromText(u"DisplayName"_s, u"Gone"_s));
+        store->setValue(gone, RegistryValue::fromText(u"UninstallString"_s, u"C:\\Gone\\uninst.exe"_s));
+        store->save();
+        TApplications middle(store);
+        middle.LoadFromRegistry();
+        QCOMPARE(middle.ApplicationCount(), 2);
+        for (const TAppItemPtr &entry : middle.Applications)
+            if (entry->DisplayName == u"Gone"_s)
+                entry->DeleteEntry();
+
+        TApplications after(HiveRegistryFile::open(m_hive));
+        after.LoadFromRegistry();
+        QCOMPARE(after.ApplicationCount(), 1);
+        QCOMPARE(after.GetApplication(0)->DisplayName, u"Renamed ü 名"_s);
+        QDir backups(RegistryBackup::defaultFolder());
+        QCOMPARE(backups.entryList({u"*.reg"_s}, QDir::Files).size(), 2); // the renamed key, the removed one
+        QCOMPARE(backups.entryList({u"*.hive"_s}, QDir::Files).size(), 1); // the hive, once
+
+        QProcess exporter;
+        exporter.start(u"hivexregedit"_s, {u"--export"_s, m_hive, u"\\Microsoft\\Windows\\CurrentVersion\\Uninstall"_s});
+        if (!exporter.waitForStarted())
+            QSKIP("hivexregedit (libwin-hivex-perl) is not installed");
+        QVERIFY(exporter.waitForFinished(30000));
+        const QByteArray exported = exporter.readAllStandardOutput();
+        QVERIFY(!exported.contains("\\Gone]"));
+        QVERIFY2(exported.contains(utf16(u"Renamed ü 名"_s).toHex(',')), exported.constData());
     }
 
     void damagedHivesAreRefused_data()

@@ -128,13 +128,20 @@ size_t HiveBuilder::node(const QString &keyPath)
     hive_node_h node = hivex_root(m_hive);
     if (keyPath.isEmpty())
         return node;
+    QString path;
     for (const QString &name : keyPath.split(u'\\')) {
+        path += name.toLower() + u'\\';
+        if (const auto known = m_nodes.constFind(path); known != m_nodes.constEnd()) {
+            node = *known;
+            continue;
+        }
         const QByteArray utf8 = name.toUtf8();
         hive_node_h next = hivex_node_get_child(m_hive, node, utf8.constData());
         if (!next)
             next = hivex_node_add_child(m_hive, node, utf8.constData());
         if (!next)
             throw std::runtime_error("hivex cannot add a key");
+        m_nodes.insert(path, next);
         node = next;
     }
     return node;

@@ -8,6 +8,7 @@
 #include "platform/RegistryValue.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QString>
 
@@ -49,6 +50,8 @@ private:
 
     QString m_path;
     hive_h *m_hive = nullptr;
+    // Keys made or found, by path: hivex looks children up one by one.
+    QHash<QString, size_t> m_nodes;
 };
 
 } // namespace kelvane::test

@@ -1,7 +1,7 @@
 // Makes a Windows registry hive from a Wine registry file's Software tree:
 // the same entries as the Wine benchmarks, in the SOFTWARE hive's format.
 // Usage: kelvane-bench-generate-hive SYSTEM_REG OUT_HIVE
-#include "EmptyHive.h"
+#include "CompactHive.h"
 #include "platform/Error.h"
 #include "platform/WineRegistryFile.h"
 
@@ -16,12 +16,12 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-void copyTree(const kelvane::RegistryStore &from, const QString &path, const QString &hivePath,
-              kelvane::test::HiveBuilder &to)
+kelvane::test::HiveKey copyTree(const kelvane::RegistryStore &from, const QString &path, const QString &name)
 {
-    to.add(hivePath, from.values(path));
-    for (const QString &name : from.subkeyNames(path))
-        copyTree(from, path + u'\\' + name, hivePath.isEmpty() ? name : hivePath + u'\\' + name, to);
+    kelvane::test::HiveKey key{name, from.values(path), {}};
+    for (const QString &child : from.subkeyNames(path))
+        key.children.push_back(copyTree(from, path + u'\\' + child, child));
+    return key;
 }
 
 } // namespace
@@ -36,10 +36,12 @@ int main(int argc, char **argv)
     }
     try {
         const auto wine = kelvane::WineRegistryFile::open(args[1]);
-        QFile::remove(args[2]);
-        kelvane::test::HiveBuilder hive(args[2]);
-        copyTree(*wine, u"Software"_s, QString(), hive);
-        hive.commit();
+        const QByteArray hive = kelvane::test::compactHive(copyTree(*wine, u"Software"_s, u"ROOT"_s));
+        QFile out(args[2]);
+        if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(hive) != hive.size()) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(args[2]));
+            return 1;
+        }
     } catch (const kelvane::Error &error) {
         std::fprintf(stderr, "%s\n", error.what());
         return 1;

@@ -178,6 +178,8 @@ void HiveRegistryFile::load(const QByteArray &head, qint64 size, const QByteArra
         throw Error(u"Cannot read the registry hive %1: it is damaged (%2)."_s.arg(m_name, reason(errno ? errno : EINVAL)));
     m_hive.reset(hive);
     m_children.clear();
+    m_valueIndex.clear();
+    m_nodeByPath.clear();
     m_modified = false;
     m_dirty = qFromLittleEndian<quint32>(head.constData() + PrimarySequence)
               != qFromLittleEndian<quint32>(head.constData() + SecondarySequence);
@@ -238,12 +240,18 @@ HiveRegistryFile::Node HiveRegistryFile::child(Node parent, const QString &name)
 
 HiveRegistryFile::Node HiveRegistryFile::find(const QString &path) const
 {
+    // A scan asks for each key's values one by one, with the same spelling
+    // of its path: the path is looked up once, as it is spelt.
+    if (const auto known = m_nodeByPath.constFind(path); known != m_nodeByPath.constEnd())
+        return *known;
     const QStringList names = splitPath(path);
-    if (names.isEmpty() || names.first().compare(HiveKey, Qt::CaseInsensitive) != 0)
-        return 0;
-    Node node = hivex_root(m_hive.get());
-    for (qsizetype i = 1; i < names.size() && node; ++i)
-        node = child(node, names[i]);
+    Node node = 0;
+    if (!names.isEmpty() && names.first().compare(HiveKey, Qt::CaseInsensitive) == 0) {
+        node = hivex_root(m_hive.get());
+        for (qsizetype i = 1; i < names.size() && node; ++i)
+            node = child(node, names[i]);
+    }
+    m_nodeByPath.insert(path, node);
     return node;
 }
 
@@ -298,30 +306,42 @@ std::optional<RegistryValue> HiveRegistryFile::value(const QString &path, const 
     const Node node = find(path);
     if (!node)
         return std::nullopt;
-    errno = 0;
-    const Owned<hive_value_h> handles(hivex_node_values(m_hive.get(), node));
-    if (!handles)
-        return std::nullopt;
-    // Names first: only the value asked for has its data decoded.
-    for (const hive_value_h *handle = handles.get(); *handle; ++handle) {
-        const Owned<char> key(hivex_value_key(m_hive.get(), *handle));
-        if (!key || QString::fromUtf8(key.get()).compare(name, Qt::CaseInsensitive) != 0)
-            continue;
-        hive_type type = hive_t_none;
-        size_t length = 0;
-        const Owned<char> data(hivex_value_value(m_hive.get(), *handle, &type, &length));
-        if (!data)
-            return std::nullopt;
-        return RegistryValue::fromBytes(QString::fromUtf8(key.get()), quint32(type),
-                                        QByteArray(data.get(), qsizetype(length)));
+    // The names are read once per key; only the value asked for has its data decoded.
+    auto index = m_valueIndex.find(node);
+    if (index == m_valueIndex.end()) {
+        QHash<QString, size_t> byName;
+        errno = 0;
+        const Owned<hive_value_h> handles(hivex_node_values(m_hive.get(), node));
+        for (const hive_value_h *handle = handles.get(); handle && *handle; ++handle) {
+            const Owned<char> key(hivex_value_key(m_hive.get(), *handle));
+            if (key)
+                byName.insert(QString::fromUtf8(key.get()), *handle);
+        }
+        index = m_valueIndex.insert(node, byName);
     }
-    return std::nullopt;
+    // As stored, else in any letter case.
+    size_t handle = index->value(name, 0);
+    for (auto each = index->cbegin(); !handle && each != index->cend(); ++each)
+        if (each.key().compare(name, Qt::CaseInsensitive) == 0)
+            handle = each.value();
+    if (!handle)
+        return std::nullopt;
+    const Owned<char> key(hivex_value_key(m_hive.get(), handle));
+    hive_type type = hive_t_none;
+    size_t length = 0;
+    const Owned<char> data(hivex_value_value(m_hive.get(), handle, &type, &length));
+    if (!key || !data)
+        return std::nullopt;
+    return RegistryValue::fromBytes(QString::fromUtf8(key.get()), quint32(type),
+                                    QByteArray(data.get(), qsizetype(length)));
 }
 
 void HiveRegistryFile::changed()
 {
     m_modified = true;
     m_children.clear();
+    m_valueIndex.clear();
+    m_nodeByPath.clear();
 }
 
 void HiveRegistryFile::createKey(const QString &path)

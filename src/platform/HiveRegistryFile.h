@@ -87,8 +87,12 @@ private:
     bool m_dirty = false;
     bool m_modified = false;
     mutable bool m_backedUp = false;
-    // Subkeys of the nodes looked into, by lowercased name; emptied by every edit.
+    // What reading has looked up; emptied by every edit: the subkeys of
+    // nodes by lowercased name, their values by name and nodes by path as
+    // they were spelt.
     mutable QHash<Node, QHash<QString, Node>> m_children;
+    mutable QHash<Node, QHash<QString, size_t>> m_valueIndex;
+    mutable QHash<QString, Node> m_nodeByPath;
     qint64 m_size = 0;
     qint64 m_mtimeSec = 0;
     qint64 m_mtimeNsec = 0;

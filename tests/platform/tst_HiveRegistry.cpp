@@ -6,6 +6,7 @@
 #include "platform/HiveRegistryFile.h"
 #include "platform/RegistryBackup.h"
 
+#include "CompactHive.h"
 #include "EmptyHive.h"
 #include "../support/FileBytes.h"
 
@@ -217,6 +218,23 @@ private slots:
         const QByteArray exported = exporter.readAllStandardOutput();
         QVERIFY(!exported.contains("\\Gone]"));
         QVERIFY2(exported.contains(utf16(u"Renamed ü 名"_s).toHex(',')), exported.constData());
+    }
+
+    // The benchmarks' compact hives read as the ones hivex fills.
+    void compactHiveReadsTheSame()
+    {
+        QList<RegistryValue> values = sampleValues();
+        values.removeAt(7); // the big-data value: compact hives hold none
+        HiveKey app{u"App"_s, values, {}};
+        HiveKey uninstall{u"Uninstall"_s, {}, {app, HiveKey{u"名前"_s, {}, {}}, HiveKey{u"Café"_s, {}, {}}}};
+        HiveKey root{u"ROOT"_s, {}, {HiveKey{u"Microsoft"_s, {}, {HiveKey{u"Windows"_s, {}, {HiveKey{u"CurrentVersion"_s, {}, {uninstall}}}}}}}};
+        QVERIFY(writeFileBytes(m_hive, compactHive(root)));
+        const auto store = HiveRegistryFile::open(m_hive);
+        QCOMPARE(store->values(StoreAppKey), values);
+        QStringList names = store->subkeyNames(u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall"_s);
+        names.sort();
+        QCOMPARE(names, (QStringList{u"App"_s, u"Café"_s, u"名前"_s}));
+        QVERIFY(store->keyExists(u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\café"_s));
     }
 
     void damagedHivesAreRefused_data()

@@ -14,18 +14,6 @@
 
 using namespace Qt::Literals::StringLiterals;
 
-namespace {
-
-kelvane::test::HiveKey copyTree(const kelvane::RegistryStore &from, const QString &path, const QString &name)
-{
-    kelvane::test::HiveKey key{name, from.values(path), {}};
-    for (const QString &child : from.subkeyNames(path))
-        key.children.push_back(copyTree(from, path + u'\\' + child, child));
-    return key;
-}
-
-} // namespace
-
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
@@ -36,7 +24,7 @@ int main(int argc, char **argv)
     }
     try {
         const auto wine = kelvane::WineRegistryFile::open(args[1]);
-        const QByteArray hive = kelvane::test::compactHive(copyTree(*wine, u"Software"_s, u"ROOT"_s));
+        const QByteArray hive = kelvane::test::compactHive(kelvane::test::hiveKeyFrom(*wine, u"Software"_s, u"ROOT"_s));
         QFile out(args[2]);
         if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(hive) != hive.size()) {
             std::fprintf(stderr, "cannot write %s\n", qPrintable(args[2]));

@@ -206,6 +206,14 @@ int countKeys(const HiveKey &key)
 
 } // namespace
 
+HiveKey hiveKeyFrom(const RegistryStore &store, const QString &path, const QString &name)
+{
+    HiveKey key{name, store.values(path), {}};
+    for (const QString &child : store.subkeyNames(path))
+        key.children.push_back(hiveKeyFrom(store, path + u'\\' + child, child));
+    return key;
+}
+
 QByteArray compactHive(const HiveKey &root)
 {
     HiveLayout layout(countKeys(root));

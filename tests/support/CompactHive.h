@@ -6,6 +6,7 @@
 // square of a key's subkeys (10,000 Uninstall entries make hundreds of MB);
 // benchmarks need hives of the size Windows keeps.
 
+#include "platform/RegistryStore.h"
 #include "platform/RegistryValue.h"
 
 #include <QByteArray>
@@ -25,5 +26,8 @@ struct HiveKey
 
 // The hive file's bytes, `root` its root key. Value data up to 16,344 bytes.
 QByteArray compactHive(const HiveKey &root);
+
+// The key at `path` of a store, with its subtree, named `name`.
+HiveKey hiveKeyFrom(const RegistryStore &store, const QString &path, const QString &name);
 
 } // namespace kelvane::test

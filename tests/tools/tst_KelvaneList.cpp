@@ -1,5 +1,8 @@
+#include "../support/CompactHive.h"
 #include "../support/WineRegistryText.h"
+#include "platform/WineRegistryFile.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -132,6 +135,29 @@ private slots:
         QCOMPARE(run.err, QByteArray());
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(QString::fromUtf8(run.out), expected);
+    }
+
+    // An offline Windows holding the same Software tree lists the same,
+    // named as a hive file or as a partition's root.
+    void offlineWindowsListsAsItsWineCopy()
+    {
+        QTemporaryDir dir;
+        const QByteArray hive =
+            kelvane::test::compactHive(kelvane::test::hiveKeyFrom(*kelvane::WineRegistryFile::open(Fixture),
+                                                                  u"Software"_s, u"ROOT"_s));
+        QVERIFY(QDir(dir.path()).mkpath(u"disk/windows/SYSTEM32/config"_s));
+        for (const QString &file : {u"hive.dat"_s, u"disk/windows/SYSTEM32/config/software"_s}) {
+            QFile out(dir.filePath(file));
+            QVERIFY(out.open(QIODevice::WriteOnly) && out.write(hive) == hive.size());
+        }
+        const Run wine = runList({u"--registry"_s, Fixture, u"--tree"_s});
+        QCOMPARE(wine.exitCode, 0);
+        for (const QString &offline : {u"hive.dat"_s, u"disk"_s}) {
+            const Run run = runList({u"--registry"_s, dir.filePath(offline), u"--tree"_s});
+            QCOMPARE(run.err, QByteArray());
+            QCOMPARE(run.exitCode, 0);
+            QCOMPARE(run.out, wine.out);
+        }
     }
 
     // Names as a registry spells them, and the JSON text they must become.

@@ -1,6 +1,7 @@
 #include "HiveRegistryFile.h"
 
 #include "Error.h"
+#include "FileStamp.h"
 #include "HostFile.h"
 #include "RegistryBackup.h"
 
@@ -51,21 +52,6 @@ using Owned = std::unique_ptr<T, FreeDeleter>;
 QString reason(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
-}
-
-ErrorKind kindOf(int error)
-{
-    switch (error) {
-    case EACCES:
-    case EPERM:
-    case EROFS:
-        return ErrorKind::ReadOnly;
-    case ENOSPC:
-    case EDQUOT:
-        return ErrorKind::DiskFull;
-    default:
-        return ErrorKind::Other;
-    }
 }
 
 // Why a file of `size` bytes starting with `head` is no hive hivex should
@@ -193,12 +179,7 @@ void HiveRegistryFile::reload()
     // then reads this open file, not whatever its path names by then.
     const HostFile file(m_path);
     load(file.read(0, BaseBlockSize), file.size(), file.descriptorName());
-    const struct stat &st = file.status();
-    m_dev = quint64(st.st_dev);
-    m_ino = quint64(st.st_ino);
-    m_mtimeSec = st.st_mtim.tv_sec;
-    m_mtimeNsec = st.st_mtim.tv_nsec;
-    m_size = qint64(st.st_size);
+    m_stamp = FileStamp::of(file.status());
 }
 
 QString HiveRegistryFile::location() const
@@ -211,7 +192,7 @@ void HiveRegistryFile::fail(const QString &what, const QString &keyPath) const
     const int error = errno ? errno : EINVAL;
     throw Error(u"Cannot %1 HKEY_LOCAL_MACHINE\\%2 in the registry hive %3: %4"_s.arg(what, keyPath, m_name,
                                                                                       reason(error)),
-                kindOf(error), m_path);
+                errorKindOf(error), m_path);
 }
 
 QString HiveRegistryFile::nodeName(Node node) const
@@ -434,25 +415,12 @@ void HiveRegistryFile::checkWritable() const
         throw Error(u"The disk holding %1 is mounted read-only (a Windows that was hibernated or not shut down "
                     "is mounted so), so Kelvane cannot change it."_s.arg(m_name),
                     ErrorKind::ReadOnly, m_path);
-    // Saving replaces the file from beside it: both must be writable.
-    for (const QString &path : {m_path, folder}) {
-        if (::access(QFile::encodeName(path).constData(), W_OK) == 0 || kindOf(errno) != ErrorKind::ReadOnly)
-            continue;
-        throw Error(u"%1 is read-only, so Kelvane cannot change the registry hive %2. Make it writable and try "
-                    "again."_s.arg(QDir::toNativeSeparators(path), m_name),
-                    ErrorKind::ReadOnly, path);
-    }
+    ensureReplaceable(m_path, u"registry hive"_s);
 }
 
 bool HiveRegistryFile::changedOnDisk() const
 {
-    if (m_path.isEmpty())
-        return false;
-    struct stat st {};
-    if (::stat(QFile::encodeName(m_path).constData(), &st) != 0)
-        return true;
-    return quint64(st.st_dev) != m_dev || quint64(st.st_ino) != m_ino || st.st_mtim.tv_sec != m_mtimeSec
-           || st.st_mtim.tv_nsec != m_mtimeNsec || qint64(st.st_size) != m_size;
+    return !m_path.isEmpty() && m_stamp.differsFrom(m_path);
 }
 
 void HiveRegistryFile::backUpWholeHive() const
@@ -520,14 +488,14 @@ void HiveRegistryFile::save()
     const int fd = ::mkstemp(temp.data());
     if (fd < 0) {
         const int error = errno;
-        throw Error(u"Could not create a temporary file beside %1: %2"_s.arg(m_name, reason(error)), kindOf(error),
+        throw Error(u"Could not create a temporary file beside %1: %2"_s.arg(m_name, reason(error)), errorKindOf(error),
                     m_path);
     }
     const auto fail = [&](const QString &what, int error) {
         ::close(fd);
         ::unlink(temp.constData());
         return Error(u"Could not save the registry hive %1 (%2): %3"_s.arg(m_name, what, reason(error)),
-                     kindOf(error), m_path);
+                     errorKindOf(error), m_path);
     };
     errno = 0;
     if (hivex_commit(m_hive.get(), temp.constData(), 0) != 0)
@@ -541,7 +509,7 @@ void HiveRegistryFile::save()
         const int error = errno;
         ::unlink(temp.constData());
         throw Error(u"Could not save the registry hive %1 (replacing it): %2"_s.arg(m_name, reason(error)),
-                    kindOf(error), m_path);
+                    errorKindOf(error), m_path);
     }
     const int dir = ::open(QFile::encodeName(info.absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FileStamp.h"
 #include "RegistryStore.h"
 
 #include <QByteArray>
@@ -93,11 +94,7 @@ private:
     mutable QHash<Node, QHash<QString, Node>> m_children;
     mutable QHash<Node, QHash<QString, size_t>> m_valueIndex;
     mutable QHash<QString, Node> m_nodeByPath;
-    qint64 m_size = 0;
-    qint64 m_mtimeSec = 0;
-    qint64 m_mtimeNsec = 0;
-    quint64 m_ino = 0;
-    quint64 m_dev = 0;
+    FileStamp m_stamp;
 };
 
 } // namespace kelvane

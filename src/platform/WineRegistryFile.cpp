@@ -45,23 +45,6 @@ QByteArray readWhole(const HostFile &file)
     return bytes;
 }
 
-// What a failed call's errno means to the user: a refusal of the file
-// system (read-only) or no room left, else a failure like any other.
-ErrorKind kindOf(int error)
-{
-    switch (error) {
-    case EACCES:
-    case EPERM:
-    case EROFS:
-        return ErrorKind::ReadOnly;
-    case ENOSPC:
-    case EDQUOT:
-        return ErrorKind::DiskFull;
-    default:
-        return ErrorKind::Other;
-    }
-}
-
 } // namespace
 
 WineRegistryFile::WineRegistryFile() = default;
@@ -97,15 +80,7 @@ void WineRegistryFile::checkWritable() const
     WineServerLock::ensureNoServer(folder);
     if (changedOnDisk())
         throw changedError();
-    // Saving replaces the file from beside it: both must be writable. A
-    // file made read-only is taken as meant to stay as it is.
-    for (const QString &path : {m_path, folder}) {
-        if (::access(QFile::encodeName(path).constData(), W_OK) == 0 || kindOf(errno) != ErrorKind::ReadOnly)
-            continue;
-        throw Error(u"%1 is read-only, so Kelvane cannot change the registry file %2. Make it writable and try "
-                    "again."_s.arg(QDir::toNativeSeparators(path), QDir::toNativeSeparators(m_path)),
-                    ErrorKind::ReadOnly, path);
-    }
+    ensureReplaceable(m_path, u"registry file"_s);
 }
 
 Error WineRegistryFile::changedError() const
@@ -117,22 +92,7 @@ Error WineRegistryFile::changedError() const
 
 bool WineRegistryFile::changedOnDisk() const
 {
-    if (m_path.isEmpty())
-        return false;
-    struct stat st {};
-    if (::stat(QFile::encodeName(m_path).constData(), &st) != 0)
-        return true;
-    return quint64(st.st_dev) != m_dev || quint64(st.st_ino) != m_ino || st.st_mtim.tv_sec != m_mtimeSec
-        || st.st_mtim.tv_nsec != m_mtimeNsec || qint64(st.st_size) != m_size;
-}
-
-void WineRegistryFile::rememberStat(const struct stat &st)
-{
-    m_dev = quint64(st.st_dev);
-    m_ino = quint64(st.st_ino);
-    m_mtimeSec = st.st_mtim.tv_sec;
-    m_mtimeNsec = st.st_mtim.tv_nsec;
-    m_size = qint64(st.st_size);
+    return !m_path.isEmpty() && m_stamp.differsFrom(m_path);
 }
 
 void WineRegistryFile::reload()
@@ -144,7 +104,7 @@ void WineRegistryFile::reload()
     const HostFile file(m_path);
     const QByteArray bytes = readWhole(file);
     load(bytes);
-    rememberStat(file.status());
+    m_stamp = FileStamp::of(file.status());
 }
 
 void WineRegistryFile::save()
@@ -169,14 +129,14 @@ void WineRegistryFile::save()
     if (fd < 0) {
         const int error = errno;
         throw Error(u"Could not create a temporary file beside %1: %2"_s.arg(shown, QString::fromLocal8Bit(std::strerror(error))),
-                    kindOf(error), m_path);
+                    errorKindOf(error), m_path);
     }
     auto fail = [&](const QString &what) {
         const int error = errno;
         ::close(fd);
         ::unlink(temp.constData());
         return Error(u"Could not save the registry file %1 (%2): %3"_s.arg(shown, what, QString::fromLocal8Bit(std::strerror(error))),
-                     kindOf(error), m_path);
+                     errorKindOf(error), m_path);
     };
     if (::fchmod(fd, st.st_mode & 07777) != 0)
         throw fail(u"setting its mode"_s);
@@ -195,13 +155,13 @@ void WineRegistryFile::save()
         const int error = errno;
         ::unlink(temp.constData());
         throw Error(u"Could not save the registry file %1 (closing): %2"_s.arg(shown, QString::fromLocal8Bit(std::strerror(error))),
-                    kindOf(error), m_path);
+                    errorKindOf(error), m_path);
     }
     if (::rename(temp.constData(), QFile::encodeName(m_path).constData()) != 0) {
         const int error = errno;
         ::unlink(temp.constData());
         throw Error(u"Could not save the registry file %1 (replacing it): %2"_s.arg(shown, QString::fromLocal8Bit(std::strerror(error))),
-                    kindOf(error), m_path);
+                    errorKindOf(error), m_path);
     }
     const int dir = ::open(QFile::encodeName(info.absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
@@ -212,7 +172,7 @@ void WineRegistryFile::save()
     load(bytes);
     struct stat after {};
     if (::stat(QFile::encodeName(m_path).constData(), &after) == 0)
-        rememberStat(after);
+        m_stamp = FileStamp::of(after);
 }
 
 } // namespace kelvane

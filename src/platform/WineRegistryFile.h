@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FileStamp.h"
 #include "RegistryStore.h"
 
 #include <QByteArray>
@@ -116,7 +117,6 @@ private:
     QString fullPath(const Key *key) const;
     void serialise(const Key *key, QByteArray &out) const;
     void emitTree(const Key *root, QByteArray &out) const;
-    void rememberStat(const struct stat &st);
     // ErrorKind::ChangedOnDisk, in words.
     Error changedError() const;
 
@@ -132,8 +132,7 @@ private:
     mutable std::array<CachedLookup, 16> m_lookups;
     mutable quint64 m_lookupClock = 0;
     // The file as loaded, for changedOnDisk()
-    quint64 m_dev = 0, m_ino = 0;
-    qint64 m_mtimeSec = 0, m_mtimeNsec = 0, m_size = -1;
+    FileStamp m_stamp;
 };
 
 } // namespace kelvane

@@ -54,11 +54,17 @@ void RegistryAccess::write(const QString &what, Change change)
 {
     try {
         m_store.checkWritable();
-        change();
         try {
+            change();
             m_store.save();
         } catch (...) {
-            m_store.reload(); // the change must not linger to be saved later
+            // Neither a failed change nor an unsaved one may linger, to be
+            // saved with a later edit.
+            try {
+                m_store.reload();
+            } catch (const Error &) {
+                // The first failure is the one to tell.
+            }
             throw;
         }
     } catch (const Error &error) {

@@ -46,9 +46,14 @@ ErrorKind errorKindOf(int error)
 
 void ensureReplaceable(const QString &file, const QString &what)
 {
-    // A file made read-only is taken as meant to stay as it is.
+    // A file made read-only is taken as meant to stay as it is, also for
+    // root, whom access() lets write anything.
     for (const QString &path : {file, QFileInfo(file).absolutePath()}) {
-        if (::access(QFile::encodeName(path).constData(), W_OK) == 0 || errorKindOf(errno) != ErrorKind::ReadOnly)
+        struct stat status {};
+        const bool modeWritable = ::stat(QFile::encodeName(path).constData(), &status) != 0
+                                  || (status.st_mode & 0222) != 0;
+        if (modeWritable
+            && (::access(QFile::encodeName(path).constData(), W_OK) == 0 || errorKindOf(errno) != ErrorKind::ReadOnly))
             continue;
         throw Error(u"%1 is read-only, so Kelvane cannot change the %2 %3. Make it writable and try again."_s.arg(
                         QDir::toNativeSeparators(path), what, QDir::toNativeSeparators(file)),

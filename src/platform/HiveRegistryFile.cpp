@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include <fcntl.h>
@@ -30,10 +31,13 @@ namespace kelvane {
 
 namespace {
 
+// hivex writes a value's data in one cell; Windows keeps larger ones in pieces.
+constexpr qsizetype MaxCellData = 16344;
 // The base block, as far as Kelvane checks it before hivex reads it.
 constexpr qsizetype BaseBlockSize = 0x1000;
 constexpr int PrimarySequence = 0x04;
 constexpr int SecondarySequence = 0x08;
+constexpr int MinorVersion = 0x18;
 constexpr int BinsSize = 0x28;
 constexpr int Checksum = 0x1fc;
 // The store's HKLM holds the hive under this one name.
@@ -71,6 +75,34 @@ QString baseBlockProblem(const QByteArray &head, qint64 size)
     if (bins == 0 || qint64(bins) > size - BaseBlockSize)
         return u"it is cut short: its base block announces %1 bytes of data, the file holds %2"_s.arg(bins).arg(
             size - BaseBlockSize);
+    return {};
+}
+
+// Why the bins are unsafe for hivex to read; empty when every bin lies in the
+// file and every cell in its bin. hivex checks where cells start, not where
+// they end: a cell running past its bin would have it read past its memory.
+QString binsProblem(const std::function<QByteArray(qint64, qint64)> &read, qint64 binsSize)
+{
+    constexpr qint64 BinHeader = 0x20;
+    for (qint64 bin = 0; bin < binsSize;) {
+        const QByteArray header = read(BaseBlockSize + bin, BinHeader);
+        if (header.size() < BinHeader || !header.startsWith("hbin"))
+            return u"its data is damaged (no bin at offset %1)"_s.arg(bin);
+        const qint64 size = qFromLittleEndian<quint32>(header.constData() + 8);
+        if (size < BinHeader || size % 0x1000 != 0 || bin + size > binsSize)
+            return u"its data is damaged (a bin of %1 bytes at offset %2)"_s.arg(size).arg(bin);
+        const QByteArray cells = read(BaseBlockSize + bin + BinHeader, size - BinHeader);
+        if (cells.size() < size - BinHeader)
+            return u"it is cut short in its bin at offset %1"_s.arg(bin);
+        for (qint64 at = 0; at < cells.size();) {
+            const qint32 sized = qFromLittleEndian<qint32>(cells.constData() + at);
+            const qint64 length = sized < 0 ? -qint64(sized) : qint64(sized);
+            if (length < 8 || at + length > cells.size())
+                return u"its data is damaged (a cell of %1 bytes at offset %2)"_s.arg(length).arg(bin + BinHeader + at);
+            at += length;
+        }
+        bin += size;
+    }
     return {};
 }
 
@@ -130,7 +162,9 @@ bool HiveRegistryFile::looksLikeHive(const QByteArray &bytes)
 std::unique_ptr<HiveRegistryFile> HiveRegistryFile::open(const QString &path)
 {
     std::unique_ptr<HiveRegistryFile> file(new HiveRegistryFile);
-    file->m_path = QFileInfo(path).absoluteFilePath();
+    // Saving renames over the real file, not over a link to it.
+    const QFileInfo info(path);
+    file->m_path = info.exists() ? info.canonicalFilePath() : info.absoluteFilePath();
     file->m_name = QDir::toNativeSeparators(file->m_path);
     file->reload();
     return file;
@@ -144,15 +178,20 @@ std::unique_ptr<HiveRegistryFile> HiveRegistryFile::fromBytes(const QByteArray &
     if (!memory.ok())
         throw Error(u"Cannot read the registry hive %1: no memory to hold it (%2)."_s.arg(nameForMessages,
                                                                                           reason(errno)));
-    file->load(bytes.left(BaseBlockSize), bytes.size(), memory.name());
+    file->load(bytes.left(BaseBlockSize), bytes.size(), memory.name(),
+               [&bytes](qint64 offset, qint64 length) { return bytes.mid(offset, length); });
     return file;
 }
 
 HiveRegistryFile::~HiveRegistryFile() = default;
 
-void HiveRegistryFile::load(const QByteArray &head, qint64 size, const QByteArray &openName)
+void HiveRegistryFile::load(const QByteArray &head, qint64 size, const QByteArray &openName,
+                            const std::function<QByteArray(qint64, qint64)> &read)
 {
-    if (const QString problem = baseBlockProblem(head, size); !problem.isEmpty())
+    QString problem = baseBlockProblem(head, size);
+    if (problem.isEmpty())
+        problem = binsProblem(read, qFromLittleEndian<quint32>(head.constData() + BinsSize));
+    if (!problem.isEmpty())
         throw Error(u"Cannot read the registry hive %1: %2."_s.arg(m_name, problem));
     if (size > MaxHiveSize)
         throw Error(u"Cannot read the registry hive %1: at %2 bytes it is larger than any Windows keeps."_s.arg(
@@ -160,8 +199,14 @@ void HiveRegistryFile::load(const QByteArray &head, qint64 size, const QByteArra
     errno = 0;
     // hivex reads the whole file into its own memory: edits never touch it.
     hive_h *hive = hivex_open(openName.constData(), HIVEX_OPEN_WRITE);
-    if (!hive)
-        throw Error(u"Cannot read the registry hive %1: it is damaged (%2)."_s.arg(m_name, reason(errno ? errno : EINVAL)));
+    if (!hive) {
+        const int error = errno ? errno : EINVAL;
+        // hivex says EINVAL or ENOTSUP for what it cannot make sense of.
+        if (error == EINVAL || error == ENOTSUP || error == EFAULT || error == ERANGE)
+            throw Error(u"Cannot read the registry hive %1: it is damaged (%2)."_s.arg(m_name, reason(error)));
+        throw Error(u"Cannot read the registry hive %1: %2."_s.arg(m_name, reason(error)), errorKindOf(error));
+    }
+    m_minorVersion = qFromLittleEndian<quint32>(head.constData() + MinorVersion);
     m_hive.reset(hive);
     m_children.clear();
     m_valueIndex.clear();
@@ -178,7 +223,8 @@ void HiveRegistryFile::reload()
     // Opened without blocking and refused unless it is a regular file; hivex
     // then reads this open file, not whatever its path names by then.
     const HostFile file(m_path);
-    load(file.read(0, BaseBlockSize), file.size(), file.descriptorName());
+    load(file.read(0, BaseBlockSize), file.size(), file.descriptorName(),
+         [&file](qint64 offset, qint64 length) { return file.read(offset, length); });
     m_stamp = FileStamp::of(file.status());
 }
 
@@ -249,11 +295,18 @@ QStringList HiveRegistryFile::subkeyNames(const QString &path) const
     QStringList names;
     if (!node)
         return names;
+    // A damaged hive may list a key's own ancestor as its subkey: a walk of
+    // the tree (a backup, an export) would never end.
+    QList<Node> ancestors;
+    const QStringList parts = splitPath(path);
+    for (qsizetype i = 1; i <= parts.size(); ++i)
+        ancestors.append(find(parts.mid(0, i).join(u'\\')));
     errno = 0;
     const Owned<hive_node_h> children(hivex_node_children(m_hive.get(), node));
     if (children) {
         for (const hive_node_h *child = children.get(); *child; ++child)
-            names.append(nodeName(*child));
+            if (!ancestors.contains(*child))
+                names.append(nodeName(*child));
     }
     return names;
 }
@@ -317,6 +370,47 @@ std::optional<RegistryValue> HiveRegistryFile::value(const QString &path, const 
                                     QByteArray(data.get(), qsizetype(length)));
 }
 
+void HiveRegistryFile::ensureRewritable(Node node, const QString &path, int depth) const
+{
+    const auto refuse = [&](const QString &why) {
+        return Error(u"Kelvane leaves HKEY_LOCAL_MACHINE\\%1 in the registry hive %2 as it is: %3."_s.arg(
+            path, m_name, why));
+    };
+    if (depth > 512)
+        throw refuse(u"its keys are nested deeper than Windows nests them"_s);
+    // hivex rewrites a key's values from what it can read, and would abort
+    // on a value whose data it cannot find: every one must read back whole.
+    const size_t listed = hivex_node_nr_values(m_hive.get(), node);
+    const Owned<hive_value_h> handles(hivex_node_values(m_hive.get(), node));
+    size_t readable = 0;
+    for (const hive_value_h *handle = handles.get(); handle && *handle; ++handle) {
+        hive_type type = hive_t_none;
+        size_t length = 0;
+        const Owned<char> key(hivex_value_key(m_hive.get(), *handle));
+        const Owned<char> data(hivex_value_value(m_hive.get(), *handle, &type, &length));
+        if (!key || !data)
+            break;
+        // hivex writes big values as one cell, which newer hives read otherwise.
+        if (length > size_t(MaxCellData) && m_minorVersion >= 4)
+            throw refuse(u"it holds a value of %1 bytes that hivex cannot write in this hive's format"_s.arg(length));
+        ++readable;
+    }
+    if (readable != listed)
+        throw refuse(u"some of its values cannot be read (the hive is damaged there)"_s);
+}
+
+void HiveRegistryFile::ensureSubtreeRewritable(Node node, const QString &path, int depth) const
+{
+    ensureRewritable(node, path, depth);
+    const Owned<hive_node_h> children(hivex_node_children(m_hive.get(), node));
+    for (const hive_node_h *child = children.get(); child && *child; ++child) {
+        if (hivex_node_parent(m_hive.get(), *child) != node)
+            throw Error(u"Kelvane leaves HKEY_LOCAL_MACHINE\\%1 in the registry hive %2 as it is: a key below it "
+                        "is damaged."_s.arg(path, m_name));
+        ensureSubtreeRewritable(*child, path + u'\\' + nodeName(*child), depth + 1);
+    }
+}
+
 void HiveRegistryFile::changed()
 {
     m_modified = true;
@@ -341,7 +435,9 @@ void HiveRegistryFile::createKey(const QString &path)
         }
         errno = 0;
         node = hivex_node_add_child(m_hive.get(), node, names[i].toUtf8().constData());
+        const int error = errno;
         changed();
+        errno = error;
         if (!node)
             fail(u"create"_s, names.mid(0, i + 1).join(u'\\'));
     }
@@ -353,6 +449,7 @@ void HiveRegistryFile::setValue(const QString &path, const RegistryValue &value)
     const Node node = find(path);
     if (!node)
         fail(u"open"_s, path);
+    ensureRewritable(node, path, 0);
     // hivex replaces all the values of a key at once.
     QList<RegistryValue> all = values(path);
     bool replaced = false;
@@ -375,7 +472,9 @@ void HiveRegistryFile::setValue(const QString &path, const RegistryValue &value)
     }
     errno = 0;
     const int result = hivex_node_set_values(m_hive.get(), node, set.size(), set.data(), 0);
+    const int error = errno;
     changed();
+    errno = error;
     if (result != 0)
         fail(u"write the value \"%1\" of"_s.arg(value.name), path);
 }
@@ -388,9 +487,14 @@ void HiveRegistryFile::deleteTree(const QString &path)
     if (node == hivex_root(m_hive.get()))
         throw Error(u"Cannot delete HKEY_LOCAL_MACHINE\\%1 in the registry hive %2: it is the hive itself."_s.arg(
             path, m_name));
+    // hivex deletes a subtree key by key and stops at the first it cannot
+    // read, leaving the rest half-deleted.
+    ensureSubtreeRewritable(node, path, 0);
     errno = 0;
     const int result = hivex_node_delete_child(m_hive.get(), node);
+    const int error = errno;
     changed();
+    errno = error;
     if (result != 0)
         fail(u"delete"_s, path);
 }
@@ -453,20 +557,22 @@ void HiveRegistryFile::writeTo(const QString &target) const
     constexpr qint64 Piece = 4 << 20;
     const HostFile source(m_path);
     QFile out(target);
-    const auto failed = [&] {
-        out.remove();
-        return Error(u"cannot write %1 (%2)"_s.arg(QDir::toNativeSeparators(target), out.errorString()));
-    };
     if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-        throw failed();
+        throw Error(u"cannot make %1 (%2)"_s.arg(QDir::toNativeSeparators(target), out.errorString()));
+    const auto failed = [&](const QString &why) {
+        out.remove(); // ours, half written
+        return Error(u"cannot write %1 (%2)"_s.arg(QDir::toNativeSeparators(target), why));
+    };
     out.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
     for (qint64 offset = 0; offset < source.size(); offset += Piece) {
         const QByteArray piece = source.read(offset, Piece);
+        if (piece.size() != std::min(Piece, source.size() - offset))
+            throw failed(u"the hive changed while it was copied"_s);
         if (out.write(piece) != piece.size())
-            throw failed();
+            throw failed(out.errorString());
     }
     if (!out.flush() || ::fsync(out.handle()) != 0)
-        throw failed();
+        throw failed(out.errorString());
 }
 
 void HiveRegistryFile::save()
@@ -504,6 +610,9 @@ void HiveRegistryFile::save()
         throw fail(u"setting its mode"_s, errno);
     if (::fsync(fd) != 0)
         throw fail(u"flushing"_s, errno);
+    struct stat written {};
+    if (::fstat(fd, &written) != 0)
+        throw fail(u"examining it"_s, errno);
     ::close(fd);
     if (::rename(temp.constData(), QFile::encodeName(m_path).constData()) != 0) {
         const int error = errno;
@@ -516,8 +625,9 @@ void HiveRegistryFile::save()
         ::fsync(dir);
         ::close(dir);
     }
-    // What is on disk now is what we hold.
-    reload();
+    // What is on disk now is what hivex holds: no need to read it again.
+    m_stamp = FileStamp::of(written);
+    m_modified = false;
 }
 
 } // namespace kelvane

@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 struct hive_h;
@@ -67,7 +68,12 @@ private:
 
     HiveRegistryFile() = default;
     // Checks the base block, then has hivex read the file open as `openName`.
-    void load(const QByteArray &head, qint64 size, const QByteArray &openName);
+    void load(const QByteArray &head, qint64 size, const QByteArray &openName,
+              const std::function<QByteArray(qint64, qint64)> &read);
+    // Throws, in words, when hivex cannot rewrite the key's values as they
+    // are (or, for a subtree, delete it whole).
+    void ensureRewritable(Node node, const QString &path, int depth) const;
+    void ensureSubtreeRewritable(Node node, const QString &path, int depth) const;
     // The hive node of a store path; 0 when there is none (HKLM itself has none).
     Node find(const QString &path) const;
     Node child(Node parent, const QString &name) const;
@@ -86,6 +92,7 @@ private:
     QString m_path; // empty for a hive from bytes
     QString m_name;
     bool m_dirty = false;
+    quint32 m_minorVersion = 0;
     bool m_modified = false;
     mutable bool m_backedUp = false;
     // What reading has looked up; emptied by every edit: the subkeys of

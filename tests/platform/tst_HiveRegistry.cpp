@@ -247,6 +247,7 @@ private slots:
         QTest::newRow("cut in its base block") << 3 << u"cut short"_s;
         QTest::newRow("root cell out of range") << 4 << u"damaged"_s;
         QTest::newRow("bins overlap the end") << 5 << u"cut short"_s;
+        QTest::newRow("cell past its bin") << 6 << u"a cell of"_s;
     }
     void damagedHivesAreRefused()
     {
@@ -273,6 +274,9 @@ private slots:
         case 5:
             qToLittleEndian<quint32>(quint32(bytes.size()), bytes.data() + 0x28);
             resealHive(bytes);
+            break;
+        case 6: // the root key's cell claims the whole first bin and more
+            qToLittleEndian<qint32>(-0x2000, bytes.data() + HiveBaseBlockSize + 0x20);
             break;
         }
         QVERIFY(writeFileBytes(m_hive, bytes));
@@ -315,6 +319,43 @@ private slots:
         QCOMPARE(copies.size(), 1);
         QVERIFY2(copies.first().endsWith(u" SOFTWARE.hive"_s), qPrintable(copies.first()));
         QCOMPARE(fileBytes(backups.filePath(copies.first())), original);
+    }
+
+    // Where hivex would lose values, abort or write what Windows misreads,
+    // the edit is refused in words and the hive left as it was.
+    void editsRefusedWhereHivexWouldHarm_data()
+    {
+        QTest::addColumn<bool>("newerFormat"); // else a value's data cell is lost
+        QTest::addColumn<QString>("said");
+        QTest::newRow("unreadable value") << false << u"values cannot be read"_s;
+        QTest::newRow("big value in a newer hive") << true << u"20000 bytes"_s;
+    }
+    void editsRefusedWhereHivexWouldHarm()
+    {
+        QFETCH(bool, newerFormat);
+        QFETCH(QString, said);
+        QByteArray bytes = fileBytes(m_hive);
+        if (newerFormat) {
+            qToLittleEndian<quint32>(5, bytes.data() + 0x18); // Windows' current minor version
+            resealHive(bytes);
+        } else {
+            // The "Path" value's data offset, moved out of the hive.
+            const qsizetype name = bytes.indexOf("Path");
+            QVERIFY(name > 0 && bytes.mid(name - 0x14, 2) == "vk");
+            qToLittleEndian<quint32>(0x7ffffff0, bytes.data() + name - 0x14 + 0x08);
+        }
+        QVERIFY(writeFileBytes(m_hive, bytes));
+        auto store = HiveRegistryFile::open(m_hive);
+        try {
+            store->setValue(StoreAppKey, RegistryValue::fromText(u"DisplayName"_s, u"x"_s));
+            QFAIL("edited");
+        } catch (const Error &error) {
+            QVERIFY2(error.message().contains(said) && error.message().contains(StoreAppKey),
+                     qPrintable(error.message()));
+        }
+        QVERIFY_THROWS_EXCEPTION(Error, store->deleteTree(u"SOFTWARE\\Microsoft\\Windows"_s));
+        QVERIFY(store->keyExists(StoreAppKey));
+        QCOMPARE(fileBytes(m_hive), bytes);
     }
 
     void writesRefused_data()

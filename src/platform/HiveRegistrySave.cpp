@@ -1,0 +1,171 @@
+// Saving an offline hive: the checks before a write, the copy of the whole
+// hive before the first one, and the save itself, whole or not at all.
+
+#include "HiveRegistryFile.h"
+
+#include "Error.h"
+#include "FileStamp.h"
+#include "HostFile.h"
+#include "RegistryBackup.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <hivex.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace kelvane {
+
+namespace {
+
+QString reason(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+} // namespace
+
+void HiveRegistryFile::checkWritable() const
+{
+    if (m_path.isEmpty())
+        throw Error(u"The registry hive %1 has no file to save to."_s.arg(m_name));
+    if (m_dirty)
+        throw Error(u"The registry hive %1 was not written to the end: its log files %1.LOG1 and %1.LOG2 hold newer "
+                    "changes that Windows would apply at its next start. Kelvane only reads such a hive; start that "
+                    "Windows once, or have it repaired, to change it."_s.arg(m_name),
+                    // Said in these words: no catalogue text tells of log files.
+                    ErrorKind::Other, m_path);
+    if (changedOnDisk())
+        throw Error(u"The registry hive %1 was changed by another program since it was read; reload it and make "
+                    "the change again."_s.arg(m_name),
+                    ErrorKind::ChangedOnDisk, m_path);
+    const QString folder = QFileInfo(m_path).absolutePath();
+    struct statvfs volume {};
+    if (::statvfs(QFile::encodeName(folder).constData(), &volume) == 0 && (volume.f_flag & ST_RDONLY))
+        throw Error(u"The disk holding %1 is mounted read-only (a Windows that was hibernated or not shut down "
+                    "is mounted so), so Kelvane cannot change it."_s.arg(m_name),
+                    ErrorKind::ReadOnly, m_path);
+    ensureReplaceable(m_path, u"registry hive"_s);
+}
+
+bool HiveRegistryFile::changedOnDisk() const
+{
+    return !m_path.isEmpty() && m_stamp.differsFrom(m_path);
+}
+
+void HiveRegistryFile::backUpWholeHive() const
+{
+    const QString folder = RegistryBackup::defaultFolder();
+    const auto refused = [&](const QString &why) {
+        return Error(u"Kelvane keeps a copy of a hive before it first changes it, and could not write one in %1: "
+                     "%2. Nothing was changed."_s.arg(QDir::toNativeSeparators(folder), why),
+                     ErrorKind::BackupFailed, folder);
+    };
+    if (!QDir().mkpath(folder))
+        throw refused(u"the folder cannot be made"_s);
+    QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QString stem = QDateTime::currentDateTime().toString(u"yyyyMMdd-HHmmss"_s) + u' '
+                         + QFileInfo(m_path).fileName();
+    QString target = folder + u'/' + stem + u".hive"_s;
+    for (int counter = 2; QFileInfo::exists(target); ++counter)
+        target = folder + u'/' + stem + u" (%1).hive"_s.arg(counter);
+    try {
+        writeTo(target);
+    } catch (const Error &error) {
+        throw refused(error.message());
+    }
+}
+
+void HiveRegistryFile::writeTo(const QString &target) const
+{
+    // The original bytes, as they are on disk (unchanged: checked before),
+    // a piece at a time: a hive may be hundreds of MB.
+    constexpr qint64 Piece = 4 << 20;
+    const HostFile source(m_path);
+    QFile out(target);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        throw Error(u"cannot make %1 (%2)"_s.arg(QDir::toNativeSeparators(target), out.errorString()));
+    const auto failed = [&](const QString &why) {
+        out.remove(); // ours, half written
+        return Error(u"cannot write %1 (%2)"_s.arg(QDir::toNativeSeparators(target), why));
+    };
+    out.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    for (qint64 offset = 0; offset < source.size(); offset += Piece) {
+        const QByteArray piece = source.read(offset, Piece);
+        if (piece.size() != std::min(Piece, source.size() - offset))
+            throw failed(u"the hive changed while it was copied"_s);
+        if (out.write(piece) != piece.size())
+            throw failed(out.errorString());
+    }
+    if (!out.flush() || ::fsync(out.handle()) != 0)
+        throw failed(out.errorString());
+}
+
+void HiveRegistryFile::save()
+{
+    if (m_path.isEmpty())
+        throw Error(u"The registry hive %1 has no file to save to."_s.arg(m_name));
+    if (!m_modified)
+        return;
+    checkWritable();
+    if (!m_backedUp) {
+        backUpWholeHive();
+        m_backedUp = true;
+    }
+    const QFileInfo info(m_path);
+    struct stat st {};
+    if (::stat(QFile::encodeName(m_path).constData(), &st) != 0)
+        throw Error(u"Could not examine the registry hive %1: %2"_s.arg(m_name, reason(errno)));
+    QByteArray temp = QFile::encodeName(info.absolutePath() + u"/."_s + info.fileName() + u".XXXXXX"_s);
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0) {
+        const int error = errno;
+        throw Error(u"Could not create a temporary file beside %1: %2"_s.arg(m_name, reason(error)), errorKindOf(error),
+                    m_path);
+    }
+    const auto fail = [&](const QString &what, int error) {
+        ::close(fd);
+        ::unlink(temp.constData());
+        return Error(u"Could not save the registry hive %1 (%2): %3"_s.arg(m_name, what, reason(error)),
+                     errorKindOf(error), m_path);
+    };
+    errno = 0;
+    if (hivex_commit(m_hive.get(), temp.constData(), 0) != 0)
+        throw fail(u"writing"_s, errno ? errno : EIO);
+    if (::fchmod(fd, st.st_mode & 07777) != 0)
+        throw fail(u"setting its mode"_s, errno);
+    if (::fsync(fd) != 0)
+        throw fail(u"flushing"_s, errno);
+    struct stat written {};
+    if (::fstat(fd, &written) != 0)
+        throw fail(u"examining it"_s, errno);
+    ::close(fd);
+    if (::rename(temp.constData(), QFile::encodeName(m_path).constData()) != 0) {
+        const int error = errno;
+        ::unlink(temp.constData());
+        throw Error(u"Could not save the registry hive %1 (replacing it): %2"_s.arg(m_name, reason(error)),
+                    errorKindOf(error), m_path);
+    }
+    const int dir = ::open(QFile::encodeName(info.absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    // What is on disk now is what hivex holds: no need to read it again.
+    m_stamp = FileStamp::of(written);
+    m_modified = false;
+}
+
+} // namespace kelvane

@@ -11,9 +11,7 @@ QString RegistryValue::text() const
     while (length < units && qFromLittleEndian<quint16>(data.constData() + 2 * length) != 0)
         ++length;
     QString result(length, Qt::Uninitialized);
-    char16_t *out = reinterpret_cast<char16_t *>(result.data());
-    for (qsizetype i = 0; i < length; ++i)
-        out[i] = qFromLittleEndian<quint16>(data.constData() + 2 * i);
+    qFromLittleEndian<quint16>(data.constData(), length, result.data());
     return result;
 }
 

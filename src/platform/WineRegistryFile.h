@@ -18,6 +18,10 @@ namespace kelvane {
 
 class Error;
 
+namespace winereg {
+enum class CheckHex;
+}
+
 // A Wine text registry file (system.reg stands for HKLM) as a RegistryStore.
 //
 // The original bytes are kept. Loading finds the key lines and parses only
@@ -109,7 +113,10 @@ private:
     void remember(QString path, size_t hash, Key *key, int hops) const;
     void dropLookups();
     void ensureIndex(Key *key) const;
-    void scanValues(const Key *key, std::vector<ValueRef> &index, QByteArray *classLine) const;
+    void recheckIndex(Key *key) const;
+    void scanValues(const Key *key, std::vector<ValueRef> &index, QByteArray *classLine,
+                    winereg::CheckHex check) const;
+    std::optional<RegistryValue> readValue(const ValueRef &ref, const QString *asked) const;
     RegistryValue valueAt(const ValueRef &ref, const QString *asked) const;
     std::optional<RegistryValue> lookupValue(Key *key, QStringView name, const QString *asked) const;
     void touch(Key *key);

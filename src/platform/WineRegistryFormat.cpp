@@ -22,6 +22,31 @@ qsizetype parseHex(const char *&p, const char *end, char *out, qsizetype capacit
     for (;;) {
         // The common form first: two digits and a comma. A negative digit
         // makes the combined number negative; the stores stop at capacity.
+        // Four bytes a step while there is room for them all.
+        auto digit = [](const char *at) { return int(hexDigits[static_cast<unsigned char>(*at)]); };
+        while (end - p >= 12 && p[2] == ',' && p[5] == ',' && p[8] == ',' && p[11] == ','
+               && count + 4 <= capacity) {
+            const int b0 = digit(p) * 16 | digit(p + 1);
+            const int b1 = digit(p + 3) * 16 | digit(p + 4);
+            const int b2 = digit(p + 6) * 16 | digit(p + 7);
+            const int b3 = digit(p + 9) * 16 | digit(p + 10);
+            if ((b0 | b1 | b2 | b3) < 0)
+                break;
+            out[count] = char(b0);
+            out[count + 1] = char(b1);
+            out[count + 2] = char(b2);
+            out[count + 3] = char(b3);
+            count += 4;
+            p += 12;
+        }
+        // A check only (no room for the bytes) needs no stores.
+        while (!out && end - p >= 12 && p[2] == ',' && p[5] == ',' && p[8] == ',' && p[11] == ',') {
+            if ((digit(p) | digit(p + 1) | digit(p + 3) | digit(p + 4) | digit(p + 6) | digit(p + 7) | digit(p + 9)
+                 | digit(p + 10)) < 0)
+                break;
+            count += 4;
+            p += 12;
+        }
         const char *const commonEnd = end - 2;
         while (p < commonEnd && p[2] == ',') {
             const int byte = hexDigit(p[0]) * 16 | hexDigit(p[1]);
@@ -64,6 +89,33 @@ qsizetype parseHex(const char *&p, const char *end, char *out, qsizetype capacit
             ++p;
         if (p < end && *p == ',')
             ++p;
+    }
+}
+
+// Follows hex data from p over its continuation lines to where parseHex
+// would stop on well-formed data, without reading the digits. False (p
+// unchanged) when a continuation line does not start with a blank, as
+// Wine's always do: only parseHex can tell where such data ends.
+bool skipHex(const char *&p, const char *end)
+{
+    const char *at = p;
+    for (;;) {
+        const void *newline = std::memchr(at, '\n', size_t(end - at));
+        const char *stop = newline ? static_cast<const char *>(newline) : end;
+        const char *last = stop;
+        while (last > at && (last[-1] == ' ' || last[-1] == '\t' || last[-1] == '\r'))
+            --last;
+        if (!newline || last == at || last[-1] != '\\') {
+            p = stop;
+            return true;
+        }
+        at = stop + 1;
+        if (at < end && *at == '[') {
+            p = at; // the data ran up to the next key's line
+            return true;
+        }
+        if (at < end && *at != ' ' && *at != '\t')
+            return false;
     }
 }
 
@@ -118,7 +170,7 @@ qsizetype nextKeyLine(const char *data, qsizetype from, qsizetype size)
     return size;
 }
 
-bool parseValue(const char *&p, const char *end, RegistryValue *value)
+bool parseValue(const char *&p, const char *end, RegistryValue *value, CheckHex check)
 {
     // Names and texts end on their line; only hex data continues.
     const void *newline = std::memchr(p, '\n', size_t(end - p));
@@ -141,12 +193,10 @@ bool parseValue(const char *&p, const char *end, RegistryValue *value)
     auto parseText = [&](quint32 type) {
         if (!value)
             return parseString(p, lineStop, '"', NoText());
-        value->data.reserve(2 * (lineStop - p) + 2);
-        if (!parseString(p, lineStop, '"', Utf16Sink(&value->data)))
+        Utf16Sink text(&value->data, lineStop - p);
+        if (!parseString(p, lineStop, '"', text))
             return false;
-        const qsizetype size = value->data.size();
-        value->data.resize(size + 2); // the final NUL, in the room reserved
-        value->data[size] = value->data[size + 1] = '\0';
+        text.finish();
         value->type = type;
         return true;
     };
@@ -202,7 +252,7 @@ bool parseValue(const char *&p, const char *end, RegistryValue *value)
         return false;
     }
     if (!value)
-        return parseHex(p, end, nullptr, 0) >= 0;
+        return (check == CheckHex::Skip && skipHex(p, end)) || parseHex(p, end, nullptr, 0) >= 0;
     // Most values fit the stack buffer; a longer one is read again into an
     // array of its size.
     char buffer[2048];
@@ -228,7 +278,8 @@ void ValueName::read(const char *line, const char *end)
         return;
     }
     const char *p = line + 1;
-    while (p < end && *p != '"' && *p != '\\' && *p != '\n' && static_cast<unsigned char>(*p) < 0x80)
+    // A valid line closes its name on the line: no newline to watch for.
+    while ((p = skipPlainText(p, end)) < end && *p == ']')
         ++p;
     if (p < end && *p == '"') {
         plain = QLatin1StringView(line + 1, p - line - 1);

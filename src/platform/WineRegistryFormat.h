@@ -9,6 +9,8 @@
 #include <QLatin1StringView>
 #include <QString>
 #include <QStringView>
+#include <QtAlgorithms>
+#include <QtEndian>
 
 #include <algorithm>
 #include <array>
@@ -117,24 +119,25 @@ private:
     QString *m_text;
 };
 
-// Into the UTF-16LE bytes of a value, as Windows keeps them.
+// Into the UTF-16LE bytes of a value, as Windows keeps them, NUL-ended.
+// Every byte of the escaped text gives at most one unit, so the room is
+// made once, for as many units as the text has bytes.
 class Utf16Sink
 {
 public:
-    explicit Utf16Sink(QByteArray *utf16)
+    Utf16Sink(QByteArray *utf16, qsizetype maxUnits)
         : m_utf16(utf16)
     {
-        m_utf16->resize(0);
+        m_utf16->resize(2 * maxUnits + 2);
+        m_begin = m_out = m_utf16->data();
     }
     void latin1(const char *run, qsizetype size)
     {
-        const qsizetype at = m_utf16->size();
-        m_utf16->resize(at + 2 * size);
-        char *out = m_utf16->data() + at;
         for (qsizetype i = 0; i < size; ++i) {
-            out[2 * i] = run[i];
-            out[2 * i + 1] = 0;
+            m_out[2 * i] = run[i];
+            m_out[2 * i + 1] = 0;
         }
+        m_out += 2 * size;
     }
     void utf8(const char *run, qsizetype size)
     {
@@ -144,12 +147,21 @@ public:
     }
     void unit(char16_t c)
     {
-        m_utf16->append(char(c & 0xff));
-        m_utf16->append(char(c >> 8));
+        m_out[0] = char(c & 0xff);
+        m_out[1] = char(c >> 8);
+        m_out += 2;
+    }
+    // Adds the final NUL and drops the room left over.
+    void finish()
+    {
+        m_out[0] = m_out[1] = 0;
+        m_utf16->resize(m_out + 2 - m_begin);
     }
 
 private:
     QByteArray *m_utf16;
+    char *m_begin;
+    char *m_out;
 };
 
 // Bytes a text scan must stop at: the delimiters, the escape, and UTF-8.
@@ -163,6 +175,31 @@ inline constexpr std::array<unsigned char, 256> textBytes = [] {
     table[size_t('\\')] = TextSpecial;
     return table;
 }();
+
+// The first byte from p on that a text scan must stop at (see textBytes), or
+// end. Eight bytes a step: a text is mostly plain ASCII, and a byte-wise
+// table look-up was a tenth of a listing.
+inline const char *skipPlainText(const char *p, const char *end)
+{
+    constexpr quint64 ones = 0x0101010101010101ULL;
+    constexpr quint64 high = 0x8080808080808080ULL;
+    // High bit set in each byte of w equal to c; a false hit can only follow
+    // a true one, and only the first hit counts.
+    auto equal = [](quint64 w, unsigned char c) {
+        const quint64 x = w ^ (ones * c);
+        return (x - ones) & ~x & high;
+    };
+    while (end - p >= 8) {
+        const quint64 w = qFromLittleEndian<quint64>(p);
+        const quint64 hit = (w & high) | equal(w, '"') | equal(w, ']') | equal(w, '\\');
+        if (hit)
+            return p + qCountTrailingZeroBits(hit) / 8;
+        p += 8;
+    }
+    while (p < end && textBytes[static_cast<unsigned char>(*p)] == TextPlain)
+        ++p;
+    return p;
+}
 
 // Reads an escaped text from p up to the unescaped delimiter ('"' or ']').
 // On success p points past the delimiter. Raw bytes are UTF-8; a '\\' in
@@ -182,9 +219,7 @@ bool parseString(const char *&p, const char *end, char delimiter, Sink &out)
         ascii = true;
     };
     while (p < end) {
-        // Plain ASCII goes by with one table look-up a byte.
-        while (p < end && textBytes[static_cast<unsigned char>(*p)] == TextPlain)
-            ++p;
+        p = skipPlainText(p, end);
         if (p >= end)
             break;
         const char c = *p;
@@ -268,11 +303,17 @@ inline qsizetype lineEnd(const char *data, qsizetype from, qsizetype limit)
 // '[' is one), or size: the end of a key's block of lines.
 qsizetype nextKeyLine(const char *data, qsizetype from, qsizetype size);
 
+// How a check (parseValue without a value) treats hex data: read every
+// digit, or only follow it to its end when it is laid out as Wine writes
+// it. A skipped value may turn out malformed when it is read.
+enum class CheckHex { Read, Skip };
+
 // One value line (with its continuation lines) from p; false when Wine would
 // skip it. Hex data ends at the first continuation line that is a key line.
 // Fills the type and data of value; the name is the caller's (see
-// ValueName). With value null the line is only checked; p ends in the same place.
-bool parseValue(const char *&p, const char *end, RegistryValue *value);
+// ValueName). With value null the line is only checked; p ends on the same
+// line, or on the next key's line, as with a value.
+bool parseValue(const char *&p, const char *end, RegistryValue *value, CheckHex check = CheckHex::Read);
 
 // A value's name as its line spells it: plain ASCII without escapes is
 // compared in place, anything else decoded first.
@@ -284,6 +325,12 @@ struct ValueName
 
     // line starts with '"' or '@' and holds a value that parses.
     void read(const char *line, const char *end);
+    // A plain name known to span size bytes after the line's quote.
+    void setPlain(const char *line, qsizetype size)
+    {
+        isPlain = true;
+        plain = *line == '@' ? QLatin1StringView() : QLatin1StringView(line + 1, size);
+    }
 
     QString toString() const { return isPlain ? QString(plain) : decoded; }
     quint32 hash() const { return isPlain ? nameHash(plain) : nameHash(QStringView(decoded)); }

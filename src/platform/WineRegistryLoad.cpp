@@ -109,15 +109,31 @@ public:
         const char *p = m_bytes + at + 1;
         Key *key = m_tree.root;
         if (plainKeyName(p, stop)) {
-            for (const char *part = p;; p += 2, part = p) {
-                while (*p != ']' && *p != '\\')
-                    ++p;
-                if (p > part)
-                    key = child(key, QLatin1StringView(part, p - part));
-                if (*p == ']')
-                    break;
+            const char *const name = p;
+            const size_t depth = sharedDepth(name, stop);
+            if (depth > 0) {
+                key = m_path[depth - 1].key;
+                p = name + m_path[depth - 1].end;
             }
+            m_path.resize(depth);
+            if (*p != ']') {
+                if (p > name)
+                    p += 2; // past the separator after the shared keys
+                for (const char *part = p;; p += 2, part = p) {
+                    while (*p != ']' && *p != '\\')
+                        ++p;
+                    if (p > part) {
+                        key = child(key, QLatin1StringView(part, p - part));
+                        m_path.push_back({quint32(p - name), key});
+                    }
+                    if (*p == ']')
+                        break;
+                }
+            }
+            m_previous = QByteArrayView(name, stop - name);
         } else {
+            m_previous = {};
+            m_path.clear();
             if (const char *check = p; !parseString(check, stop, ']', NoText()))
                 return;
             auto onPart = [&](QStringView part) { key = child(key, part); };
@@ -178,6 +194,33 @@ public:
     }
 
 private:
+    // A key named on the previous plain key line, and where its name ends
+    // there: the byte after it is a separator or the closing ']'.
+    struct PathStep
+    {
+        quint32 end;
+        Key *key;
+    };
+
+    // How many keys of the previous plain key line the one at name (up to
+    // stop) names as well: Wine writes keys in order, so most lines share
+    // all but their last name with the line before, and those need no look-up.
+    size_t sharedDepth(const char *name, const char *stop) const
+    {
+        const qsizetype limit = std::min<qsizetype>(stop - name, m_previous.size());
+        qsizetype common = 0;
+        while (common < limit && name[common] == m_previous[common])
+            ++common;
+        size_t depth = m_path.size();
+        while (depth > 0) {
+            const quint32 end = m_path[depth - 1].end;
+            if (end <= common && end < stop - name && (name[end] == '\\' || name[end] == ']'))
+                break;
+            --depth;
+        }
+        return depth;
+    }
+
     template<typename View>
     Key *child(Key *parent, View name)
     {
@@ -253,6 +296,8 @@ private:
     const QString &m_name;
     std::vector<quint32> m_buckets; // key index + 1, 0 for none; a power of two in number
     QString m_part;
+    QByteArrayView m_previous; // the name of the previous plain key line
+    std::vector<PathStep> m_path; // the keys it named, outermost first
     qint64 m_budget;
     qint64 m_spent = 0;
 };

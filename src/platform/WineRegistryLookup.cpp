@@ -38,8 +38,12 @@ WineRegistryFile::Key *WineRegistryFile::findChild(const Key *key, QStringView n
 
 // Goes over a key's value lines as Wine reads them: the index gets each
 // name once (where it is first spelt, defined by its last line), in Wine's
-// order; classLine, when given, the key's last "#class=" line.
-void WineRegistryFile::scanValues(const Key *key, std::vector<ValueRef> &index, QByteArray *classLine) const
+// order; classLine, when given, the key's last "#class=" line. With
+// CheckHex::Skip, hex data laid out as Wine writes it is taken unread. A key that names a value twice or out of
+// order is always checked whole: only then can a malformed line that is
+// skipped change which line spells or defines a name.
+void WineRegistryFile::scanValues(const Key *key, std::vector<ValueRef> &index, QByteArray *classLine,
+                                  CheckHex check) const
 {
     const char *const data = m_bytes.constData();
     const qsizetype size = m_bytes.size();
@@ -80,12 +84,13 @@ void WineRegistryFile::scanValues(const Key *key, std::vector<ValueRef> &index, 
                 continue;
             }
             const char *p = data + line;
-            if (parseValue(p, fileEnd, nullptr)) {
+            if (parseValue(p, fileEnd, nullptr, check)) {
                 ValueName &name = names[current];
                 name.read(data + line, fileEnd);
                 if (ordered && index.size() > first && compareNames(names[1 - current], name) >= 0)
                     ordered = false;
-                index.push_back({quint32(line), quint32(line), name.hash()});
+                index.push_back({quint32(line), quint32(line), name.hash(),
+                                 name.isPlain ? quint32(name.plain.size()) : ValueRef::NotPlain});
                 current = 1 - current;
             }
             // Go on after the line where the value ended (hex values span
@@ -98,12 +103,17 @@ void WineRegistryFile::scanValues(const Key *key, std::vector<ValueRef> &index, 
     });
     if (ordered)
         return;
+    if (check == CheckHex::Skip) {
+        index.resize(first);
+        scanValues(key, index, classLine, CheckHex::Read);
+        return;
+    }
     // Sorted by name, then by line: of a repeated name the first line spells
     // it, the last one defines it.
     ValueName a, b;
     auto compare = [&](const ValueRef &x, const ValueRef &y) {
-        a.read(data + x.nameLine, fileEnd);
-        b.read(data + y.nameLine, fileEnd);
+        x.readName(data, fileEnd, a);
+        y.readName(data, fileEnd, b);
         return compareNames(a, b);
     };
     std::sort(index.begin() + qsizetype(first), index.end(), [&](const ValueRef &x, const ValueRef &y) {
@@ -128,22 +138,40 @@ void WineRegistryFile::ensureIndex(Key *key) const
         return;
     key->flags |= Key::Indexed;
     std::vector<ValueRef> index;
-    scanValues(key, index, nullptr);
+    // Most hex data (the add/remove-programs cache) is read once, when asked for.
+    scanValues(key, index, nullptr, CheckHex::Skip);
     if (!index.empty())
         key->ensureExtra().index = std::move(index);
 }
 
-RegistryValue WineRegistryFile::valueAt(const ValueRef &ref, const QString *asked) const
+// A value in the index that does not parse was taken unread: the key is
+// indexed again with every value checked, as Wine would have read it.
+void WineRegistryFile::recheckIndex(Key *key) const
+{
+    std::vector<ValueRef> index;
+    scanValues(key, index, nullptr, CheckHex::Read);
+    key->extra->index = std::move(index);
+}
+
+std::optional<RegistryValue> WineRegistryFile::readValue(const ValueRef &ref, const QString *asked) const
 {
     const char *const data = m_bytes.constData();
     const char *const fileEnd = data + m_bytes.size();
     RegistryValue value;
     const char *p = data + ref.dataLine;
-    parseValue(p, fileEnd, &value); // checked when indexed
+    if (!parseValue(p, fileEnd, &value))
+        return std::nullopt;
     ValueName name;
-    name.read(data + ref.nameLine, fileEnd);
+    ref.readName(data, fileEnd, name);
     value.name = name.spelt(asked);
     return value;
+}
+
+RegistryValue WineRegistryFile::valueAt(const ValueRef &ref, const QString *asked) const
+{
+    auto value = readValue(ref, asked);
+    Q_ASSERT(value); // from an index with every value checked
+    return value ? *std::move(value) : RegistryValue();
 }
 
 std::optional<RegistryValue> WineRegistryFile::lookupValue(Key *key, QStringView name, const QString *asked) const
@@ -164,9 +192,13 @@ std::optional<RegistryValue> WineRegistryFile::lookupValue(Key *key, QStringView
     for (const ValueRef &ref : key->extra->index) {
         if (ref.nameHash != hash)
             continue;
-        found.read(data + ref.nameLine, fileEnd);
-        if (compareName(found, name) == 0)
-            return valueAt(ref, asked);
+        ref.readName(data, fileEnd, found);
+        if (compareName(found, name) != 0)
+            continue;
+        if (auto value = readValue(ref, asked))
+            return value;
+        recheckIndex(key);
+        return lookupValue(key, name, asked);
     }
     return std::nullopt;
 }
@@ -324,8 +356,14 @@ QList<RegistryValue> WineRegistryFile::values(const QString &path) const
     if (!key->extra)
         return result;
     result.reserve(qsizetype(key->extra->index.size()));
-    for (const ValueRef &ref : key->extra->index)
-        result.append(valueAt(ref, nullptr));
+    for (const ValueRef &ref : key->extra->index) {
+        auto value = readValue(ref, nullptr);
+        if (!value) {
+            recheckIndex(key);
+            return values(path);
+        }
+        result.append(*std::move(value));
+    }
     return result;
 }
 

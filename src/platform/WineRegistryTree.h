@@ -10,6 +10,7 @@
 // an Extra made on demand.
 
 #include "WineRegistryFile.h"
+#include "WineRegistryFormat.h"
 
 #include <QList>
 
@@ -26,6 +27,17 @@ struct WineRegistryFile::ValueRef
     quint32 nameLine;
     quint32 dataLine;
     quint32 nameHash; // of the folded name: most lookups compare only this
+    quint32 plainSize; // the name's bytes when plain ASCII without escapes, else NotPlain
+
+    static constexpr quint32 NotPlain = ~quint32(0);
+    // The name as the line spells it.
+    void readName(const char *data, const char *end, winereg::ValueName &name) const
+    {
+        if (plainSize != NotPlain)
+            name.setPlain(data + nameLine, plainSize);
+        else
+            name.read(data + nameLine, end);
+    }
 };
 
 // An edited key: written anew from these instead of its blocks.

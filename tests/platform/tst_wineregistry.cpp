@@ -78,6 +78,8 @@ private slots:
     void writerRoundTrip_data();
     void writerRoundTrip();
     void malformedInput();
+    void malformedHex_data();
+    void malformedHex();
     void refusesOtherFiles_data();
     void refusesOtherFiles();
     void crlf();
@@ -311,6 +313,43 @@ void TestWineRegistry::malformedInput()
     auto truncated = WineRegistryFile::open(data + u"truncated.reg"_s);
     QCOMPARE(truncated->value(u"Software\\Good"_s, u"Kept"_s)->text(), u"yes"_s);
     QCOMPARE(truncated->value(u"Software\\Good"_s, u"Cut"_s)->data, QByteArray("\x01\x02\x03"));
+}
+
+// Hex data is only checked when it is read, and a malformed value must
+// still be left out exactly as Wine leaves it out, whichever is asked first.
+void TestWineRegistry::malformedHex_data()
+{
+    QTest::addColumn<QByteArray>("lines");
+    QTest::addColumn<QStringList>("kept"); // the names values() lists, in order
+    QTest::addColumn<QByteArray>("x"); // the data of "X"; empty when it is left out
+
+    QTest::newRow("continued as Wine writes it") << QByteArray("\"A\"=hex:0g,\\\n  01\n\"X\"=hex:05\n")
+                                                 << QStringList{u"X"_s} << QByteArray("\x05");
+    QTest::newRow("bad on a continuation line") << QByteArray("\"X\"=hex:01,\\\n  zz,02\n\"Y\"=dword:1\n")
+                                                << QStringList{u"Y"_s} << QByteArray();
+    QTest::newRow("a value line after a continuation")
+        << QByteArray("\"A\"=hex:zz,\\\n\"X\"=hex:07\n") << QStringList{u"X"_s} << QByteArray("\x07");
+    QTest::newRow("defined again, malformed") << QByteArray("\"X\"=hex:01\n\"x\"=hex:0g\n") << QStringList{u"X"_s}
+                                              << QByteArray("\x01");
+    QTest::newRow("malformed, then defined") << QByteArray("\"x\"=hex:,\n\"X\"=hex:02\n") << QStringList{u"X"_s}
+                                             << QByteArray("\x02");
+}
+
+void TestWineRegistry::malformedHex()
+{
+    QFETCH(QByteArray, lines);
+    QFETCH(QStringList, kept);
+    QFETCH(QByteArray, x);
+    const QByteArray bytes = "[K] 1\n#time=1\n" + lines + "\n[L] 1\n";
+    auto byName = parse(bytes);
+    const auto value = byName->value(u"K"_s, u"x"_s);
+    QCOMPARE(value ? value->data : QByteArray(), x);
+    auto listed = parse(bytes);
+    QStringList names;
+    for (const RegistryValue &v : listed->values(u"K"_s))
+        names.append(v.name);
+    QCOMPARE(names, kept);
+    QCOMPARE(byName->values(u"K"_s), listed->values(u"K"_s));
 }
 
 void TestWineRegistry::refusesOtherFiles_data()

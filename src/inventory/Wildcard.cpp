@@ -110,16 +110,27 @@ bool Wildcard::matches(const QString &text) const
     qsizetype t = 0;
     std::optional<size_t> star;
     qsizetype starText = 0;
+    // A letter after a star can only match where that letter stands: the
+    // tries in between are skipped (the hotfix mask is tried on every entry).
+    auto skipToLiteral = [&] {
+        if (p < count && m_tokens[p].kind == Token::Literal) {
+            while (starText < length && lowerAscii(text.at(starText).unicode()) != m_tokens[p].ch)
+                ++starText;
+            t = starText;
+        }
+    };
     while (t < length) {
         if (p < count && m_tokens[p].kind == Token::Star) {
             star = p++;
             starText = t;
+            skipToLiteral();
         } else if (p < count && tokenMatches(m_tokens[p], text.at(t).unicode())) {
             ++p;
             ++t;
         } else if (star) {
             p = *star + 1;
             t = ++starText;
+            skipToLiteral();
         } else {
             return false;
         }

@@ -9,6 +9,7 @@
 
 #include <QtEndian>
 
+#include <algorithm>
 #include <limits>
 
 using namespace Qt::Literals::StringLiterals;
@@ -70,10 +71,12 @@ TAppSubItemPtr TAppItem::ReadPatch(RegistryAccess &access, const QString &produc
     patch->DisplayName = optionalText(access, u"DisplayName"_s);
     patch->MoreInfoURL = optionalText(access, u"MoreInfoURL"_s);
     patch->Installed = optionalText(access, u"Installed"_s);
+    // Without a clear yes, never offer to remove it. Asked first: an error
+    // for every patch without the value cost more than reading the patch.
     try {
-        patch->Uninstallable = access.ReadFlag(u"Uninstallable"_s);
+        patch->Uninstallable = access.HasValue(u"Uninstallable"_s) && access.ReadFlag(u"Uninstallable"_s);
     } catch (const Error &) {
-        patch->Uninstallable = false; // without a clear yes, never offer to remove it
+        patch->Uninstallable = false;
     }
     patch->UninstallCommand = u"MsiExec /uninstall "_s + ConvertGuid(patchKeyName, true)
                               + u" /package "_s + ConvertGuid(productCode, true) + u" /qb"_s;
@@ -195,6 +198,7 @@ void TApplications::LoadFromRegistry(const std::function<void()> &processEvents)
     bool anyOpened = false;
     qint32 count = 0;
     QStringList unreachable;
+    const QList<UserProducts> users = listUserProducts(access);
     for (const QString &root : {config::KeyUninstall.toString(), config::KeyUninstallWow64.toString()}) {
         if (!access.OpenForRead(root)) {
             if (const QString key = access.UnreachableKey(root); !key.isEmpty() && !unreachable.contains(key))
@@ -212,7 +216,7 @@ void TApplications::LoadFromRegistry(const std::function<void()> &processEvents)
                         AddHotfix(entry);
                     else
                         AddApplication(entry);
-                    attachPatches(access, *entry, code);
+                    attachPatches(access, *entry, code, users);
                 }
             }
             if (processEvents)
@@ -250,7 +254,6 @@ TAppItemPtr TApplications::readApplication(RegistryAccess &access, const QString
 
     entry->KeyName = keyName;
     entry->KeyPath = access.CurrentKeyPath();
-    const QString ownKey = u'\\' + entry->KeyPath;
 
     entry->DisplayName = optionalText(access, u"DisplayName"_s);
     entry->DisplayVersion = optionalText(access, u"DisplayVersion"_s);
@@ -262,6 +265,16 @@ TAppItemPtr TApplications::readApplication(RegistryAccess &access, const QString
     const QString displayIcon = optionalText(access, u"DisplayIcon"_s);
     if (!displayIcon.isEmpty())
         entry->IconPaths.append(displayIcon);
+
+    // The key's own stand-ins for missing values, read while it is open
+    // rather than opening it again after the product and cache keys.
+    const QString quietDisplayName =
+        entry->DisplayName.isEmpty() ? optionalText(access, u"QuietDisplayName"_s) : QString();
+    const QString applicationVersion =
+        entry->DisplayVersion.isEmpty() ? optionalText(access, u"ApplicationVersion"_s) : QString();
+    const QString helpLink = entry->UrlInfoAbout.isEmpty() ? optionalText(access, u"HelpLink"_s) : QString();
+    const QString innoSetupPath =
+        entry->InstallLocation.isEmpty() ? optionalText(access, u"Inno Setup: App Path"_s) : QString();
 
     if (access.HasValue(u"EstimatedSize"_s)) {
         try {
@@ -282,25 +295,21 @@ TAppItemPtr TApplications::readApplication(RegistryAccess &access, const QString
             entry->IconPaths.append(productIcon);
     }
 
-    // Product and cache lookups open other keys; the entry's own key is opened again.
-    auto ownText = [&](const QString &name) {
-        return access.OpenForRead(ownKey) ? optionalText(access, name) : QString();
-    };
     if (entry->DisplayName.isEmpty())
-        entry->DisplayName = ownText(u"QuietDisplayName"_s);
+        entry->DisplayName = quietDisplayName;
     if (entry->DisplayName.isEmpty())
         entry->DisplayName = entry->KeyName;
     if (entry->DisplayVersion.isEmpty())
-        entry->DisplayVersion = ownText(u"ApplicationVersion"_s);
+        entry->DisplayVersion = applicationVersion;
 
     const ArpCacheRecord cache = entry->ReadArpCache(access);
     if (!cache.ProgramPath.isEmpty())
         entry->IconPaths.append(cache.ProgramPath);
 
     if (entry->UrlInfoAbout.isEmpty())
-        entry->UrlInfoAbout = ownText(u"HelpLink"_s);
+        entry->UrlInfoAbout = helpLink;
     if (entry->InstallLocation.isEmpty())
-        entry->InstallLocation = ownText(u"Inno Setup: App Path"_s);
+        entry->InstallLocation = innoSetupPath;
     if (entry->EstimatedSize == 0)
         entry->EstimatedSize = cache.Size;
 
@@ -308,14 +317,49 @@ TAppItemPtr TApplications::readApplication(RegistryAccess &access, const QString
     return entry;
 }
 
-void TApplications::attachPatches(RegistryAccess &access, TAppItem &entry, const QString &code) const
+static bool isAscii(QStringView text)
 {
-    if (code.isEmpty() || !access.OpenForRead(config::KeyInstallerUserData.toString()))
-        return;
+    return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; });
+}
+
+QList<TApplications::UserProducts> TApplications::listUserProducts(RegistryAccess &access) const
+{
+    QList<UserProducts> users;
+    if (!access.OpenForRead(config::KeyInstallerUserData.toString()))
+        return users;
     const QStringList userIds = access.SubkeyNames();
     for (const QString &userId : userIds) {
-        const QString path = config::KeyInstallerUserData.toString() + u'\\' + userId
-                             + config::KeyPartProducts.toString() + code + config::KeyPartPatches.toString();
+        UserProducts user;
+        user.productsPath = config::KeyInstallerUserData.toString() + u'\\' + userId + config::KeyPartProducts;
+        QStringView products(user.productsPath);
+        products.chop(1);
+        if (access.OpenForRead(products.toString())) {
+            const QStringList codes = access.SubkeyNames();
+            user.codes.reserve(codes.size());
+            for (const QString &code : codes) {
+                user.allAscii = user.allAscii && isAscii(code);
+                user.codes.insert(code.toLower());
+            }
+        }
+        users.append(std::move(user));
+    }
+    access.CloseCurrent();
+    return users;
+}
+
+void TApplications::attachPatches(RegistryAccess &access, TAppItem &entry, const QString &code,
+                                  const QList<UserProducts> &users) const
+{
+    if (code.isEmpty())
+        return;
+    const bool asciiCode = isAscii(code);
+    const QString lowerCode = code.toLower();
+    for (const UserProducts &user : users) {
+        // ASCII names compare without case exactly as their ASCII lower case
+        // does: then a code the user's products do not list has no key.
+        if (asciiCode && user.allAscii && !user.codes.contains(lowerCode))
+            continue;
+        const QString path = user.productsPath + code + config::KeyPartPatches.toString();
         if (!access.OpenForRead(path))
             continue;
         const QStringList patchNames = access.SubkeyNames();

@@ -43,6 +43,7 @@ WineRegistryFile::Key **WineRegistryFile::ownChildren(Key *key)
     Extra &extra = key->ensureExtra();
     if (!key->has(Key::OwnChildren)) {
         extra.ownChildren.assign(key->children, key->children + key->childCount);
+        std::vector<quint32>().swap(extra.childTable); // for the subkeys as loaded only
         key->flags |= Key::OwnChildren;
     }
     return extra.ownChildren.data();

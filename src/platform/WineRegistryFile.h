@@ -102,7 +102,8 @@ private:
     static decltype(auto) withName(const char *bytes, const Tree &tree, const Key *key, F &&f);
     QString nameOf(const Key *key) const;
 
-    Key *findChild(const Key *key, QStringView name) const;
+    Key *findChild(Key *key, QStringView name) const;
+    void fillChildTable(const Key *key, std::vector<quint32> &table) const;
     Key *addChild(Key *key, QStringView name);
     Key *find(const QString &path, bool followLast) const;
     Key *findFollowing(const QString &path) const;

@@ -98,7 +98,12 @@ public:
         , m_budget(3 * qint64(bytes.size()) + (16 << 20))
     {
         m_tree.root = m_tree.keys.add();
-        m_buckets.resize(1024);
+        // Sized for a key every 256 bytes (real prefixes have one every 183
+        // or so), so that a usual file never grows the table.
+        size_t buckets = 1024;
+        while (buckets < size_t(m_size / 256))
+            buckets *= 2;
+        m_buckets.resize(buckets);
     }
 
     // The key line at `at`; Wine skips a malformed one and the values under it.

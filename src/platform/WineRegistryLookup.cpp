@@ -3,7 +3,6 @@
 
 #include "WineRegistryFormat.h"
 
-#include <QHashFunctions>
 
 #include <algorithm>
 
@@ -17,6 +16,18 @@ namespace {
 
 constexpr int maxLinkHops = 16;
 
+// Tells the few remembered lookups apart before their paths are compared:
+// the length and the last eight units, where the paths of siblings differ.
+// A full hash of every path asked for cost a twentieth of a scan.
+size_t lookupHash(QStringView path)
+{
+    size_t h = size_t(path.size()) * 0x9e3779b97f4a7c15ULL;
+    const qsizetype from = std::max<qsizetype>(0, path.size() - 8);
+    for (qsizetype i = from; i < path.size(); ++i)
+        h = (h ^ path[i].unicode()) * 0x100000001b3ULL;
+    return h;
+}
+
 } // namespace
 
 QString WineRegistryFile::nameOf(const Key *key) const
@@ -24,8 +35,29 @@ QString WineRegistryFile::nameOf(const Key *key) const
     return withName(key, [](auto name) { return name.toString(); });
 }
 
-WineRegistryFile::Key *WineRegistryFile::findChild(const Key *key, QStringView name) const
+// A key with this many subkeys as loaded finds them by hash: the Uninstall
+// and cache keys list thousands, whose names share long beginnings that
+// each step of a binary search compares again. Far larger lists (only a
+// damaged or hostile file has them) keep the search, bounding the tables.
+constexpr quint32 minHashedChildren = 64;
+constexpr quint32 maxHashedChildren = 1 << 16;
+
+WineRegistryFile::Key *WineRegistryFile::findChild(Key *key, QStringView name) const
 {
+    if (key->childCount >= minHashedChildren && key->childCount <= maxHashedChildren
+        && !key->has(Key::OwnChildren)) {
+        std::vector<quint32> &table = key->ensureExtra().childTable;
+        if (table.empty())
+            fillChildTable(key, table);
+        const size_t mask = table.size() - 1;
+        for (size_t slot = foldedHash(name, 0) & mask;; slot = (slot + 1) & mask) {
+            if (!table[slot])
+                return nullptr;
+            Key *child = key->children[table[slot] - 1];
+            if (withName(child, [&](auto spelt) { return wineCompare(spelt, name); }) == 0)
+                return child;
+        }
+    }
     Key **const begin = key->children;
     Key **const end = begin + key->childCount;
     Key **it = std::lower_bound(begin, end, name, [this](const Key *child, QStringView n) {
@@ -34,6 +66,23 @@ WineRegistryFile::Key *WineRegistryFile::findChild(const Key *key, QStringView n
     if (it != end && withName(*it, [&](auto spelt) { return wineCompare(spelt, name); }) == 0)
         return *it;
     return nullptr;
+}
+
+// Open addressing, at most half full: each subkey's number + 1 at the
+// first free slot from the hash of its folded name.
+void WineRegistryFile::fillChildTable(const Key *key, std::vector<quint32> &table) const
+{
+    size_t size = 1;
+    while (size < 2 * size_t(key->childCount))
+        size *= 2;
+    table.assign(size, 0);
+    const size_t mask = size - 1;
+    for (quint32 i = 0; i < key->childCount; ++i) {
+        size_t slot = withName(key->children[i], [](auto name) { return foldedHash(name, 0); }) & mask;
+        while (table[slot])
+            slot = (slot + 1) & mask;
+        table[slot] = i + 1;
+    }
 }
 
 // Goes over a key's value lines as Wine reads them: the index gets each
@@ -282,14 +331,14 @@ WineRegistryFile::Key *WineRegistryFile::findFollowing(const QString &fullPath) 
     const qsizetype cut = path.lastIndexOf(u'\\');
     if (cut < 0)
         return walk(path, true, hops);
-    const size_t hash = qHash(path);
+    const size_t hash = lookupHash(path);
     if (const CachedLookup *hit = cachedLookup(path, hash))
         return hit->key;
     QStringView parentPath = path.left(cut);
     while (parentPath.endsWith(u'\\'))
         parentPath.chop(1);
     Key *parent = nullptr;
-    const size_t parentHash = qHash(parentPath);
+    const size_t parentHash = lookupHash(parentPath);
     if (const CachedLookup *hit = cachedLookup(parentPath, parentHash)) {
         parent = hit->key;
         hops = hit->hops;

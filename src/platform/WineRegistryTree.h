@@ -56,6 +56,7 @@ struct WineRegistryFile::Extra
     std::vector<ValueRef> index; // a clean key once read: by name, in Wine's order
     std::unique_ptr<Edit> edit;
     std::vector<Key *> ownChildren; // once an edit added or removed subkeys
+    std::vector<quint32> childTable; // the subkeys as loaded, by name, for a key with many (findChild)
 };
 
 struct WineRegistryFile::Key

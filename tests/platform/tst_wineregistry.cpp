@@ -85,6 +85,7 @@ private slots:
     void crlf();
     void duplicatesMerge();
     void subkeyOrderAndImplicitKeys();
+    void manySubkeys();
     void editRewritesOnlyEditedKeys();
     void deleteTree();
     void links();
@@ -414,6 +415,26 @@ void TestWineRegistry::duplicatesMerge()
     QVERIFY(!out.contains("[SOFTWARE\\\\dup]"));
     auto again = WineRegistryFile::fromBytes(out, u"out"_s);
     QCOMPARE(again->values(u"Software\\Dup"_s), file->values(u"Software\\Dup"_s));
+}
+
+// A key with many subkeys finds them by hash, until an edit changes them.
+void TestWineRegistry::manySubkeys()
+{
+    QByteArray body;
+    for (int i = 0; i < 100; ++i)
+        body += "[K\\\\Sub" + QByteArray::number(i) + "] 1\n\"N\"=dword:" + QByteArray::number(i, 16) + "\n\n";
+    body += "[K\\\\\\xc4hnlich] 1\n\n";
+    auto file = parse(body);
+    QCOMPARE(file->subkeyNames(u"K"_s).size(), 101);
+    QCOMPARE(file->value(u"k\\SUB42"_s, u"n"_s)->dword(), std::optional<quint32>(42));
+    QVERIFY(file->keyExists(u"K\\\u00e4HNLICH"_s));
+    QVERIFY(!file->keyExists(u"K\\Sub100"_s));
+    QVERIFY(!file->keyExists(u"K\\Sub4"_s + QChar(0x2082)));
+    file->deleteTree(u"K\\sub42"_s);
+    QVERIFY(!file->keyExists(u"K\\Sub42"_s));
+    file->createKey(u"K\\Sub100"_s);
+    QVERIFY(file->keyExists(u"k\\sub100"_s));
+    QVERIFY(file->keyExists(u"K\\Sub99"_s));
 }
 
 void TestWineRegistry::subkeyOrderAndImplicitKeys()

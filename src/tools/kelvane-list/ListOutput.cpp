@@ -65,27 +65,27 @@ void appendString(QByteArray &out, const QString &text)
     out.resize(at + (o - begin));
 }
 
-void appendField(QByteArray &out, const char *name, const QString &text, bool first = false)
+// prefix: what comes before the text, such as ",\"KeyPath\":".
+template<qsizetype N>
+void appendField(QByteArray &out, const char (&prefix)[N], const QString &text)
 {
-    if (!first)
-        out.append(',');
-    out.append('"').append(name).append("\":");
+    out.append(prefix, N - 1);
     appendString(out, text);
 }
 
 void appendEntry(QByteArray &out, const TAppItem &entry)
 {
     out.append('{');
-    appendField(out, "KeyName", entry.KeyName, true);
-    appendField(out, "KeyPath", entry.KeyPath);
-    appendField(out, "DisplayName", entry.DisplayName);
-    appendField(out, "DisplayVersion", entry.DisplayVersion);
-    appendField(out, "InstallLocation", entry.InstallLocation);
-    appendField(out, "ModifyPath", entry.ModifyPath);
-    appendField(out, "Publisher", entry.Publisher);
-    appendField(out, "UrlInfoAbout", entry.UrlInfoAbout);
-    appendField(out, "UninstallString", entry.UninstallString);
-    appendField(out, "QuietUninstallString", entry.QuietUninstallString);
+    appendField(out, "\"KeyName\":", entry.KeyName);
+    appendField(out, ",\"KeyPath\":", entry.KeyPath);
+    appendField(out, ",\"DisplayName\":", entry.DisplayName);
+    appendField(out, ",\"DisplayVersion\":", entry.DisplayVersion);
+    appendField(out, ",\"InstallLocation\":", entry.InstallLocation);
+    appendField(out, ",\"ModifyPath\":", entry.ModifyPath);
+    appendField(out, ",\"Publisher\":", entry.Publisher);
+    appendField(out, ",\"UrlInfoAbout\":", entry.UrlInfoAbout);
+    appendField(out, ",\"UninstallString\":", entry.UninstallString);
+    appendField(out, ",\"QuietUninstallString\":", entry.QuietUninstallString);
     out.append(",\"IconPaths\":[");
     for (qsizetype i = 0; i < entry.IconPaths.size(); ++i) {
         if (i > 0)
@@ -100,12 +100,12 @@ void appendEntry(QByteArray &out, const TAppItem &entry)
         if (i > 0)
             out.append(',');
         out.append('{');
-        appendField(out, "PatchCode", patch.PatchCode, true);
-        appendField(out, "KeyPath", patch.KeyPath);
-        appendField(out, "DisplayName", patch.DisplayName);
-        appendField(out, "MoreInfoURL", patch.MoreInfoURL);
-        appendField(out, "UninstallCommand", patch.UninstallCommand);
-        appendField(out, "Installed", patch.Installed);
+        appendField(out, "\"PatchCode\":", patch.PatchCode);
+        appendField(out, ",\"KeyPath\":", patch.KeyPath);
+        appendField(out, ",\"DisplayName\":", patch.DisplayName);
+        appendField(out, ",\"MoreInfoURL\":", patch.MoreInfoURL);
+        appendField(out, ",\"UninstallCommand\":", patch.UninstallCommand);
+        appendField(out, ",\"Installed\":", patch.Installed);
         out.append(",\"Uninstallable\":").append(patch.Uninstallable ? "true" : "false");
         out.append('}');
     }

@@ -35,6 +35,23 @@ public:
     virtual std::optional<RegistryValue> value(const QString &path, const QString &name) const = 0;
     virtual QList<RegistryValue> values(const QString &path) const = 0;
 
+    // A value's type, and for a REG_SZ or REG_EXPAND_SZ its text up to the
+    // first NUL (as RegistryValue::text() reads it; empty for other types);
+    // nothing when missing. A scan reads mostly texts: a back end may read
+    // them without making their bytes first.
+    struct TypedText
+    {
+        quint32 type = RegNone;
+        QString text;
+    };
+    virtual std::optional<TypedText> text(const QString &path, const QString &name) const
+    {
+        const auto found = value(path, name);
+        if (!found)
+            return std::nullopt;
+        return TypedText{found->type, found->isText() ? found->text() : QString()};
+    }
+
     // Whether `path` names a key that its parent lists but that cannot be
     // opened: a symbolic link that loops, passes too many links or leads to
     // no key. The default looks through the parent's subkey names; a back

@@ -75,7 +75,7 @@ void WineRegistryFile::touch(Key *key)
     if (!key->isEdited()) {
         auto edit = std::make_unique<Edit>();
         std::vector<ValueRef> index;
-        scanValues(key, index, &edit->classLine, winereg::CheckHex::Read);
+        scanValues(key, index, &edit->classLine, winereg::CheckData::Read);
         edit->values.reserve(qsizetype(index.size()));
         for (const ValueRef &ref : index)
             edit->values.append(valueAt(ref, nullptr));

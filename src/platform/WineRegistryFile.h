@@ -19,7 +19,7 @@ namespace kelvane {
 class Error;
 
 namespace winereg {
-enum class CheckHex;
+enum class CheckData;
 }
 
 // A Wine text registry file (system.reg stands for HKLM) as a RegistryStore.
@@ -54,6 +54,7 @@ public:
     QStringList subkeyNames(const QString &path) const override;
     std::optional<RegistryValue> value(const QString &path, const QString &name) const override;
     QList<RegistryValue> values(const QString &path) const override;
+    std::optional<TypedText> text(const QString &path, const QString &name) const override;
 
     void createKey(const QString &path) override;
     void setValue(const QString &path, const RegistryValue &value) override;
@@ -116,10 +117,11 @@ private:
     void ensureIndex(Key *key) const;
     void recheckIndex(Key *key) const;
     void scanValues(const Key *key, std::vector<ValueRef> &index, QByteArray *classLine,
-                    winereg::CheckHex check) const;
+                    winereg::CheckData check) const;
     std::optional<RegistryValue> readValue(const ValueRef &ref, const QString *asked) const;
     RegistryValue valueAt(const ValueRef &ref, const QString *asked) const;
     std::optional<RegistryValue> lookupValue(Key *key, QStringView name, const QString *asked) const;
+    const ValueRef *findRef(Key *key, QStringView name) const;
     void touch(Key *key);
     Key **ownChildren(Key *key);
     QString fullPath(const Key *key) const;

@@ -170,11 +170,14 @@ qsizetype nextKeyLine(const char *data, qsizetype from, qsizetype size)
     return size;
 }
 
-bool parseValue(const char *&p, const char *end, RegistryValue *value, CheckHex check)
+namespace {
+
+// A value line's name and its '=': p ends at the data, lineStop at the
+// line's end (names and texts end on their line; only hex data continues).
+bool parseValueHead(const char *&p, const char *end, const char *&lineStop)
 {
-    // Names and texts end on their line; only hex data continues.
     const void *newline = std::memchr(p, '\n', size_t(end - p));
-    const char *lineStop = newline ? static_cast<const char *>(newline) : end;
+    lineStop = newline ? static_cast<const char *>(newline) : end;
     if (*p == '@') {
         ++p;
     } else {
@@ -189,8 +192,52 @@ bool parseValue(const char *&p, const char *end, RegistryValue *value, CheckHex 
     ++p;
     while (p < end && (*p == ' ' || *p == '\t'))
         ++p;
+    return true;
+}
+
+} // namespace
+
+TextParse parseValueText(const char *p, const char *end, quint32 &type, QString &text)
+{
+    const char *lineStop = nullptr;
+    if (!parseValueHead(p, end, lineStop))
+        return TextParse::Malformed;
+    type = RegSz;
+    if (p < end && *p == 's' && QByteArrayView(p, end - p).startsWith("str(")) {
+        p += 4;
+        quint64 number = 0;
+        int digits = 0;
+        while (p < end && hexDigit(*p) >= 0 && digits < 8) {
+            number = number * 16 + quint64(hexDigit(*p++));
+            ++digits;
+        }
+        if (!digits || end - p < 3 || p[0] != ')' || p[1] != ':' || p[2] != '"')
+            return TextParse::Malformed;
+        type = quint32(number);
+        p += 2;
+    } else if (p >= end || *p != '"') {
+        return TextParse::OtherForm;
+    }
+    ++p;
+    text.reserve(lineStop - p);
+    if (!parseString(p, lineStop, '"', TextSink(&text)))
+        return TextParse::Malformed;
+    if (const qsizetype nul = text.indexOf(QChar(u'\0')); nul >= 0)
+        text.truncate(nul); // as RegistryValue::text() reads it
+    return TextParse::Text;
+}
+
+bool parseValue(const char *&p, const char *end, RegistryValue *value, CheckData check)
+{
+    const char *lineStop = nullptr;
+    if (!parseValueHead(p, end, lineStop))
+        return false;
     const QByteArrayView rest(p, end - p);
     auto parseText = [&](quint32 type) {
+        if (!value && check == CheckData::Skip) {
+            p = lineStop;
+            return true;
+        }
         if (!value)
             return parseString(p, lineStop, '"', NoText());
         Utf16Sink text(&value->data, lineStop - p);
@@ -252,7 +299,7 @@ bool parseValue(const char *&p, const char *end, RegistryValue *value, CheckHex 
         return false;
     }
     if (!value)
-        return (check == CheckHex::Skip && skipHex(p, end)) || parseHex(p, end, nullptr, 0) >= 0;
+        return (check == CheckData::Skip && skipHex(p, end)) || parseHex(p, end, nullptr, 0) >= 0;
     // Most values fit the stack buffer; a longer one is read again into an
     // array of its size.
     char buffer[2048];

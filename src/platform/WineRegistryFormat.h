@@ -303,17 +303,25 @@ inline qsizetype lineEnd(const char *data, qsizetype from, qsizetype limit)
 // '[' is one), or size: the end of a key's block of lines.
 qsizetype nextKeyLine(const char *data, qsizetype from, qsizetype size);
 
-// How a check (parseValue without a value) treats hex data: read every
-// digit, or only follow it to its end when it is laid out as Wine writes
-// it. A skipped value may turn out malformed when it is read.
-enum class CheckHex { Read, Skip };
+// How a check (parseValue without a value) treats the data of a value:
+// read it all, or only find where it ends (a text ends with its line, hex
+// data laid out as Wine writes it with its last continuation line). A
+// value checked so may turn out malformed when it is read.
+enum class CheckData { Read, Skip };
 
 // One value line (with its continuation lines) from p; false when Wine would
 // skip it. Hex data ends at the first continuation line that is a key line.
 // Fills the type and data of value; the name is the caller's (see
 // ValueName). With value null the line is only checked; p ends on the same
 // line, or on the next key's line, as with a value.
-bool parseValue(const char *&p, const char *end, RegistryValue *value, CheckHex check = CheckHex::Read);
+bool parseValue(const char *&p, const char *end, RegistryValue *value, CheckData check = CheckData::Read);
+
+enum class TextParse { Text, OtherForm, Malformed };
+
+// The text of a value line in a text form ("..." or str(N):"..."), up to its
+// first NUL, and its type; OtherForm for data in another form (hex, dword),
+// Malformed for a line Wine would skip.
+TextParse parseValueText(const char *line, const char *end, quint32 &type, QString &text);
 
 // A value's name as its line spells it: plain ASCII without escapes is
 // compared in place, anything else decoded first.

@@ -88,11 +88,12 @@ void WineRegistryFile::fillChildTable(const Key *key, std::vector<quint32> &tabl
 // Goes over a key's value lines as Wine reads them: the index gets each
 // name once (where it is first spelt, defined by its last line), in Wine's
 // order; classLine, when given, the key's last "#class=" line. With
-// CheckHex::Skip, hex data laid out as Wine writes it is taken unread. A key that names a value twice or out of
-// order is always checked whole: only then can a malformed line that is
-// skipped change which line spells or defines a name.
+// CheckData::Skip, texts and hex data laid out as Wine writes it are taken
+// unread. A key that names a value twice or out of order is always checked
+// whole: only then can a malformed line that is taken change which line
+// spells or defines a name.
 void WineRegistryFile::scanValues(const Key *key, std::vector<ValueRef> &index, QByteArray *classLine,
-                                  CheckHex check) const
+                                  CheckData check) const
 {
     const char *const data = m_bytes.constData();
     const qsizetype size = m_bytes.size();
@@ -152,9 +153,9 @@ void WineRegistryFile::scanValues(const Key *key, std::vector<ValueRef> &index, 
     });
     if (ordered)
         return;
-    if (check == CheckHex::Skip) {
+    if (check == CheckData::Skip) {
         index.resize(first);
-        scanValues(key, index, classLine, CheckHex::Read);
+        scanValues(key, index, classLine, CheckData::Read);
         return;
     }
     // Sorted by name, then by line: of a repeated name the first line spells
@@ -187,8 +188,9 @@ void WineRegistryFile::ensureIndex(Key *key) const
         return;
     key->flags |= Key::Indexed;
     std::vector<ValueRef> index;
-    // Most hex data (the add/remove-programs cache) is read once, when asked for.
-    scanValues(key, index, nullptr, CheckHex::Skip);
+    // Each text and each hex value (the add/remove-programs cache) is read
+    // once, when asked for, and not also checked beforehand.
+    scanValues(key, index, nullptr, CheckData::Skip);
     if (!index.empty())
         key->ensureExtra().index = std::move(index);
 }
@@ -198,7 +200,7 @@ void WineRegistryFile::ensureIndex(Key *key) const
 void WineRegistryFile::recheckIndex(Key *key) const
 {
     std::vector<ValueRef> index;
-    scanValues(key, index, nullptr, CheckHex::Read);
+    scanValues(key, index, nullptr, CheckData::Read);
     key->extra->index = std::move(index);
 }
 
@@ -223,17 +225,12 @@ RegistryValue WineRegistryFile::valueAt(const ValueRef &ref, const QString *aske
     return value ? *std::move(value) : RegistryValue();
 }
 
-std::optional<RegistryValue> WineRegistryFile::lookupValue(Key *key, QStringView name, const QString *asked) const
+// The index entry of a clean key's value, or null.
+const WineRegistryFile::ValueRef *WineRegistryFile::findRef(Key *key, QStringView name) const
 {
-    if (key->isEdited()) {
-        for (const RegistryValue &v : std::as_const(key->edit().values))
-            if (wineCompare(QStringView(v.name), name) == 0)
-                return v;
-        return std::nullopt;
-    }
     ensureIndex(key);
     if (!key->extra)
-        return std::nullopt;
+        return nullptr;
     const char *const data = m_bytes.constData();
     const char *const fileEnd = data + m_bytes.size();
     const quint32 hash = nameHash(name);
@@ -242,14 +239,27 @@ std::optional<RegistryValue> WineRegistryFile::lookupValue(Key *key, QStringView
         if (ref.nameHash != hash)
             continue;
         ref.readName(data, fileEnd, found);
-        if (compareName(found, name) != 0)
-            continue;
-        if (auto value = readValue(ref, asked))
-            return value;
-        recheckIndex(key);
-        return lookupValue(key, name, asked);
+        if (compareName(found, name) == 0)
+            return &ref;
     }
-    return std::nullopt;
+    return nullptr;
+}
+
+std::optional<RegistryValue> WineRegistryFile::lookupValue(Key *key, QStringView name, const QString *asked) const
+{
+    if (key->isEdited()) {
+        for (const RegistryValue &v : std::as_const(key->edit().values))
+            if (wineCompare(QStringView(v.name), name) == 0)
+                return v;
+        return std::nullopt;
+    }
+    const ValueRef *ref = findRef(key, name);
+    if (!ref)
+        return std::nullopt;
+    if (auto value = readValue(*ref, asked))
+        return value;
+    recheckIndex(key);
+    return lookupValue(key, name, asked);
 }
 
 WineRegistryFile::Key *WineRegistryFile::resolveLink(Key *key, int &hops) const
@@ -391,6 +401,30 @@ std::optional<RegistryValue> WineRegistryFile::value(const QString &path, const 
     if (!key)
         return std::nullopt;
     return lookupValue(key, name, &name);
+}
+
+std::optional<RegistryStore::TypedText> WineRegistryFile::text(const QString &path, const QString &name) const
+{
+    Key *key = find(path, true);
+    if (!key || key->isEdited())
+        return key ? RegistryStore::text(path, name) : std::nullopt;
+    const ValueRef *ref = findRef(key, name);
+    if (!ref)
+        return std::nullopt;
+    const char *const data = m_bytes.constData();
+    TypedText result;
+    switch (parseValueText(data + ref->dataLine, data + m_bytes.size(), result.type, result.text)) {
+    case TextParse::Text:
+        if (result.type != RegSz && result.type != RegExpandSz)
+            result.text.clear();
+        return result;
+    case TextParse::OtherForm:
+        return RegistryStore::text(path, name);
+    case TextParse::Malformed:
+        break;
+    }
+    recheckIndex(key);
+    return text(path, name);
 }
 
 QList<RegistryValue> WineRegistryFile::values(const QString &path) const

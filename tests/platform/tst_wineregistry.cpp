@@ -211,6 +211,9 @@ void TestWineRegistry::valueForms_data()
     QTest::newRow("continuation lines") << QByteArray("\"C\"=hex:01,02,\\\n  03,\\\n  04") << u"C"_s << 3u
                                         << QByteArray("\x01\x02\x03\x04");
     QTest::newRow("space around equals") << QByteArray("\"S\" = \"x\"") << u"S"_s << 1u << utf16(u"x"_s);
+    QTest::newRow("text with a NUL") << QByteArray(R"("S"=str(2):"a\0b")") << u"S"_s << 2u
+                                     << QByteArray("a\0\0\0b\0\0\0", 8);
+    QTest::newRow("text as hex") << QByteArray("\"S\"=hex(1):41,00,00,00") << u"S"_s << 1u << QByteArray("A\0\0\0", 4);
 }
 
 void TestWineRegistry::valueForms()
@@ -228,6 +231,10 @@ void TestWineRegistry::valueForms()
     QCOMPARE(value->type, type);
     QCOMPARE(value->data, data);
     QCOMPARE(file->value(u"K"_s, u"after"_s)->dword(), std::optional<quint32>(7));
+    const auto typed = parse("[K] 1\n#time=1\n" + line + "\n")->text(u"K"_s, name);
+    QVERIFY(typed);
+    QCOMPARE(typed->type, type);
+    QCOMPARE(typed->text, value->isText() ? value->text() : QString());
 }
 
 void TestWineRegistry::writerForms_data()
@@ -316,8 +323,9 @@ void TestWineRegistry::malformedInput()
     QCOMPARE(truncated->value(u"Software\\Good"_s, u"Cut"_s)->data, QByteArray("\x01\x02\x03"));
 }
 
-// Hex data is only checked when it is read, and a malformed value must
-// still be left out exactly as Wine leaves it out, whichever is asked first.
+// Texts and hex data are only checked when they are read, and a malformed
+// value must still be left out exactly as Wine leaves it out, whichever is
+// asked first.
 void TestWineRegistry::malformedHex_data()
 {
     QTest::addColumn<QByteArray>("lines");
@@ -334,6 +342,8 @@ void TestWineRegistry::malformedHex_data()
                                               << QByteArray("\x01");
     QTest::newRow("malformed, then defined") << QByteArray("\"x\"=hex:,\n\"X\"=hex:02\n") << QStringList{u"X"_s}
                                              << QByteArray("\x02");
+    QTest::newRow("unterminated text") << QByteArray("\"A\"=\"open\n\"X\"=hex:03\n\"Y\"=\"no end\\\"\n")
+                                       << QStringList{u"X"_s} << QByteArray("\x03");
 }
 
 void TestWineRegistry::malformedHex()
@@ -351,6 +361,14 @@ void TestWineRegistry::malformedHex()
         names.append(v.name);
     QCOMPARE(names, kept);
     QCOMPARE(byName->values(u"K"_s), listed->values(u"K"_s));
+    // Texts read alone agree with the values read whole.
+    for (const QString &asked : {u"A"_s, u"X"_s, u"Y"_s}) {
+        const auto typed = parse(bytes)->text(u"K"_s, asked);
+        const auto whole = parse(bytes)->value(u"K"_s, asked);
+        QCOMPARE(typed.has_value(), whole.has_value());
+        if (typed)
+            QCOMPARE(typed->type, whole->type);
+    }
 }
 
 void TestWineRegistry::refusesOtherFiles_data()
@@ -410,6 +428,7 @@ void TestWineRegistry::duplicatesMerge()
     QCOMPARE(file->value(u"Software\\Dup"_s, u"c"_s)->text(), u"c"_s);
     // Once edited, the two blocks become one.
     file->setValue(u"Software\\Dup"_s, RegistryValue::fromDword(u"D"_s, 4));
+    QCOMPARE(file->text(u"Software\\Dup"_s, u"a"_s)->text, u"second"_s);
     const QByteArray out = file->toBytes();
     QCOMPARE(out.count("[Software\\\\Dup]"), 1);
     QVERIFY(!out.contains("[SOFTWARE\\\\dup]"));

@@ -154,12 +154,14 @@ QString RegistryAccess::describe(const QString &valueName) const
 
 QString RegistryAccess::ReadText(const QString &name) const
 {
-    const auto value = currentValue(name);
+    if (!m_current)
+        return QString();
+    auto value = m_store.text(*m_current, name);
     if (!value)
         return QString();
-    if (!value->isText())
+    if (value->type != RegSz && value->type != RegExpandSz)
         throw Error(u"The %1 is not a text (type %2)"_s.arg(describe(name)).arg(value->type));
-    return value->text();
+    return std::move(value->text);
 }
 
 qint32 RegistryAccess::ReadNumber(const QString &name) const

@@ -391,20 +391,28 @@ QString ConvertGuid(const QString &text, bool toBraced)
         source = text.mid(open + 1, close - open - 1);
     }
 
-    QString result;
-    const QStringList parts = source.split(u'-');
-    for (qsizetype index = 0; index < parts.size(); ++index) {
-        const QString &part = parts.at(index);
+    // Each '-'-separated part in place: the first three reversed, the rest
+    // with each pair of characters swapped (an odd last one stays last).
+    QString result(source.size() - source.count(u'-'), Qt::Uninitialized);
+    QChar *out = result.data();
+    qsizetype index = 0;
+    for (qsizetype start = 0;; ++index) {
+        qsizetype stop = source.indexOf(u'-', start);
+        if (stop < 0)
+            stop = source.size();
+        const QStringView part = QStringView(source).sliced(start, stop - start);
         if (index < 3) {
-            for (qsizetype i = part.size() - 1; i >= 0; --i)
-                result.append(part.at(i));
-            continue;
+            out = std::reverse_copy(part.begin(), part.end(), out);
+        } else {
+            for (qsizetype i = 0; i < part.size(); i += 2) {
+                if (i + 1 < part.size())
+                    *out++ = part[i + 1];
+                *out++ = part[i];
+            }
         }
-        for (qsizetype i = 0; i < part.size(); i += 2) {
-            if (i + 1 < part.size())
-                result.append(part.at(i + 1));
-            result.append(part.at(i));
-        }
+        if (stop == source.size())
+            break;
+        start = stop + 1;
     }
     return toBraced ? u'{' + insertDashes(result) + u'}' : result;
 }

@@ -172,6 +172,8 @@ private slots:
         QTest::newRow("two and three UTF-8 bytes") << QByteArray("\\xe9\\x20ac") << QByteArray("\"\xc3\xa9\xe2\x82\xac\"");
         QTest::newRow("lone surrogate") << QByteArray("x\\xd800") << QByteArray("\"x\\ud800\"");
         QTest::newRow("long plain text") << QByteArray(3000, 'a') << '"' + QByteArray(3000, 'a') + '"';
+        QTest::newRow("escapes amid long text") << QByteArray("abcdefgh\\\"ijklmnopq\\\\rstuvwx\\x7f\\x01yz\\xe9 0123456789~")
+                                                << QByteArray("\"abcdefgh\\\"ijklmnopq\\\\rstuvwx\x7f\\u0001yz\xc3\xa9 0123456789~\"");
     }
 
     void jsonEscapes()

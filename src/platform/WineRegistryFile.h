@@ -141,6 +141,8 @@ private:
     // many siblings under one parent. Dropped on every change.
     mutable std::array<CachedLookup, 16> m_lookups;
     mutable quint64 m_lookupClock = 0;
+    // Where scanValues collects a key's values before they are indexed.
+    mutable std::vector<ValueRef> m_scannedValues;
     // The file as loaded, for changedOnDisk()
     FileStamp m_stamp;
 };

@@ -174,16 +174,32 @@ namespace {
 
 // A value line's name and its '=': p ends at the data, lineStop at the
 // line's end (names and texts end on their line; only hex data continues).
-bool parseValueHead(const char *&p, const char *end, const char *&lineStop)
+// name, when given, gets the name.
+bool parseValueHead(const char *&p, const char *end, const char *&lineStop, ValueName *name)
 {
+    const char *const line = p;
     const void *newline = std::memchr(p, '\n', size_t(end - p));
     lineStop = newline ? static_cast<const char *>(newline) : end;
     if (*p == '@') {
         ++p;
+        if (name)
+            name->setPlain(line, 0);
     } else {
         ++p; // the opening quote
-        if (!parseString(p, lineStop, '"', NoText()))
-            return false;
+        // Plain ASCII without escapes, nearly every name, is taken as it stands.
+        const char *q = p;
+        while ((q = skipPlainText(q, lineStop)) < lineStop && *q == ']')
+            ++q;
+        if (q < lineStop && *q == '"') {
+            if (name)
+                name->setPlain(line, q - p);
+            p = q + 1;
+        } else {
+            if (!parseString(p, lineStop, '"', NoText()))
+                return false;
+            if (name)
+                name->read(line, end);
+        }
     }
     while (p < end && (*p == ' ' || *p == '\t'))
         ++p;
@@ -200,7 +216,7 @@ bool parseValueHead(const char *&p, const char *end, const char *&lineStop)
 TextParse parseValueText(const char *p, const char *end, quint32 &type, QString &text)
 {
     const char *lineStop = nullptr;
-    if (!parseValueHead(p, end, lineStop))
+    if (!parseValueHead(p, end, lineStop, nullptr))
         return TextParse::Malformed;
     type = RegSz;
     if (p < end && *p == 's' && QByteArrayView(p, end - p).startsWith("str(")) {
@@ -227,10 +243,10 @@ TextParse parseValueText(const char *p, const char *end, quint32 &type, QString 
     return TextParse::Text;
 }
 
-bool parseValue(const char *&p, const char *end, RegistryValue *value, CheckData check)
+bool parseValue(const char *&p, const char *end, RegistryValue *value, CheckData check, ValueName *name)
 {
     const char *lineStop = nullptr;
-    if (!parseValueHead(p, end, lineStop))
+    if (!parseValueHead(p, end, lineStop, name))
         return false;
     const QByteArrayView rest(p, end - p);
     auto parseText = [&](quint32 type) {

@@ -313,8 +313,11 @@ enum class CheckData { Read, Skip };
 // skip it. Hex data ends at the first continuation line that is a key line.
 // Fills the type and data of value; the name is the caller's (see
 // ValueName). With value null the line is only checked; p ends on the same
-// line, or on the next key's line, as with a value.
-bool parseValue(const char *&p, const char *end, RegistryValue *value, CheckData check = CheckData::Read);
+// line, or on the next key's line, as with a value. name, when given, gets
+// the value's name once the line is found to parse.
+struct ValueName;
+bool parseValue(const char *&p, const char *end, RegistryValue *value, CheckData check = CheckData::Read,
+                ValueName *name = nullptr);
 
 enum class TextParse { Text, OtherForm, Malformed };
 

@@ -5,6 +5,7 @@
 #include "WineRegistryFormat.h"
 
 #include <QDir>
+#include <QtEndian>
 
 #include <algorithm>
 #include <limits>
@@ -113,12 +114,15 @@ public:
         const char *const stop = m_bytes + nameEnd;
         const char *p = m_bytes + at + 1;
         Key *key = m_tree.root;
-        if (plainKeyName(p, stop)) {
-            const char *const name = p;
-            const size_t depth = sharedDepth(name, stop);
+        // The names this line shares with the previous plain one are plain:
+        // only the rest is checked.
+        const char *const name = p;
+        const size_t depth = sharedDepth(name, stop);
+        const char *const rest = depth > 0 ? name + m_path[depth - 1].end : name;
+        if (plainKeyName(rest, stop)) {
             if (depth > 0) {
                 key = m_path[depth - 1].key;
-                p = name + m_path[depth - 1].end;
+                p = rest;
             }
             m_path.resize(depth);
             if (*p != ']') {
@@ -214,6 +218,9 @@ private:
     {
         const qsizetype limit = std::min<qsizetype>(stop - name, m_previous.size());
         qsizetype common = 0;
+        while (limit - common >= 8
+               && qFromUnaligned<quint64>(name + common) == qFromUnaligned<quint64>(m_previous.data() + common))
+            common += 8;
         while (common < limit && name[common] == m_previous[common])
             ++common;
         size_t depth = m_path.size();

@@ -85,7 +85,7 @@ void WineRegistryFile::fillChildTable(const Key *key, std::vector<quint32> &tabl
     }
 }
 
-// Goes over a key's value lines as Wine reads them: the index gets each
+// Goes over a key's value lines as Wine reads them: index (empty) gets each
 // name once (where it is first spelt, defined by its last line), in Wine's
 // order; classLine, when given, the key's last "#class=" line. With
 // CheckData::Skip, texts and hex data laid out as Wine writes it are taken
@@ -98,16 +98,11 @@ void WineRegistryFile::scanValues(const Key *key, std::vector<ValueRef> &index, 
     const char *const data = m_bytes.constData();
     const qsizetype size = m_bytes.size();
     const char *const fileEnd = data + size;
-    // Lines that may be values, counted first so that the index is made at
-    // its size: a key of a million empty values must not cost twice that.
-    size_t candidates = 0;
-    key->forEachBlock([&](quint32 begin) {
-        for (qsizetype line = lineEnd(data, begin, size) + 1; line < size && data[line] != '[';
-             line = lineEnd(data, line, size) + 1)
-            candidates += (data[line] == '"' || data[line] == '@') ? 1 : 0;
-    });
-    index.reserve(index.size() + candidates);
-    const size_t first = index.size();
+    // Collected in a list kept from key to key and copied at its size: a key
+    // of a million empty values must not cost twice that, nor a key of ten
+    // values several allocations.
+    std::vector<ValueRef> &found = m_scannedValues;
+    found.clear();
     // Wine writes the names in order: each is compared with the one before,
     // and only a key out of order (or naming a value twice) is sorted.
     bool ordered = true;
@@ -117,9 +112,9 @@ void WineRegistryFile::scanValues(const Key *key, std::vector<ValueRef> &index, 
         qsizetype line = lineEnd(data, begin, size) + 1;
         while (line < size && data[line] != '[') {
             const char c = data[line];
-            const qsizetype stop = lineEnd(data, line, size);
-            if (c == '#') {
-                if (classLine) {
+            if (c != '"' && c != '@') {
+                const qsizetype stop = lineEnd(data, line, size);
+                if (c == '#' && classLine) {
                     QByteArrayView text(data + line, stop - line);
                     if (text.endsWith('\r'))
                         text.chop(1);
@@ -129,17 +124,12 @@ void WineRegistryFile::scanValues(const Key *key, std::vector<ValueRef> &index, 
                 line = stop + 1;
                 continue;
             }
-            if (c != '"' && c != '@') {
-                line = stop + 1;
-                continue;
-            }
             const char *p = data + line;
-            if (parseValue(p, fileEnd, nullptr, check)) {
-                ValueName &name = names[current];
-                name.read(data + line, fileEnd);
-                if (ordered && index.size() > first && compareNames(names[1 - current], name) >= 0)
+            ValueName &name = names[current];
+            if (parseValue(p, fileEnd, nullptr, check, &name)) {
+                if (ordered && !found.empty() && compareNames(names[1 - current], name) >= 0)
                     ordered = false;
-                index.push_back({quint32(line), quint32(line), name.hash(),
+                found.push_back({quint32(line), quint32(line), name.hash(),
                                  name.isPlain ? quint32(name.plain.size()) : ValueRef::NotPlain});
                 current = 1 - current;
             }
@@ -151,35 +141,37 @@ void WineRegistryFile::scanValues(const Key *key, std::vector<ValueRef> &index, 
             line = lineEnd(data, reached, size) + 1;
         }
     });
-    if (ordered)
-        return;
-    if (check == CheckData::Skip) {
-        index.resize(first);
+    if (!ordered && check == CheckData::Skip) {
         scanValues(key, index, classLine, CheckData::Read);
         return;
     }
-    // Sorted by name, then by line: of a repeated name the first line spells
-    // it, the last one defines it.
-    ValueName a, b;
-    auto compare = [&](const ValueRef &x, const ValueRef &y) {
-        x.readName(data, fileEnd, a);
-        y.readName(data, fileEnd, b);
-        return compareNames(a, b);
-    };
-    std::sort(index.begin() + qsizetype(first), index.end(), [&](const ValueRef &x, const ValueRef &y) {
-        const int c = compare(x, y);
-        return c != 0 ? c < 0 : x.nameLine < y.nameLine;
-    });
-    size_t kept = first;
-    for (size_t i = first; i < index.size(); ++i) {
-        if (kept > first && index[kept - 1].nameHash == index[i].nameHash && compare(index[kept - 1], index[i]) == 0)
-            index[kept - 1].dataLine = index[i].dataLine;
-        else
-            index[kept++] = index[i];
+    if (!ordered) {
+        // Sorted by name, then by line: of a repeated name the first line
+        // spells it, the last one defines it.
+        ValueName a, b;
+        auto compare = [&](const ValueRef &x, const ValueRef &y) {
+            x.readName(data, fileEnd, a);
+            y.readName(data, fileEnd, b);
+            return compareNames(a, b);
+        };
+        std::sort(found.begin(), found.end(), [&](const ValueRef &x, const ValueRef &y) {
+            const int c = compare(x, y);
+            return c != 0 ? c < 0 : x.nameLine < y.nameLine;
+        });
+        size_t kept = 0;
+        for (size_t i = 0; i < found.size(); ++i) {
+            if (kept > 0 && found[kept - 1].nameHash == found[i].nameHash && compare(found[kept - 1], found[i]) == 0)
+                found[kept - 1].dataLine = found[i].dataLine;
+            else
+                found[kept++] = found[i];
+        }
+        found.resize(kept);
     }
-    index.resize(kept);
-    if (index.capacity() > 2 * index.size())
-        index.shrink_to_fit();
+    index.assign(found.begin(), found.end());
+    // What one key needed is not kept for all the others.
+    constexpr size_t keptScratch = 4096;
+    if (found.capacity() > keptScratch)
+        std::vector<ValueRef>().swap(found);
 }
 
 void WineRegistryFile::ensureIndex(Key *key) const

@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <functional>
+
 #include <sys/stat.h>
 
 using namespace Qt::Literals::StringLiterals;
@@ -68,6 +70,7 @@ private slots:
     void escapes_data();
     void escapes();
     void keyNameEscapes();
+    void keyLinesInSequence();
     void namesFoldLikeWine_data();
     void namesFoldLikeWine();
     void lookupsFollowChanges();
@@ -136,6 +139,24 @@ void TestWineRegistry::keyNameEscapes()
     // Written back in Wine's form after an edit.
     file->setValue(u"Software\\A[1]\\\u00c9A\u00e9"_s, RegistryValue::fromDword(u"n"_s, 1));
     QVERIFY(file->toBytes().contains("[Software\\\\A\\[1\\]\\\\\\x00e9a\\xe9] "));
+}
+
+// Each key line names its keys in full, whatever the line before named.
+void TestWineRegistry::keyLinesInSequence()
+{
+    auto file = parse("[A\\\\B] 1\n\n[A\\\\BC] 1\n\n[A\\\\B\\\\C] 1\n\n[A] 1\n\n[a\\\\b\\\\D] 1\n\n"
+                      "[A\\\\\\x00e9\\\\E] 1\n\n[A\\\\\\xe9\\\\F] 1\n\n[A\\\\\\\\B\\\\G] 1\n\n[A\\\\B\\\\C\\\\] 1\n\"v\"=dword:1\n");
+    std::function<QStringList(const QString &)> tree = [&](const QString &path) {
+        QStringList all;
+        for (const QString &name : file->subkeyNames(path)) {
+            const QString child = path.isEmpty() ? name : path + u'\\' + name;
+            all << child << tree(child);
+        }
+        return all;
+    };
+    QCOMPARE(tree(QString()), (QStringList{u"A"_s, u"A\\B"_s, u"A\\B\\C"_s, u"A\\B\\D"_s, u"A\\B\\G"_s,
+                                           u"A\\BC"_s, u"A\\\u00e9"_s, u"A\\\u00e9\\E"_s, u"A\\\u00e9\\F"_s}));
+    QCOMPARE(file->value(u"a\\b\\c"_s, u"v"_s)->dword(), std::optional<quint32>(1));
 }
 
 void TestWineRegistry::namesFoldLikeWine_data()

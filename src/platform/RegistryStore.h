@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <span>
 
 namespace kelvane {
 
@@ -35,21 +36,36 @@ public:
     virtual std::optional<RegistryValue> value(const QString &path, const QString &name) const = 0;
     virtual QList<RegistryValue> values(const QString &path) const = 0;
 
-    // A value's type, and for a REG_SZ or REG_EXPAND_SZ its text up to the
-    // first NUL (as RegistryValue::text() reads it; empty for other types);
-    // nothing when missing. A scan reads mostly texts: a back end may read
-    // them without making their bytes first.
-    struct TypedText
+    // A value as a reader wants it: a REG_SZ or REG_EXPAND_SZ as its text up
+    // to the first NUL (as RegistryValue::text() reads it), any other type as
+    // its bytes. A scan reads mostly texts: a back end may read them without
+    // making their bytes first.
+    struct Reading
     {
         quint32 type = RegNone;
-        QString text;
+        QString text; // of a text type only
+        QByteArray data; // of any other type only
+
+        bool isText() const { return type == RegSz || type == RegExpandSz; }
+        friend bool operator==(const Reading &, const Reading &) = default;
+        static Reading of(const RegistryValue &value)
+        {
+            return value.isText() ? Reading{value.type, value.text(), {}} : Reading{value.type, {}, value.data};
+        }
     };
-    virtual std::optional<TypedText> text(const QString &path, const QString &name) const
+    // One value; nothing when missing.
+    virtual std::optional<Reading> read(const QString &path, const QString &name) const
     {
         const auto found = value(path, name);
-        if (!found)
-            return std::nullopt;
-        return TypedText{found->type, found->isText() ? found->text() : QString()};
+        return found ? std::optional<Reading>(Reading::of(*found)) : std::nullopt;
+    }
+    // Several values of one key: readings[i] for names[i], nothing where one
+    // is missing. For a reader that wants most of a key, in one pass where
+    // the back end can.
+    virtual void readMany(const QString &path, std::span<const QString> names, std::optional<Reading> *readings) const
+    {
+        for (size_t i = 0; i < names.size(); ++i)
+            readings[i] = read(path, names[i]);
     }
 
     // Whether `path` names a key that its parent lists but that cannot be

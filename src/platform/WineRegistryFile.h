@@ -54,7 +54,8 @@ public:
     QStringList subkeyNames(const QString &path) const override;
     std::optional<RegistryValue> value(const QString &path, const QString &name) const override;
     QList<RegistryValue> values(const QString &path) const override;
-    std::optional<TypedText> text(const QString &path, const QString &name) const override;
+    std::optional<Reading> read(const QString &path, const QString &name) const override;
+    void readMany(const QString &path, std::span<const QString> names, std::optional<Reading> *readings) const override;
 
     void createKey(const QString &path) override;
     void setValue(const QString &path, const RegistryValue &value) override;
@@ -122,6 +123,9 @@ private:
     RegistryValue valueAt(const ValueRef &ref, const QString *asked) const;
     std::optional<RegistryValue> lookupValue(Key *key, QStringView name, const QString *asked) const;
     const ValueRef *findRef(Key *key, QStringView name) const;
+    // A value's data from p (its head read) as read() gives it; false for
+    // data Wine would skip. p ends where parseValue's would.
+    static bool readData(const char *&p, const char *lineStop, const char *end, Reading &reading);
     void touch(Key *key);
     Key **ownChildren(Key *key);
     QString fullPath(const Key *key) const;

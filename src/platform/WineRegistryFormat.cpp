@@ -170,11 +170,6 @@ qsizetype nextKeyLine(const char *data, qsizetype from, qsizetype size)
     return size;
 }
 
-namespace {
-
-// A value line's name and its '=': p ends at the data, lineStop at the
-// line's end (names and texts end on their line; only hex data continues).
-// name, when given, gets the name.
 bool parseValueHead(const char *&p, const char *end, const char *&lineStop, ValueName *name)
 {
     const char *const line = p;
@@ -211,13 +206,17 @@ bool parseValueHead(const char *&p, const char *end, const char *&lineStop, Valu
     return true;
 }
 
-} // namespace
-
 TextParse parseValueText(const char *p, const char *end, quint32 &type, QString &text)
 {
     const char *lineStop = nullptr;
     if (!parseValueHead(p, end, lineStop, nullptr))
         return TextParse::Malformed;
+    return parseTextData(p, lineStop, type, text);
+}
+
+TextParse parseTextData(const char *p, const char *lineStop, quint32 &type, QString &text)
+{
+    const char *const end = lineStop;
     type = RegSz;
     if (p < end && *p == 's' && QByteArrayView(p, end - p).startsWith("str(")) {
         p += 4;
@@ -235,9 +234,10 @@ TextParse parseValueText(const char *p, const char *end, quint32 &type, QString 
         return TextParse::OtherForm;
     }
     ++p;
-    text.reserve(lineStop - p);
-    if (!parseString(p, lineStop, '"', TextSink(&text)))
+    UnitSink sink(&text, lineStop - p);
+    if (!parseString(p, lineStop, '"', sink))
         return TextParse::Malformed;
+    sink.finish();
     if (const qsizetype nul = text.indexOf(QChar(u'\0')); nul >= 0)
         text.truncate(nul); // as RegistryValue::text() reads it
     return TextParse::Text;
@@ -246,8 +246,11 @@ TextParse parseValueText(const char *p, const char *end, quint32 &type, QString 
 bool parseValue(const char *&p, const char *end, RegistryValue *value, CheckData check, ValueName *name)
 {
     const char *lineStop = nullptr;
-    if (!parseValueHead(p, end, lineStop, name))
-        return false;
+    return parseValueHead(p, end, lineStop, name) && parseValueData(p, lineStop, end, value, check);
+}
+
+bool parseValueData(const char *&p, const char *lineStop, const char *end, RegistryValue *value, CheckData check)
+{
     const QByteArrayView rest(p, end - p);
     auto parseText = [&](quint32 type) {
         if (!value && check == CheckData::Skip) {

@@ -164,6 +164,39 @@ private:
     char *m_out;
 };
 
+// Into a QString, written unit by unit into room made once: every byte of
+// the escaped text gives at most one unit.
+class UnitSink
+{
+public:
+    UnitSink(QString *text, qsizetype maxUnits)
+        : m_text(text)
+    {
+        m_text->resize(maxUnits);
+        m_begin = m_out = reinterpret_cast<char16_t *>(m_text->data());
+    }
+    void latin1(const char *run, qsizetype size)
+    {
+        for (qsizetype i = 0; i < size; ++i)
+            m_out[i] = static_cast<unsigned char>(run[i]);
+        m_out += size;
+    }
+    void utf8(const char *run, qsizetype size)
+    {
+        const QString text = QString::fromUtf8(run, size);
+        std::copy(text.utf16(), text.utf16() + text.size(), m_out);
+        m_out += text.size();
+    }
+    void unit(char16_t c) { *m_out++ = c; }
+    // Drops the room left over.
+    void finish() { m_text->truncate(m_out - m_begin); }
+
+private:
+    QString *m_text;
+    char16_t *m_begin;
+    char16_t *m_out;
+};
+
 // Bytes a text scan must stop at: the delimiters, the escape, and UTF-8.
 enum TextByte : unsigned char { TextPlain, TextSpecial };
 inline constexpr std::array<unsigned char, 256> textBytes = [] {
@@ -318,6 +351,11 @@ enum class CheckData { Read, Skip };
 struct ValueName;
 bool parseValue(const char *&p, const char *end, RegistryValue *value, CheckData check = CheckData::Read,
                 ValueName *name = nullptr);
+// The two halves of parseValue. The head: the name (into name, when given)
+// and the '='; p ends at the data, lineStop at the end of the line.
+bool parseValueHead(const char *&p, const char *end, const char *&lineStop, ValueName *name);
+// The data from p, on a line that ends at lineStop.
+bool parseValueData(const char *&p, const char *lineStop, const char *end, RegistryValue *value, CheckData check);
 
 enum class TextParse { Text, OtherForm, Malformed };
 
@@ -325,6 +363,8 @@ enum class TextParse { Text, OtherForm, Malformed };
 // first NUL, and its type; OtherForm for data in another form (hex, dword),
 // Malformed for a line Wine would skip.
 TextParse parseValueText(const char *line, const char *end, quint32 &type, QString &text);
+// The same from the data of a line whose head is read (see parseValueHead).
+TextParse parseTextData(const char *data, const char *lineStop, quint32 &type, QString &text);
 
 // A value's name as its line spells it: plain ASCII without escapes is
 // compared in place, anything else decoded first.

@@ -395,28 +395,100 @@ std::optional<RegistryValue> WineRegistryFile::value(const QString &path, const 
     return lookupValue(key, name, &name);
 }
 
-std::optional<RegistryStore::TypedText> WineRegistryFile::text(const QString &path, const QString &name) const
+bool WineRegistryFile::readData(const char *&p, const char *lineStop, const char *end, Reading &reading)
+{
+    switch (parseTextData(p, lineStop, reading.type, reading.text)) {
+    case TextParse::Text:
+        if (reading.isText())
+            return true; // p stays on the line, as the text did
+        break; // another type written as a text (a REG_MULTI_SZ): its bytes
+    case TextParse::Malformed:
+        return false;
+    case TextParse::OtherForm:
+        break;
+    }
+    RegistryValue value;
+    if (!parseValueData(p, lineStop, end, &value, CheckData::Read))
+        return false;
+    reading = Reading::of(value);
+    return true;
+}
+
+std::optional<RegistryStore::Reading> WineRegistryFile::read(const QString &path, const QString &name) const
 {
     Key *key = find(path, true);
     if (!key || key->isEdited())
-        return key ? RegistryStore::text(path, name) : std::nullopt;
+        return key ? RegistryStore::read(path, name) : std::nullopt;
     const ValueRef *ref = findRef(key, name);
     if (!ref)
         return std::nullopt;
     const char *const data = m_bytes.constData();
-    TypedText result;
-    switch (parseValueText(data + ref->dataLine, data + m_bytes.size(), result.type, result.text)) {
-    case TextParse::Text:
-        if (result.type != RegSz && result.type != RegExpandSz)
-            result.text.clear();
-        return result;
-    case TextParse::OtherForm:
-        return RegistryStore::text(path, name);
-    case TextParse::Malformed:
-        break;
-    }
+    const char *const fileEnd = data + m_bytes.size();
+    const char *p = data + ref->dataLine;
+    const char *lineStop = nullptr;
+    Reading reading;
+    if (parseValueHead(p, fileEnd, lineStop, nullptr) && readData(p, lineStop, fileEnd, reading))
+        return reading;
     recheckIndex(key);
-    return text(path, name);
+    return read(path, name);
+}
+
+// One pass over the key's lines, as scanValues goes over them, without an
+// index: each line's name is compared with the names asked for, and only
+// their data is read. A name defined again is read again: the last line
+// that parses defines it, as in the index.
+void WineRegistryFile::readMany(const QString &path, std::span<const QString> names,
+                                std::optional<Reading> *readings) const
+{
+    std::fill_n(readings, names.size(), std::nullopt);
+    Key *key = find(path, true);
+    if (!key)
+        return;
+    if (key->isEdited()) {
+        RegistryStore::readMany(path, names, readings);
+        return;
+    }
+    constexpr size_t maxAsked = 32;
+    if (names.size() > maxAsked) {
+        RegistryStore::readMany(path, names, readings);
+        return;
+    }
+    quint32 hashes[maxAsked];
+    for (size_t i = 0; i < names.size(); ++i)
+        hashes[i] = nameHash(QStringView(names[i]));
+    const char *const data = m_bytes.constData();
+    const qsizetype size = m_bytes.size();
+    const char *const fileEnd = data + size;
+    ValueName name;
+    key->forEachBlock([&](quint32 begin) {
+        qsizetype line = lineEnd(data, begin, size) + 1;
+        while (line < size && data[line] != '[') {
+            const char c = data[line];
+            if (c != '"' && c != '@') {
+                line = lineEnd(data, line, size) + 1;
+                continue;
+            }
+            const char *p = data + line;
+            const char *lineStop = nullptr;
+            if (parseValueHead(p, fileEnd, lineStop, &name)) {
+                const quint32 hash = name.hash();
+                size_t asked = 0;
+                while (asked < names.size() && (hashes[asked] != hash || compareName(name, QStringView(names[asked])) != 0))
+                    ++asked;
+                if (asked < names.size()) {
+                    Reading reading;
+                    if (readData(p, lineStop, fileEnd, reading))
+                        readings[asked] = std::move(reading);
+                } else {
+                    parseValueData(p, lineStop, fileEnd, nullptr, CheckData::Skip);
+                }
+            }
+            const qsizetype reached = std::max<qsizetype>(p - data, line);
+            if (reached > line && reached < size && data[reached] == '[' && data[reached - 1] == '\n')
+                break;
+            line = lineEnd(data, reached, size) + 1;
+        }
+    });
 }
 
 QList<RegistryValue> WineRegistryFile::values(const QString &path) const

@@ -18,6 +18,7 @@ using namespace Qt::Literals::StringLiterals;
 using namespace kelvane::test;
 using kelvane::Error;
 using kelvane::RegistryValue;
+using kelvane::RegistryStore;
 using kelvane::WineRegistryFile;
 
 namespace {
@@ -252,10 +253,15 @@ void TestWineRegistry::valueForms()
     QCOMPARE(value->type, type);
     QCOMPARE(value->data, data);
     QCOMPARE(file->value(u"K"_s, u"after"_s)->dword(), std::optional<quint32>(7));
-    const auto typed = parse("[K] 1\n#time=1\n" + line + "\n")->text(u"K"_s, name);
-    QVERIFY(typed);
-    QCOMPARE(typed->type, type);
-    QCOMPARE(typed->text, value->isText() ? value->text() : QString());
+    // Read alone, and with others in one pass, as the value read whole.
+    const auto reading = parse("[K] 1\n#time=1\n" + line + "\n")->read(u"K"_s, name);
+    QCOMPARE(reading, std::optional(RegistryStore::Reading::of(*value)));
+    std::optional<RegistryStore::Reading> many[3];
+    const QString asked[] = {u"after"_s, name, u"missing"_s};
+    parse("[K] 1\n#time=1\n" + line + "\n\"After\"=dword:00000007\n")->readMany(u"K"_s, asked, many);
+    QCOMPARE(many[1], reading);
+    QCOMPARE(many[0]->data, QByteArray("\x07\0\0\0", 4));
+    QVERIFY(!many[2]);
 }
 
 void TestWineRegistry::writerForms_data()
@@ -382,13 +388,15 @@ void TestWineRegistry::malformedHex()
         names.append(v.name);
     QCOMPARE(names, kept);
     QCOMPARE(byName->values(u"K"_s), listed->values(u"K"_s));
-    // Texts read alone agree with the values read whole.
-    for (const QString &asked : {u"A"_s, u"X"_s, u"Y"_s}) {
-        const auto typed = parse(bytes)->text(u"K"_s, asked);
-        const auto whole = parse(bytes)->value(u"K"_s, asked);
-        QCOMPARE(typed.has_value(), whole.has_value());
-        if (typed)
-            QCOMPARE(typed->type, whole->type);
+    // Read alone or in one pass, as the values read whole.
+    const QString asked[] = {u"A"_s, u"X"_s, u"y"_s};
+    std::optional<RegistryStore::Reading> many[3];
+    parse(bytes)->readMany(u"K"_s, asked, many);
+    for (int i = 0; i < 3; ++i) {
+        const auto whole = parse(bytes)->value(u"K"_s, asked[i]);
+        const auto expected = whole ? std::optional(RegistryStore::Reading::of(*whole)) : std::nullopt;
+        QCOMPARE(parse(bytes)->read(u"K"_s, asked[i]), expected);
+        QCOMPARE(many[i], expected);
     }
 }
 
@@ -449,7 +457,12 @@ void TestWineRegistry::duplicatesMerge()
     QCOMPARE(file->value(u"Software\\Dup"_s, u"c"_s)->text(), u"c"_s);
     // Once edited, the two blocks become one.
     file->setValue(u"Software\\Dup"_s, RegistryValue::fromDword(u"D"_s, 4));
-    QCOMPARE(file->text(u"Software\\Dup"_s, u"a"_s)->text, u"second"_s);
+    QCOMPARE(file->read(u"Software\\Dup"_s, u"a"_s)->text, u"second"_s);
+    std::optional<RegistryStore::Reading> many[2];
+    const QString asked[] = {u"a"_s, u"d"_s};
+    file->readMany(u"Software\\Dup"_s, asked, many);
+    QCOMPARE(many[0]->text, u"second"_s);
+    QCOMPARE(many[1]->data, QByteArray("\x04\0\0\0", 4));
     const QByteArray out = file->toBytes();
     QCOMPARE(out.count("[Software\\\\Dup]"), 1);
     QVERIFY(!out.contains("[SOFTWARE\\\\dup]"));

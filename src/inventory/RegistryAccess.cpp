@@ -156,10 +156,10 @@ QString RegistryAccess::ReadText(const QString &name) const
 {
     if (!m_current)
         return QString();
-    auto value = m_store.text(*m_current, name);
+    auto value = m_store.read(*m_current, name);
     if (!value)
         return QString();
-    if (value->type != RegSz && value->type != RegExpandSz)
+    if (!value->isText())
         throw Error(u"The %1 is not a text (type %2)"_s.arg(describe(name)).arg(value->type));
     return std::move(value->text);
 }
@@ -189,6 +189,14 @@ QByteArray RegistryAccess::ReadBytes(const QString &name, qsizetype maxSize) con
                         .arg(value->data.size())
                         .arg(maxSize));
     return value->data;
+}
+
+void RegistryAccess::ReadValues(std::span<const QString> names, std::optional<RegistryStore::Reading> *readings) const
+{
+    if (m_current)
+        m_store.readMany(*m_current, names, readings);
+    else
+        std::fill_n(readings, names.size(), std::nullopt);
 }
 
 bool RegistryAccess::HasValue(const QString &name) const

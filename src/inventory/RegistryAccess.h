@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/RegistryStore.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -7,11 +9,11 @@
 
 #include <functional>
 #include <optional>
+#include <span>
 #include <utility>
 
 namespace kelvane {
 
-class RegistryStore;
 struct RegistryValue;
 
 // The one way into the registry (the target's HKEY_LOCAL_MACHINE): at most
@@ -56,6 +58,9 @@ public:
     // binary or longer than maxSize.
     QByteArray ReadBytes(const QString &name, qsizetype maxSize) const;
     bool HasValue(const QString &name) const;
+    // Several values of the current key in one read: readings[i] for
+    // names[i], nothing where a value is missing or no key is open.
+    void ReadValues(std::span<const QString> names, std::optional<RegistryStore::Reading> *readings) const;
     void WriteText(const QString &name, const QString &text);
     // Writes text values into the current key in one save, all or none.
     // backUp, when given, is called with the key's path as DeleteTree's is.

@@ -25,15 +25,21 @@ static qint32 clampToInt32(qint64 number)
     return qint32(number);
 }
 
+using Reading = std::optional<RegistryStore::Reading>;
+
 // An optional value of the wrong kind is taken as missing: one odd value
 // must not hide the rest of the entry.
-static QString optionalText(const RegistryAccess &access, const QString &name)
+static QString textOf(const Reading &reading)
 {
-    try {
-        return access.ReadText(name);
-    } catch (const Error &) {
-        return QString();
-    }
+    return reading && reading->isText() ? reading->text : QString();
+}
+
+// A REG_DWORD of four bytes, as RegistryAccess::ReadNumber takes it.
+static std::optional<quint32> numberOf(const Reading &reading)
+{
+    if (!reading || reading->type != RegDword || reading->data.size() != 4)
+        return std::nullopt;
+    return qFromLittleEndian<quint32>(reading->data.constData());
 }
 
 ArpCacheRecord ArpCacheRecord::fromBytes(const QByteArray &bytes)
@@ -68,16 +74,14 @@ TAppSubItemPtr TAppItem::ReadPatch(RegistryAccess &access, const QString &produc
     auto patch = std::make_shared<TAppSubItem>();
     patch->PatchCode = patchKeyName;
     patch->KeyPath = access.CurrentKeyPath();
-    patch->DisplayName = optionalText(access, u"DisplayName"_s);
-    patch->MoreInfoURL = optionalText(access, u"MoreInfoURL"_s);
-    patch->Installed = optionalText(access, u"Installed"_s);
-    // Without a clear yes, never offer to remove it. Asked first: an error
-    // for every patch without the value cost more than reading the patch.
-    try {
-        patch->Uninstallable = access.HasValue(u"Uninstallable"_s) && access.ReadFlag(u"Uninstallable"_s);
-    } catch (const Error &) {
-        patch->Uninstallable = false;
-    }
+    // The key's values in one read.
+    static const QString names[] = {u"DisplayName"_s, u"MoreInfoURL"_s, u"Installed"_s, u"Uninstallable"_s};
+    Reading read[std::size(names)];
+    access.ReadValues(names, read);
+    patch->DisplayName = textOf(read[0]);
+    patch->MoreInfoURL = textOf(read[1]);
+    patch->Installed = textOf(read[2]);
+    patch->Uninstallable = numberOf(read[3]).value_or(0) != 0; // without a clear yes, never offer to remove it
     patch->UninstallCommand = u"MsiExec /uninstall "_s + ConvertGuid(patchKeyName, true)
                               + u" /package "_s + ConvertGuid(productCode, true) + u" /qb"_s;
     if (patch->DisplayName.isEmpty())
@@ -89,14 +93,14 @@ ArpCacheRecord TAppItem::ReadArpCache(RegistryAccess &access) const
 {
     if (KeyName.isEmpty() || !access.OpenForRead(config::KeyArpCache.toString() + u'\\' + KeyName))
         return {};
-    QByteArray bytes;
-    try {
-        bytes = access.ReadBytes(u"SlowInfoCache"_s, ArpCacheRecord::RecordSize);
-    } catch (const Error &) {
-        // Not binary or too long: no cache details, the entry itself stays.
-    }
+    static const QString name = u"SlowInfoCache"_s;
+    Reading cache;
+    access.ReadValues({&name, 1}, &cache);
     access.CloseCurrent();
-    return ArpCacheRecord::fromBytes(bytes);
+    // Not binary or too long: no cache details, the entry itself stays.
+    if (!cache || cache->type != RegBinary || cache->data.size() > ArpCacheRecord::RecordSize)
+        return {};
+    return ArpCacheRecord::fromBytes(cache->data);
 }
 
 bool TAppItem::MatchesFilter(const QString &mask) const
@@ -242,74 +246,76 @@ TAppItemPtr TApplications::ReadApplication(RegistryAccess &access, const QString
 
 TAppItemPtr TApplications::readApplication(RegistryAccess &access, const QString &keyName, QString &code) const
 {
+    // The entry's values in one read, the stand-ins for missing ones included.
+    enum EntryValue {
+        Uninstall, QuietUninstall, DisplayName, DisplayVersion, InstallLocation, ModifyPath, Publisher, UrlInfoAbout,
+        DisplayIcon, QuietDisplayName, ApplicationVersion, HelpLink, InnoSetupPath, EstimatedSize, EntryValueCount
+    };
+    static const QString names[EntryValueCount] = {
+        u"UninstallString"_s, u"QuietUninstallString"_s, u"DisplayName"_s, u"DisplayVersion"_s,
+        u"InstallLocation"_s, u"ModifyPath"_s, u"Publisher"_s, u"UrlInfoAbout"_s, u"DisplayIcon"_s,
+        u"QuietDisplayName"_s, u"ApplicationVersion"_s, u"HelpLink"_s, u"Inno Setup: App Path"_s,
+        u"EstimatedSize"_s};
+    Reading read[EntryValueCount];
+    access.ReadValues(names, read);
+    // A command we cannot read is a command we cannot run.
+    for (const EntryValue command : {Uninstall, QuietUninstall})
+        if (read[command] && !read[command]->isText())
+            return nullptr;
     auto entry = std::make_shared<TAppItem>(m_store);
-    try {
-        entry->UninstallString = access.ReadText(u"UninstallString"_s);
-        entry->QuietUninstallString = access.ReadText(u"QuietUninstallString"_s);
-    } catch (const Error &) {
-        return nullptr; // a command we cannot read is a command we cannot run
-    }
+    entry->UninstallString = textOf(read[Uninstall]);
+    entry->QuietUninstallString = textOf(read[QuietUninstall]);
     if (entry->UninstallString.isEmpty() && entry->QuietUninstallString.isEmpty())
         return nullptr;
 
     entry->KeyName = keyName;
     entry->KeyPath = access.CurrentKeyPath();
 
-    entry->DisplayName = optionalText(access, u"DisplayName"_s);
-    entry->DisplayVersion = optionalText(access, u"DisplayVersion"_s);
-    entry->InstallLocation = optionalText(access, u"InstallLocation"_s);
-    entry->ModifyPath = optionalText(access, u"ModifyPath"_s);
-    entry->Publisher = optionalText(access, u"Publisher"_s);
-    entry->UrlInfoAbout = optionalText(access, u"UrlInfoAbout"_s);
+    entry->DisplayName = textOf(read[DisplayName]);
+    entry->DisplayVersion = textOf(read[DisplayVersion]);
+    entry->InstallLocation = textOf(read[InstallLocation]);
+    entry->ModifyPath = textOf(read[ModifyPath]);
+    entry->Publisher = textOf(read[Publisher]);
+    entry->UrlInfoAbout = textOf(read[UrlInfoAbout]);
 
-    const QString displayIcon = optionalText(access, u"DisplayIcon"_s);
+    const QString displayIcon = textOf(read[DisplayIcon]);
     if (!displayIcon.isEmpty())
         entry->IconPaths.append(displayIcon);
 
-    // The key's own stand-ins for missing values, read while it is open
-    // rather than opening it again after the product and cache keys.
-    const QString quietDisplayName =
-        entry->DisplayName.isEmpty() ? optionalText(access, u"QuietDisplayName"_s) : QString();
-    const QString applicationVersion =
-        entry->DisplayVersion.isEmpty() ? optionalText(access, u"ApplicationVersion"_s) : QString();
-    const QString helpLink = entry->UrlInfoAbout.isEmpty() ? optionalText(access, u"HelpLink"_s) : QString();
-    const QString innoSetupPath =
-        entry->InstallLocation.isEmpty() ? optionalText(access, u"Inno Setup: App Path"_s) : QString();
-
-    if (access.HasValue(u"EstimatedSize"_s)) {
-        try {
-            // Kilobytes in an unsigned DWORD; clamped when the bytes do not fit.
-            const quint32 kilobytes = quint32(access.ReadNumber(u"EstimatedSize"_s));
-            entry->EstimatedSize = clampToInt32(qint64(kilobytes) * 1024);
-        } catch (const Error &) {
-            entry->EstimatedSize = 0; // then the cache may know the size
-        }
+    if (read[EstimatedSize]) {
+        // Kilobytes in an unsigned DWORD; clamped when the bytes do not fit.
+        // Another kind counts as none: then the cache may know the size.
+        const auto kilobytes = numberOf(read[EstimatedSize]);
+        entry->EstimatedSize = kilobytes ? clampToInt32(qint64(*kilobytes) * 1024) : 0;
     }
 
     code = ConvertGuid(entry->KeyPath, false);
     if (!code.isEmpty() && access.OpenForRead(config::KeyInstallerProducts.toString() + u'\\' + code)) {
+        static const QString productNames[] = {u"ProductName"_s, u"ProductIcon"_s};
+        Reading product[std::size(productNames)];
+        access.ReadValues(productNames, product);
         if (entry->DisplayName.isEmpty())
-            entry->DisplayName = optionalText(access, u"ProductName"_s);
-        const QString productIcon = optionalText(access, u"ProductIcon"_s);
+            entry->DisplayName = textOf(product[0]);
+        const QString productIcon = textOf(product[1]);
         if (!productIcon.isEmpty())
             entry->IconPaths.append(productIcon);
     }
 
     if (entry->DisplayName.isEmpty())
-        entry->DisplayName = quietDisplayName;
+        entry->DisplayName = textOf(read[QuietDisplayName]);
     if (entry->DisplayName.isEmpty())
         entry->DisplayName = entry->KeyName;
     if (entry->DisplayVersion.isEmpty())
-        entry->DisplayVersion = applicationVersion;
+        entry->DisplayVersion = textOf(read[ApplicationVersion]);
 
     const ArpCacheRecord cache = entry->ReadArpCache(access);
     if (!cache.ProgramPath.isEmpty())
         entry->IconPaths.append(cache.ProgramPath);
 
     if (entry->UrlInfoAbout.isEmpty())
-        entry->UrlInfoAbout = helpLink;
+        entry->UrlInfoAbout = textOf(read[HelpLink]);
     if (entry->InstallLocation.isEmpty())
-        entry->InstallLocation = innoSetupPath;
+        entry->InstallLocation = textOf(read[InnoSetupPath]);
     if (entry->EstimatedSize == 0)
         entry->EstimatedSize = cache.Size;
 

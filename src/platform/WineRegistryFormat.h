@@ -93,6 +93,18 @@ inline int hexDigit(char c)
     return hexDigits[static_cast<unsigned char>(c)];
 }
 
+// The byte two hex digits stand for, by the two characters read as one
+// little-endian 16-bit number; -1 when either is no digit.
+inline constexpr std::array<qint16, 65536> hexPairs = [] {
+    std::array<qint16, 65536> table{};
+    for (int i = 0; i < 65536; ++i) {
+        const int high = hexDigits[size_t(i & 0xff)];
+        const int low = hexDigits[size_t(i >> 8)];
+        table[size_t(i)] = qint16(high < 0 || low < 0 ? -1 : high * 16 + low);
+    }
+    return table;
+}();
+
 // Where parseString puts a text. A sink takes runs of plain ASCII, runs of
 // raw UTF-8, and single UTF-16 units from escapes. This one only checks.
 struct NoText
@@ -172,7 +184,7 @@ public:
     UnitSink(QString *text, qsizetype maxUnits)
         : m_text(text)
     {
-        m_text->resize(maxUnits);
+        *m_text = QString(maxUnits, Qt::Uninitialized);
         m_begin = m_out = reinterpret_cast<char16_t *>(m_text->data());
     }
     void latin1(const char *run, qsizetype size)

@@ -1,17 +1,22 @@
 #!/bin/bash
-# Times kelvane-list and the scan on synthetic registries of 1k, 10k and 50k
-# uninstall entries and prints a Markdown table; then the peak memory of
-# kelvane-list on files made to exhaust it. With a second kelvane-list (an
-# earlier build), also compares the two on each file, in alternating runs.
-# Usage: run-bench.sh [BUILD_DIR [OTHER_KELVANE_LIST]]
+# Times kelvane-list --json against wc -l on synthetic registries of 1k, 10k
+# and 50k uninstall entries. The two run alternately, PAIRS pairs after a
+# warm-up (default 15): the table gives the medians of their wall and CPU
+# (user + system) times and of the per-pair ratios. Then the growth, the
+# instructions counted by callgrind (when valgrind is there), the peak
+# memory on files made to exhaust it, and, with a second kelvane-list (an
+# earlier build), the two compared alternately on each file.
+# Usage: [PAIRS=n] run-bench.sh [BUILD_DIR [OTHER_KELVANE_LIST]]
 set -euo pipefail
 
 build=${1:-build}
 other=${2:-}
+pairs=${PAIRS:-15}
 list=$build/src/tools/kelvane-list
 generate=$build/bench/kelvane-bench-generate
 scan=$build/bench/kelvane-bench-scan
-for exe in "$list" "$generate" "$scan"; do
+alternate=$build/bench/kelvane-bench-pairs
+for exe in "$list" "$generate" "$scan" "$alternate"; do
     [[ -x $exe ]] || { echo "run-bench.sh: $exe missing; build first" >&2; exit 1; }
 done
 
@@ -23,45 +28,51 @@ fi
 out=$(mktemp -d /tmp/kelvane-bench.XXXXXX)
 trap 'rm -rf "$out"' EXIT
 
-# Median wall time in ms of five runs of the command given.
-median_ms() {
-    local times=() start end
-    for _ in 1 2 3 4 5; do
-        start=$(date +%s%N)
-        "$@" >/dev/null
-        end=$(date +%s%N)
-        times+=($(( (end - start) / 1000 )))
-    done
-    printf '%s\n' "${times[@]}" | sort -n | sed -n 3p | awk '{ printf "%.1f", $1 / 1000 }'
-}
-
+load() { cut -d' ' -f1-3 /proc/loadavg; }
 peak_kb() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -1; }
+# The value of key=value in a line of such pairs.
+field() { tr ' ' '\n' <<< "$1" | sed -n "s/^$2=//p"; }
 
 base_kb=$(peak_kb "$list" --help)
-echo "Baseline peak RSS (kelvane-list --help): ${base_kb} KB"
+for n in 1000 10000 50000; do
+    "$generate" "$prefix/system.reg" "$n" "$out/system-$n.reg"
+done
+
+echo "Load average before: $(load)"
+echo "Baseline peak RSS (kelvane-list --help): ${base_kb} KB; $pairs alternating pairs per file"
 echo
-echo "| N | size (MB) | lines | wc -l (ms) | kelvane-list --json (ms) | ratio to wc -l | peak RSS above baseline (MB) | RSS / file size | scan (ms) | changedOnDisk (µs) | scan / check |"
-echo "|---|---|---|---|---|---|---|---|---|---|---|"
-declare -A list_ms
+echo "| N | size (MB) | wc -l (ms) | kelvane-list --json (ms) | median ratio | wc -l CPU (ms) | kelvane-list CPU (ms) | median CPU ratio | peak RSS above baseline (MB) | RSS / file size | scan (ms) | changedOnDisk (µs) |"
+echo "|---|---|---|---|---|---|---|---|---|---|---|---|"
+declare -A list_ms list_cpu
 for n in 1000 10000 50000; do
     file=$out/system-$n.reg
-    "$generate" "$prefix/system.reg" "$n" "$file"
     bytes=$(stat -c %s "$file")
-    lines=$(wc -l < "$file")
-    wc_ms=$(median_ms wc -l "$file")
-    l_ms=$(median_ms "$list" --registry "$file" --json)
-    list_ms[$n]=$l_ms
+    timing=$("$alternate" "$pairs" wc -l "$file" -- "$list" --registry "$file" --json)
+    list_ms[$n]=$(field "$timing" b_wall_ms)
+    list_cpu[$n]=$(field "$timing" b_cpu_ms)
     kb=$(peak_kb "$list" --registry "$file" --json)
-    above_kb=$(( kb - base_kb ))
-    read -r _ scan_ms check_us ratio <<< "$("$scan" "$file" | tr ' ' '\n' | cut -d= -f2 | tr '\n' ' ')"
-    awk -v n="$n" -v b="$bytes" -v l="$lines" -v w="$wc_ms" -v k="$l_ms" -v a="$above_kb" \
-        -v s="${scan_ms}" -v c="${check_us}" -v r="${ratio}" 'BEGIN {
-        printf "| %d | %.2f | %d | %s | %s | %.1f | %.1f | %.2f | %s | %s | %s |\n",
-            n, b / 1048576, l, w, k, (w > 0 ? k / w : 0), a / 1024, a * 1024 / b, s, c, r }'
+    scanned=$("$scan" "$file")
+    awk -v n="$n" -v b="$bytes" -v aw="$(field "$timing" a_wall_ms)" -v bw="${list_ms[$n]}" \
+        -v r="$(field "$timing" wall_ratio)" -v ac="$(field "$timing" a_cpu_ms)" -v bc="${list_cpu[$n]}" \
+        -v cr="$(field "$timing" cpu_ratio)" -v a="$(( kb - base_kb ))" -v s="$(field "$scanned" scan_ms)" \
+        -v c="$(field "$scanned" check_us)" 'BEGIN {
+        printf "| %d | %.2f | %.1f | %.1f | %.1f | %.1f | %.1f | %.1f | %.1f | %.2f | %.1f | %.2f |\n",
+            n, b / 1048576, aw, bw, r, ac, bc, cr, a / 1024, a * 1024 / b, s, c }'
 done
 echo
-awk -v a="${list_ms[10000]}" -v b="${list_ms[50000]}" 'BEGIN { printf "kelvane-list 50k / 10k: %.2f\n", b / a }'
-echo "Load average: $(cut -d' ' -f1-3 /proc/loadavg)"
+awk -v a="${list_ms[10000]}" -v b="${list_ms[50000]}" -v c="${list_cpu[10000]}" -v d="${list_cpu[50000]}" \
+    'BEGIN { printf "kelvane-list 50k / 10k: %.2f (wall), %.2f (CPU)\n", b / a, d / c }'
+echo "Load average after: $(load)"
+
+# Instructions do not depend on the load: the figure to compare across machines.
+if command -v valgrind >/dev/null; then
+    echo
+    for n in 1000 10000; do
+        count=$(valgrind --tool=callgrind --callgrind-out-file=/dev/null "$list" --registry "$out/system-$n.reg" --json \
+                    2>&1 >/dev/null | sed -n 's/.*Collected : //p')
+        awk -v n="$n" -v c="$count" 'BEGIN { printf "Instructions, kelvane-list --json at %d entries: %.0f M\n", n, c / 1e6 }'
+    done
+fi
 
 # Files made to exhaust memory: empty key lines ("\n[" over and over) and
 # short key lines that each name a key of their own. A file that is refused
@@ -83,26 +94,12 @@ for shape in empty-key-lines key-lines minimal-entries; do
 done
 
 [[ -n $other ]] || exit 0
-# Alternating runs of this build (B) and the other (A) on the same files:
-# the median of the ratios B / A cancels most of the machine's drift.
-ms_of() {
-    local start end
-    start=$(date +%s%N)
-    "$@" >/dev/null 2>&1 || true
-    end=$(date +%s%N)
-    echo $(( (end - start) / 1000 ))
-}
+# This build (B) against the other (A) on the same files, alternately.
 echo
-echo "| file | other (ms) | this (ms) | median this / other | load |"
-echo "|---|---|---|---|---|"
+echo "| file | other (ms) | this (ms) | median this / other | other CPU (ms) | this CPU (ms) | median CPU ratio | load |"
+echo "|---|---|---|---|---|---|---|---|"
 for file in "$out"/system-1000.reg "$out"/system-10000.reg "$out"/system-50000.reg "$out"/key-lines.reg; do
-    a=() b=() r=()
-    for _ in $(seq 11); do
-        x=$(ms_of "$other" --registry "$file" --json)
-        y=$(ms_of "$list" --registry "$file" --json)
-        a+=("$x") b+=("$y") r+=("$(awk -v x="$x" -v y="$y" 'BEGIN { printf "%.4f", y / x }')")
-    done
-    med() { printf '%s\n' "$@" | sort -g | sed -n 6p; }
-    awk -v f="$(basename "$file")" -v x="$(med "${a[@]}")" -v y="$(med "${b[@]}")" -v r="$(med "${r[@]}")" \
-        -v l="$(cut -d' ' -f1 /proc/loadavg)" 'BEGIN { printf "| %s | %.1f | %.1f | %.3f | %s |\n", f, x / 1000, y / 1000, r, l }'
+    timing=$("$alternate" "$pairs" "$other" --registry "$file" --json -- "$list" --registry "$file" --json)
+    echo "| $(basename "$file") | $(field "$timing" a_wall_ms) | $(field "$timing" b_wall_ms) | $(field "$timing" wall_ratio)" \
+         "| $(field "$timing" a_cpu_ms) | $(field "$timing" b_cpu_ms) | $(field "$timing" cpu_ratio) | $(load) |"
 done

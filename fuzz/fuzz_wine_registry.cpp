@@ -1,6 +1,6 @@
-// Parses arbitrary bytes as a Wine registry file, reads every key and value,
-// edits one key and serialises, so that the lazy value parser and the writer
-// both see the input.
+// Parses arbitrary bytes as a Wine registry file, reads every key and value
+// (one by one and in one pass, which must agree), edits one key and
+// serialises, so that the lazy value parser and the writer both see the input.
 #include "platform/Error.h"
 #include "platform/WineRegistryFile.h"
 
@@ -10,6 +10,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
+#include <span>
+#include <vector>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -21,6 +24,20 @@ static void visit(const kelvane::WineRegistryFile &file, const QString &path, in
     for (const auto &value : values) {
         if (!file.value(path, value.name))
             { std::fprintf(stderr, "listed value not found\n"); std::abort(); }
+    }
+    // Read one by one, or all in one pass over the key's lines: the same
+    // values as listed, and nothing for a name not there.
+    QStringList names;
+    for (const auto &value : values)
+        names.append(value.name);
+    names.append(u"\u0001none"_s);
+    std::vector<std::optional<kelvane::RegistryStore::Reading>> many(size_t(names.size()));
+    file.readMany(path, std::span<const QString>(names.cbegin(), names.cend()), many.data());
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        const auto expected = i < values.size() ? std::optional(kelvane::RegistryStore::Reading::of(values[i]))
+                                                : std::nullopt;
+        if (many[size_t(i)] != expected || file.read(path, names[i]) != expected)
+            { std::fprintf(stderr, "values read in one pass differ\n"); std::abort(); }
     }
     // A link's subkeys are its target's, already visited where they are:
     // descending through links would visit a tree with links back to its

@@ -94,8 +94,9 @@ inline int hexDigit(char c)
 }
 
 // The byte two hex digits stand for, by the two characters read as one
-// little-endian 16-bit number; -1 when either is no digit.
-inline constexpr std::array<qint16, 65536> hexPairs = [] {
+// little-endian 16-bit number; -1 when either is no digit. Made at start-up:
+// too many steps for a compiler to evaluate.
+inline const std::array<qint16, 65536> hexPairs = [] {
     std::array<qint16, 65536> table{};
     for (int i = 0; i < 65536; ++i) {
         const int high = hexDigits[size_t(i & 0xff)];

@@ -206,14 +206,6 @@ bool parseValueHead(const char *&p, const char *end, const char *&lineStop, Valu
     return true;
 }
 
-TextParse parseValueText(const char *p, const char *end, quint32 &type, QString &text)
-{
-    const char *lineStop = nullptr;
-    if (!parseValueHead(p, end, lineStop, nullptr))
-        return TextParse::Malformed;
-    return parseTextData(p, lineStop, type, text);
-}
-
 TextParse parseTextData(const char *p, const char *lineStop, quint32 &type, QString &text)
 {
     const char *const end = lineStop;

@@ -201,8 +201,15 @@ public:
         m_out += text.size();
     }
     void unit(char16_t c) { *m_out++ = c; }
-    // Drops the room left over.
-    void finish() { m_text->truncate(m_out - m_begin); }
+    // Drops the room left over; gives it back when it is most of the text
+    // (a line with much after its text), as the text may be kept long.
+    void finish()
+    {
+        const qsizetype size = m_out - m_begin;
+        m_text->truncate(size);
+        if (m_text->capacity() > 2 * size + 64)
+            m_text->squeeze();
+    }
 
 private:
     QString *m_text;
@@ -358,9 +365,10 @@ enum class CheckData { Read, Skip };
 // One value line (with its continuation lines) from p; false when Wine would
 // skip it. Hex data ends at the first continuation line that is a key line.
 // Fills the type and data of value; the name is the caller's (see
-// ValueName). With value null the line is only checked; p ends on the same
-// line, or on the next key's line, as with a value. name, when given, gets
-// the value's name once the line is found to parse.
+// ValueName). With value null the line is only checked; p ends where a
+// read would end (CheckData::Skip may end on a later blank continuation
+// line instead, which is no value line either). name, when given, gets the
+// value's name once the line is found to parse.
 struct ValueName;
 bool parseValue(const char *&p, const char *end, RegistryValue *value, CheckData check = CheckData::Read,
                 ValueName *name = nullptr);
@@ -372,11 +380,10 @@ bool parseValueData(const char *&p, const char *lineStop, const char *end, Regis
 
 enum class TextParse { Text, OtherForm, Malformed };
 
-// The text of a value line in a text form ("..." or str(N):"..."), up to its
-// first NUL, and its type; OtherForm for data in another form (hex, dword),
-// Malformed for a line Wine would skip.
-TextParse parseValueText(const char *line, const char *end, quint32 &type, QString &text);
-// The same from the data of a line whose head is read (see parseValueHead).
+// The text of a value's data in a text form ("..." or str(N):"...") from
+// data, on a line whose head is read (see parseValueHead) and that ends at
+// lineStop: up to its first NUL, with its type; OtherForm for data in
+// another form (hex, dword), Malformed for a line Wine would skip.
 TextParse parseTextData(const char *data, const char *lineStop, quint32 &type, QString &text);
 
 // A value's name as its line spells it: plain ASCII without escapes is

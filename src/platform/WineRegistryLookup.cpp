@@ -472,13 +472,21 @@ void WineRegistryFile::readMany(const QString &path, std::span<const QString> na
             const char *lineStop = nullptr;
             if (parseValueHead(p, fileEnd, lineStop, &name)) {
                 const quint32 hash = name.hash();
+                auto isAsked = [&](size_t i) {
+                    return hashes[i] == hash && compareName(name, QStringView(names[i])) == 0;
+                };
                 size_t asked = 0;
-                while (asked < names.size() && (hashes[asked] != hash || compareName(name, QStringView(names[asked])) != 0))
+                while (asked < names.size() && !isAsked(asked))
                     ++asked;
                 if (asked < names.size()) {
                     Reading reading;
-                    if (readData(p, lineStop, fileEnd, reading))
+                    if (readData(p, lineStop, fileEnd, reading)) {
+                        // The same name asked again (in another case) gets it too.
+                        for (size_t again = asked + 1; again < names.size(); ++again)
+                            if (isAsked(again))
+                                readings[again] = reading;
                         readings[asked] = std::move(reading);
+                    }
                 } else {
                     parseValueData(p, lineStop, fileEnd, nullptr, CheckData::Skip);
                 }

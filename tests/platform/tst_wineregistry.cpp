@@ -236,6 +236,8 @@ void TestWineRegistry::valueForms_data()
     QTest::newRow("text with a NUL") << QByteArray(R"("S"=str(2):"a\0b")") << u"S"_s << 2u
                                      << QByteArray("a\0\0\0b\0\0\0", 8);
     QTest::newRow("text as hex") << QByteArray("\"S\"=hex(1):41,00,00,00") << u"S"_s << 1u << QByteArray("A\0\0\0", 4);
+    QTest::newRow("more after the text") << QByteArray("\"S\"=\"x\"" + QByteArray(4000, ' ') + "y") << u"S"_s << 1u
+                                         << utf16(u"x"_s);
 }
 
 void TestWineRegistry::valueForms()
@@ -256,6 +258,7 @@ void TestWineRegistry::valueForms()
     // Read alone, and with others in one pass, as the value read whole.
     const auto reading = parse("[K] 1\n#time=1\n" + line + "\n")->read(u"K"_s, name);
     QCOMPARE(reading, std::optional(RegistryStore::Reading::of(*value)));
+    QVERIFY(reading->text.capacity() <= 2 * reading->text.size() + 64); // texts may be kept long
     std::optional<RegistryStore::Reading> many[3];
     const QString asked[] = {u"after"_s, name, u"missing"_s};
     parse("[K] 1\n#time=1\n" + line + "\n\"After\"=dword:00000007\n")->readMany(u"K"_s, asked, many);
@@ -463,6 +466,14 @@ void TestWineRegistry::duplicatesMerge()
     file->readMany(u"Software\\Dup"_s, asked, many);
     QCOMPARE(many[0]->text, u"second"_s);
     QCOMPARE(many[1]->data, QByteArray("\x04\0\0\0", 4));
+    // Clean keys read in one pass; a name asked twice is found twice.
+    std::optional<RegistryStore::Reading> twice[2];
+    const QString askedTwice[] = {u"c"_s, u"C"_s};
+    file->readMany(u"SOFTWARE\\Other"_s, askedTwice, twice);
+    QVERIFY(!twice[0] && !twice[1]);
+    parse("[K] 1\n\"C\"=\"c\"\n")->readMany(u"K"_s, askedTwice, twice);
+    QCOMPARE(twice[0]->text, u"c"_s);
+    QCOMPARE(twice[1], twice[0]);
     const QByteArray out = file->toBytes();
     QCOMPARE(out.count("[Software\\\\Dup]"), 1);
     QVERIFY(!out.contains("[SOFTWARE\\\\dup]"));

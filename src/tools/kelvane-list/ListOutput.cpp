@@ -7,6 +7,7 @@
 
 #include <charconv>
 #include <cstring>
+#include <string_view>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -108,49 +109,78 @@ char *writeLiteral(char *o, const char (&text)[N])
     return o + N - 1;
 }
 
-// prefix: what comes before the text, such as ",\"KeyPath\":".
-template<qsizetype N>
-char *writeField(char *o, const char (&prefix)[N], const QString &text)
-{
-    return writeString(writeLiteral(o, prefix), text);
-}
-
 char *writeFlag(char *o, bool flag)
 {
     return flag ? writeLiteral(o, "true") : writeLiteral(o, "false");
 }
 
-// The bytes an entry's fixed text (names, brackets, numbers, flags) takes at most.
-constexpr qsizetype EntryFrame = 512;
-constexpr qsizetype PatchFrame = 160;
+// A text member of a record and what comes before it in the JSON, such as
+// ",\"KeyPath\":". One list serves to size the room and to write.
+template<typename Record>
+struct TextField
+{
+    std::string_view prefix;
+    QString Record::*member;
+};
+
+constexpr TextField<TAppItem> EntryTexts[] = {
+    {"{\"KeyName\":", &TAppItem::KeyName},
+    {",\"KeyPath\":", &TAppItem::KeyPath},
+    {",\"DisplayName\":", &TAppItem::DisplayName},
+    {",\"DisplayVersion\":", &TAppItem::DisplayVersion},
+    {",\"InstallLocation\":", &TAppItem::InstallLocation},
+    {",\"ModifyPath\":", &TAppItem::ModifyPath},
+    {",\"Publisher\":", &TAppItem::Publisher},
+    {",\"UrlInfoAbout\":", &TAppItem::UrlInfoAbout},
+    {",\"UninstallString\":", &TAppItem::UninstallString},
+    {",\"QuietUninstallString\":", &TAppItem::QuietUninstallString},
+};
+
+constexpr TextField<TAppSubItem> PatchTexts[] = {
+    {"{\"PatchCode\":", &TAppSubItem::PatchCode},
+    {",\"KeyPath\":", &TAppSubItem::KeyPath},
+    {",\"DisplayName\":", &TAppSubItem::DisplayName},
+    {",\"MoreInfoURL\":", &TAppSubItem::MoreInfoURL},
+    {",\"UninstallCommand\":", &TAppSubItem::UninstallCommand},
+    {",\"Installed\":", &TAppSubItem::Installed},
+};
+
+template<typename Record, size_t N>
+qsizetype textsRoom(const Record &record, const TextField<Record> (&fields)[N])
+{
+    qsizetype room = 0;
+    for (const TextField<Record> &field : fields)
+        room += qsizetype(field.prefix.size()) + textRoom(record.*field.member);
+    return room;
+}
+
+template<typename Record, size_t N>
+char *writeTexts(char *o, const Record &record, const TextField<Record> (&fields)[N])
+{
+    for (const TextField<Record> &field : fields) {
+        std::memcpy(o, field.prefix.data(), field.prefix.size());
+        o = writeString(o + field.prefix.size(), record.*field.member);
+    }
+    return o;
+}
+
+// The bytes the rest of an entry's fixed text (brackets, names, numbers,
+// flags) takes at most, besides its texts'.
+constexpr qsizetype EntryFrame = 256;
+constexpr qsizetype PatchFrame = 64;
 
 // Written in place into room made once for the whole entry, then cut to
 // what was used: an append per piece was a third of the output's cost.
 void appendEntry(QByteArray &out, const TAppItem &entry)
 {
-    qsizetype room = EntryFrame;
-    for (const QString *text : {&entry.KeyName, &entry.KeyPath, &entry.DisplayName, &entry.DisplayVersion,
-                                &entry.InstallLocation, &entry.ModifyPath, &entry.Publisher, &entry.UrlInfoAbout,
-                                &entry.UninstallString, &entry.QuietUninstallString})
-        room += textRoom(*text);
+    qsizetype room = EntryFrame + textsRoom(entry, EntryTexts);
     for (const QString &icon : entry.IconPaths)
         room += textRoom(icon) + 1;
     for (const auto &patch : entry.SubItems)
-        room += PatchFrame + textRoom(patch->PatchCode) + textRoom(patch->KeyPath) + textRoom(patch->DisplayName)
-                + textRoom(patch->MoreInfoURL) + textRoom(patch->UninstallCommand) + textRoom(patch->Installed);
+        room += PatchFrame + textsRoom(*patch, PatchTexts);
     const qsizetype at = out.size();
     out.resize(at + room);
-    char *o = out.data() + at;
-    o = writeField(o, "{\"KeyName\":", entry.KeyName);
-    o = writeField(o, ",\"KeyPath\":", entry.KeyPath);
-    o = writeField(o, ",\"DisplayName\":", entry.DisplayName);
-    o = writeField(o, ",\"DisplayVersion\":", entry.DisplayVersion);
-    o = writeField(o, ",\"InstallLocation\":", entry.InstallLocation);
-    o = writeField(o, ",\"ModifyPath\":", entry.ModifyPath);
-    o = writeField(o, ",\"Publisher\":", entry.Publisher);
-    o = writeField(o, ",\"UrlInfoAbout\":", entry.UrlInfoAbout);
-    o = writeField(o, ",\"UninstallString\":", entry.UninstallString);
-    o = writeField(o, ",\"QuietUninstallString\":", entry.QuietUninstallString);
+    char *o = writeTexts(out.data() + at, entry, EntryTexts);
     o = writeLiteral(o, ",\"IconPaths\":[");
     for (qsizetype i = 0; i < entry.IconPaths.size(); ++i) {
         if (i > 0)
@@ -162,16 +192,10 @@ void appendEntry(QByteArray &out, const TAppItem &entry)
     o = writeFlag(writeLiteral(o, ",\"IsHotfix\":"), entry.IsHotfix);
     o = writeLiteral(o, ",\"SubItems\":[");
     for (qsizetype i = 0; i < entry.SubItems.size(); ++i) {
-        const TAppSubItem &patch = *entry.SubItems.at(i);
         if (i > 0)
             *o++ = ',';
-        o = writeField(o, "{\"PatchCode\":", patch.PatchCode);
-        o = writeField(o, ",\"KeyPath\":", patch.KeyPath);
-        o = writeField(o, ",\"DisplayName\":", patch.DisplayName);
-        o = writeField(o, ",\"MoreInfoURL\":", patch.MoreInfoURL);
-        o = writeField(o, ",\"UninstallCommand\":", patch.UninstallCommand);
-        o = writeField(o, ",\"Installed\":", patch.Installed);
-        o = writeFlag(writeLiteral(o, ",\"Uninstallable\":"), patch.Uninstallable);
+        o = writeTexts(o, *entry.SubItems.at(i), PatchTexts);
+        o = writeFlag(writeLiteral(o, ",\"Uninstallable\":"), entry.SubItems.at(i)->Uninstallable);
         *o++ = '}';
     }
     o = writeLiteral(o, "]}");

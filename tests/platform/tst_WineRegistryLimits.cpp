@@ -15,10 +15,7 @@ using kelvane::WineRegistryFile;
 
 namespace {
 
-std::unique_ptr<WineRegistryFile> parse(const QByteArray &body)
-{
-    return WineRegistryFile::fromBytes(wineRegistryFile(body), u"test.reg"_s);
-}
+const auto parse = parseWineRegistry;
 
 } // namespace
 

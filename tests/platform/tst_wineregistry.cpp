@@ -21,10 +21,7 @@ using kelvane::WineRegistryFile;
 
 namespace {
 
-std::unique_ptr<WineRegistryFile> parse(const QByteArray &body)
-{
-    return WineRegistryFile::fromBytes(wineRegistryFile(body), u"test.reg"_s);
-}
+const auto parse = parseWineRegistry;
 
 QByteArray utf16(const QString &text)
 {

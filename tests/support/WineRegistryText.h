@@ -4,8 +4,12 @@
 // Header-only, so a test can include it by its relative path without linking
 // the support library.
 
+#include "platform/WineRegistryFile.h"
+
 #include <QByteArray>
 #include <QString>
+
+#include <memory>
 
 namespace kelvane::test {
 
@@ -14,6 +18,12 @@ inline QByteArray wineRegistryFile(const QByteArray &keys)
 {
     return QByteArrayLiteral("WINE REGISTRY Version 2\n;; All keys relative to \\\\Registry\\\\Machine\n\n#arch=win64\n\n")
            + keys;
+}
+
+// The store reading such a file, named "test.reg" in messages.
+inline std::unique_ptr<WineRegistryFile> parseWineRegistry(const QByteArray &keys)
+{
+    return WineRegistryFile::fromBytes(wineRegistryFile(keys), QStringLiteral("test.reg"));
 }
 
 // A link key as Wine writes it: `name` spelt as in the file (backslashes

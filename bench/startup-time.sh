@@ -22,11 +22,9 @@ if [[ ! -f $base/system.reg ]]; then
     WINEPREFIX=$base wineboot -i >/dev/null 2>&1
     WINEPREFIX=$base wineserver -w
 fi
-# A prefix that claims Windows XP (the newest system kelvane fully supports),
-# its system.reg replaced by one with the synthetic entries.
+# The prefix as wineboot made it, its system.reg replaced by one with the
+# synthetic entries.
 cp -a "$base" "$work/prefix"
-WINEPREFIX=$work/prefix wine winecfg -v winxp64 >/dev/null 2>&1
-WINEPREFIX=$work/prefix wineserver -w
 "$generate" "$work/prefix/system.reg" "$entries" "$work/system.reg" >/dev/null
 mv "$work/system.reg" "$work/prefix/system.reg"
 # Settings and the single-instance socket of a user of its own.

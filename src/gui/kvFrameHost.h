@@ -10,8 +10,8 @@ class QWidget;
 namespace kelvane {
 
 class TLang;
-class TOSCheck;
 class TSettings;
+class TSystemSupport;
 class Target;
 
 // What the frames of the main window ask of it. TkvFormMain implements it;
@@ -24,7 +24,8 @@ public:
     virtual TSettings &settings() = 0;
     virtual TLang &lang() = 0;
     virtual Target &target() = 0;
-    virtual const TOSCheck &osCheck() const = 0;
+    // Whether the target's Windows is managed partly, and its name.
+    virtual const TSystemSupport &systemSupport() const = 0;
 
     // The window that relabelling and waiting for a started command act on.
     virtual QWidget *mainWindow() = 0;

@@ -103,18 +103,25 @@ TOSCompatibility TOSCheck::GetCompatibility() const
     return compatibility(GetOSVersion());
 }
 
+QString TOSCheck::nameOf(TOSVersion version)
+{
+    switch (version) {
+    case osUnknown: return u"Unknwon Win32 OS"_s;
+    case osWin95: return u"Microsoft Windows 95"_s;
+    case osWin98: return u"Microsoft Windows 98"_s;
+    case osWinMe: return u"Microsoft Windows Me"_s;
+    case osWin2000: return u"Microsoft Windows 2000"_s;
+    case osWinXP: return u"Microsoft Windows XP"_s;
+    case osWin2003: return u"Microsoft Windows Server 2003"_s;
+    case osWinVista: return u"Microsoft Windows Vista"_s;
+    }
+    return {};
+}
+
 void TOSCheck::GetOSName(QString &name) const
 {
-    switch (GetOSVersion()) {
-    case osUnknown: name = u"Unknwon Win32 OS"_s; break;
-    case osWin95: name = u"Microsoft Windows 95"_s; break;
-    case osWin98: name = u"Microsoft Windows 98"_s; break;
-    case osWinMe: name = u"Microsoft Windows Me"_s; break;
-    case osWin2000: name = u"Microsoft Windows 2000"_s; break;
-    case osWinXP: name = u"Microsoft Windows XP"_s; break;
-    case osWin2003: name = u"Microsoft Windows Server 2003"_s; break;
-    case osWinVista: name = u"Microsoft Windows Vista"_s; break;
-    }
+    if (const QString known = nameOf(GetOSVersion()); !known.isEmpty())
+        name = known;
 }
 
 QString TOSCheck::GetOSName() const

@@ -43,6 +43,8 @@ public:
 
     static TOSVersion classify(quint32 platform, quint32 major, quint32 minor);
     static TOSCompatibility compatibility(TOSVersion version);
+    // The name column of the table; empty outside the enumeration.
+    static QString nameOf(TOSVersion version);
 
 private:
     quint32 m_platform = 0;

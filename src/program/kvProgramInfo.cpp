@@ -12,7 +12,7 @@
 #include "kvProgramLayout.h"
 #include "language/kvLanguage.h"
 #include "platform/Error.h"
-#include "platform/kvOSCheck.h"
+#include "platform/kvSystemSupport.h"
 #include "settings/kvConfig.h"
 
 #include <QLabel>
@@ -197,7 +197,7 @@ void TkvFrameProgram::CompatibilityAlert(QObject *)
             productName = line.mid(int(qstrlen("ProductName=")));
     }
     QString message = ReplaceText(u"%APPLICATION_NAME%"_s, productName, text(u"OSPartiallyCompatible"_s));
-    message = ReplaceText(u"%OS_NAME%"_s, m_host.osCheck().GetOSName(), message);
+    message = ReplaceText(u"%OS_NAME%"_s, m_host.systemSupport().Name(), message);
     m_host.DisplayMessage(message);
 }
 

@@ -13,7 +13,7 @@
 #include "language/kvLanguage.h"
 #include "platform/Error.h"
 #include "platform/Target.h"
-#include "platform/kvOSCheck.h"
+#include "platform/kvSystemSupport.h"
 #include "settings/kvConfig.h"
 #include "settings/kvSettings.h"
 
@@ -336,7 +336,7 @@ void TkvFrameProgram::EnterForm(QObject *sender)
         captionCommands();
     }
     m_timerProgram->setInterval(config::RefreshInterval);
-    if (m_host.osCheck().GetCompatibility() == ocPartial)
+    if (m_host.systemSupport().Compatibility() == ocPartial)
         m_imageCompatibility->show();
 }
 

@@ -55,6 +55,9 @@ inline constexpr QStringView KeyInstallerUserData = u"\\SOFTWARE\\Microsoft\\Win
 // without a leading backslash (the registry store's own paths).
 inline constexpr QStringView KeyWindowsNtVersion = u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
 inline constexpr QStringView KeyWindowsVersion = u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
+// Windows 11 still names itself "Windows 10" in ProductName; its builds
+// start here.
+inline constexpr unsigned FirstWindows11Build = 22000;
 inline constexpr QStringView KeySystemEnvironment =
     u"System\\CurrentControlSet\\Control\\Session Manager\\Environment";
 // A patch's key below an installer user's key: "<user>\\Products\\<code>\\Patches".

@@ -7,6 +7,7 @@
 #include "platform/Error.h"
 #include "platform/Target.h"
 #include "platform/kvOSCheck.h"
+#include "platform/kvSystemSupport.h"
 #include "settings/kvConfig.h"
 
 #include <QApplication>
@@ -72,7 +73,8 @@ int RunKelvane(const TkvStartupOptions &options)
         return ExitCannotStart;
     }
     const TOSCheck osCheck(*target->registry());
-    if (osCheck.GetCompatibility() == ocUnsupported) {
+    const TSystemSupport support(osCheck, *target->registry());
+    if (support.Compatibility() == ocUnsupported) {
         // No language is loaded yet: the refusal is fixed English.
         showBox(QMessageBox::NoIcon, title, UnsupportedSystemMessage(title, osCheck.GetOSName()),
                 options.messageBoxHook);

@@ -54,6 +54,7 @@ TkvFormMain::TkvFormMain(Target &target, const TOSCheck &osCheck, const FrameFac
                          const FrameFactory &settingsFrame, const QString &programFolder)
     : m_target(target)
     , m_osCheck(osCheck)
+    , m_systemSupport(osCheck, *target.registry())
     , m_programFolder(programFolder.isEmpty() ? GetProgramFolder() : programFolder)
 {
     setObjectName(u"kvFormMain"_s);

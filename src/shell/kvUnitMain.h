@@ -2,6 +2,7 @@
 
 #include "gui/kvFrameHost.h"
 #include "kvShellCommon.h"
+#include "platform/kvSystemSupport.h"
 
 #include <QList>
 #include <QMainWindow>
@@ -47,7 +48,7 @@ public:
     TSettings &settings() override { return *m_settings; }
     TLang &lang() override { return *m_lang; }
     Target &target() override { return m_target; }
-    const TOSCheck &osCheck() const override { return m_osCheck; }
+    const TSystemSupport &systemSupport() const override { return m_systemSupport; }
     QWidget *mainWindow() override { return this; }
     void DisplayStatusHint(QObject *sender) override;
     void ResetStatusHint(QObject *sender) override;
@@ -108,6 +109,7 @@ private:
     std::unique_ptr<TLang> m_lang;
     Target &m_target;
     const TOSCheck &m_osCheck;
+    TSystemSupport m_systemSupport;
     QString m_programFolder;
     TkvFormMessage *m_message = nullptr;
     TkvFormAbout *m_about = nullptr;

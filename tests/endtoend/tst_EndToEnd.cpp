@@ -47,6 +47,9 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
     void treePanelAndExport();
+#ifdef KELVANE_EXE
+    void desktopProgramOpensTheDefaultPrefix();
+#endif
 
 private:
     bool run(const QString &program, const QStringList &arguments, const QString &folder = {});
@@ -183,6 +186,40 @@ void TestEndToEnd::treePanelAndExport()
     QVERIFY(bytes.contains(utf16(u"Kelvane Probe\r\n"_s)));
     QVERIFY(bytes.endsWith(utf16(u"\r\n"_s)));
 }
+
+#ifdef KELVANE_EXE
+// The prefix keeps the Windows version wineboot gave it (Windows 7 on Wine 8,
+// 10 on others): the desktop program lists it instead of refusing it.
+void TestEndToEnd::desktopProgramOpensTheDefaultPrefix()
+{
+    QTemporaryDir home;
+    QVERIFY(home.isValid() && QDir(home.path()).mkpath(u"run"_s));
+    QVERIFY(QFile::setPermissions(home.filePath(u"run"_s), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    QProcessEnvironment env = m_env;
+    env.remove(u"KELVANE_REGISTRY"_s);
+    env.remove(u"appdata"_s);
+    env.insert(u"HOME"_s, home.path());
+    env.insert(u"XDG_RUNTIME_DIR"_s, home.filePath(u"run"_s));
+    env.insert(u"XDG_CONFIG_HOME"_s, home.filePath(u"config"_s));
+    env.insert(u"XDG_DATA_HOME"_s, home.filePath(u"data"_s));
+    env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
+    env.insert(u"KELVANE_EXIT_AT_FIRST_LIST"_s, u"1"_s);
+    QProcess kelvane;
+    kelvane.setProcessEnvironment(env);
+    kelvane.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    kelvane.start(QStringLiteral(KELVANE_EXE), {});
+    // A refusal would wait for its OK for ever.
+    const bool finished = kelvane.waitForFinished(30000);
+    if (!finished) {
+        kelvane.kill();
+        kelvane.waitForFinished(5000);
+    }
+    QVERIFY2(finished, "kelvane showed no list of the default prefix");
+    QCOMPARE(kelvane.exitCode(), 0);
+    const QString out = QString::fromUtf8(kelvane.readAllStandardOutput());
+    QVERIFY2(out.contains(u"first_list_caption=Installed applications\n"_s), qPrintable(out));
+}
+#endif
 
 QTEST_MAIN(TestEndToEnd)
 #include "tst_EndToEnd.moc"

@@ -16,6 +16,7 @@ FakeFrameHost::FakeFrameHost(const QString &targetPath, const QString &programFo
     : m_lang(programFolder, std::move(builtin))
     , m_target(Target::open(targetPath))
     , m_osCheck(std::make_unique<TOSCheck>(*m_target->registry()))
+    , m_systemSupport(*m_osCheck, *m_target->registry())
 {
     m_lang.LoadDefaults();
 }

@@ -4,6 +4,7 @@
 #include "language/kvLanguage.h"
 #include "platform/Target.h"
 #include "platform/kvOSCheck.h"
+#include "platform/kvSystemSupport.h"
 #include "settings/kvSettings.h"
 
 #include <QStringList>
@@ -26,7 +27,7 @@ public:
     TSettings &settings() override { return m_settings; }
     TLang &lang() override { return m_lang; }
     Target &target() override { return *m_target; }
-    const TOSCheck &osCheck() const override { return *m_osCheck; }
+    const TSystemSupport &systemSupport() const override { return m_systemSupport; }
     QWidget *mainWindow() override { return &m_window; }
     void DisplayStatusHint(QObject *sender) override;
     void ResetStatusHint(QObject *sender) override;
@@ -53,6 +54,7 @@ private:
     TLang m_lang;
     std::unique_ptr<Target> m_target;
     std::unique_ptr<TOSCheck> m_osCheck;
+    TSystemSupport m_systemSupport;
     QWidget m_window;
     QString m_status;
 };

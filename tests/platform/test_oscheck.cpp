@@ -1,4 +1,5 @@
 #include "platform/kvOSCheck.h"
+#include "platform/kvSystemSupport.h"
 #include "platform/RegistryStore.h"
 
 #include <QHash>
@@ -52,6 +53,9 @@ private slots:
     void registrySources_data();
     void registrySources();
     void nameLeftUnchangedOnlyOutsideEnum();
+    void startupDecision_data();
+    void startupDecision();
+    void ownNameFromRegistry();
 };
 
 void TestOSCheck::table_data()
@@ -157,6 +161,73 @@ void TestOSCheck::nameLeftUnchangedOnlyOutsideEnum()
     QString name = u"previous"_s;
     check.GetOSName(name);
     QCOMPARE(name, u"Unknwon Win32 OS"_s);
+}
+
+// What start-up does with a target, and the name its message shows.
+void TestOSCheck::startupDecision_data()
+{
+    QTest::addColumn<quint32>("platform");
+    QTest::addColumn<quint32>("major");
+    QTest::addColumn<quint32>("minor");
+    QTest::addColumn<QString>("productName");
+    QTest::addColumn<QString>("build");
+    QTest::addColumn<int>("compat");
+    QTest::addColumn<QString>("name");
+    const QString unknown = u"Unknwon Win32 OS"_s;
+    QTest::newRow("98") << 1u << 4u << 10u << u"Microsoft Windows 98"_s << QString() << int(ocUnsupported)
+                        << u"Microsoft Windows 98"_s;
+    QTest::newRow("XP") << 2u << 5u << 1u << u"Microsoft Windows XP"_s << u"2600"_s << int(ocSupported)
+                        << u"Microsoft Windows XP"_s;
+    QTest::newRow("Vista") << 2u << 6u << 0u << u"Windows Vista (TM) Ultimate"_s << u"6002"_s << int(ocPartial)
+                           << u"Microsoft Windows Vista"_s;
+    QTest::newRow("7") << 2u << 6u << 1u << u"Microsoft Windows 7"_s << u"7601"_s << int(ocPartial)
+                       << u"Microsoft Windows 7 (6.1, build 7601)"_s;
+    QTest::newRow("8") << 2u << 6u << 2u << u"Windows 8 Pro"_s << u"9200"_s << int(ocPartial)
+                       << u"Windows 8 Pro (6.2, build 9200)"_s;
+    QTest::newRow("8.1, no ProductName") << 2u << 6u << 3u << QString() << u"9600"_s << int(ocPartial)
+                                         << unknown + u" (6.3, build 9600)"_s;
+    QTest::newRow("10") << 2u << 10u << 0u << u"Windows 10 Pro"_s << u"19045"_s << int(ocPartial)
+                        << u"Windows 10 Pro (10.0, build 19045)"_s;
+    QTest::newRow("11") << 2u << 10u << 0u << u"Windows 10 Pro"_s << u"22631"_s << int(ocPartial)
+                        << u"Windows 11 Pro (10.0, build 22631)"_s;
+    QTest::newRow("control characters, no build")
+        << 2u << 6u << 1u << u" Windows\n7\r\t Ultimate"_s << u"n/a"_s << int(ocPartial)
+        << u"Windows 7 Ultimate (6.1)"_s;
+    QTest::newRow("no version") << 0u << 0u << 0u << u"Windows 10 Pro"_s << u"19045"_s << int(ocUnsupported)
+                                << unknown;
+    QTest::newRow("5.3") << 2u << 5u << 3u << QString() << QString() << int(ocUnsupported) << unknown;
+    QTest::newRow("NT 4.0") << 2u << 4u << 0u << u"Windows NT"_s << u"1381"_s << int(ocUnsupported) << unknown;
+}
+
+void TestOSCheck::startupDecision()
+{
+    QFETCH(quint32, platform);
+    QFETCH(quint32, major);
+    QFETCH(quint32, minor);
+    QFETCH(QString, productName);
+    QFETCH(QString, build);
+    QFETCH(int, compat);
+    QFETCH(QString, name);
+    const TSystemSupport::Verdict verdict = TSystemSupport::assess(platform, major, minor, productName, build);
+    QCOMPARE(int(verdict.compatibility), compat);
+    QCOMPARE(verdict.name, name);
+}
+
+void TestOSCheck::ownNameFromRegistry()
+{
+    // Windows 11 as its registry has it: CurrentVersion frozen at 6.3, the
+    // dwords, and here only CurrentBuild.
+    FakeStore store;
+    store.put(ntKey, RegistryValue::fromText(u"CurrentVersion"_s, u"6.3"_s));
+    store.put(ntKey, RegistryValue::fromDword(u"CurrentMajorVersionNumber"_s, 10));
+    store.put(ntKey, RegistryValue::fromDword(u"CurrentMinorVersionNumber"_s, 0));
+    store.put(ntKey, RegistryValue::fromText(u"ProductName"_s, u"Windows 10 Home"_s));
+    store.put(ntKey, RegistryValue::fromText(u"CurrentBuild"_s, u"22000"_s));
+    const TOSCheck check(store);
+    const TSystemSupport support(check, store);
+    QCOMPARE(int(support.Compatibility()), int(ocPartial));
+    QCOMPARE(support.Name(), u"Windows 11 Home (10.0, build 22000)"_s);
+    QCOMPARE(check.GetOSName(), u"Unknwon Win32 OS"_s);
 }
 
 QTEST_GUILESS_MAIN(TestOSCheck)

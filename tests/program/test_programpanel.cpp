@@ -5,12 +5,16 @@
 #include "ProgramFixture.h"
 #include "../support/WineRegistryText.h"
 #include "UrlCatcher.h"
+#include "CompactHive.h"
+#include "FileBytes.h"
 
 #include "gui/kvCommonGui.h"
 #include "gui/kvValueLabel.h"
 #include "platform/RegistryValue.h"
+#include "platform/WineRegistryFile.h"
 
 #include <QStyledItemDelegate>
+#include <QDir>
 #include <QFile>
 #include <QStandardPaths>
 #include <QTest>
@@ -312,26 +316,61 @@ private slots:
         QCOMPARE(folders, expected);
     }
 
+    // The warning image shows on a system Kelvane manages partly, and its
+    // message names that system: Vista by the table, newer ones (a Wine
+    // prefix reporting Windows 7, a Windows 10 disk) by their own names.
+    void compatibilityAlert_data()
+    {
+        QTest::addColumn<QString>("version");     // CurrentVersion
+        QTest::addColumn<int>("majorDword");      // -1: none
+        QTest::addColumn<QString>("productName");
+        QTest::addColumn<bool>("asHive");         // a Windows partition instead of a prefix
+        QTest::addColumn<QString>("named");       // empty: no warning
+        QTest::newRow("XP") << u"5.1"_s << -1 << u"Microsoft Windows XP"_s << false << QString();
+        QTest::newRow("Vista") << u"6.0"_s << -1 << u"Windows Vista (TM) Ultimate"_s << false
+                               << u"Microsoft Windows Vista"_s;
+        QTest::newRow("Windows 7 prefix") << u"6.1"_s << -1 << u"Microsoft Windows 7"_s << false
+                                          << u"Microsoft Windows 7 (6.1, build 2600)"_s;
+        QTest::newRow("Windows 10 disk") << u"6.3"_s << 10 << u"Windows 10 Pro"_s << true
+                                         << u"Windows 10 Pro (10.0, build 2600)"_s;
+    }
     void compatibilityAlert()
     {
-        Fixture f = makeFixture(false, [](const QString &dir) {
-            QFile file(dir + u"/system.reg"_s);
-            QVERIFY(file.open(QIODevice::ReadOnly));
-            QByteArray text = file.readAll();
-            file.close();
-            QVERIFY(text.contains("\"CurrentVersion\"=\"5.1\""));
-            text.replace("\"CurrentVersion\"=\"5.1\"", "\"CurrentVersion\"=\"6.0\"");
-            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            file.write(text);
+        QFETCH(QString, version);
+        QFETCH(int, majorDword);
+        QFETCH(QString, productName);
+        QFETCH(bool, asHive);
+        QFETCH(QString, named);
+        Fixture f = makeFixture(false, [&](const QString &dir) {
+            const QString file = dir + u"/system.reg"_s;
+            auto store = WineRegistryFile::open(file);
+            const QString key = u"Software\\Microsoft\\Windows NT\\CurrentVersion"_s;
+            store->setValue(key, RegistryValue::fromText(u"CurrentVersion"_s, version));
+            store->setValue(key, RegistryValue::fromText(u"ProductName"_s, productName));
+            if (majorDword >= 0) {
+                store->setValue(key, RegistryValue::fromDword(u"CurrentMajorVersionNumber"_s, quint32(majorDword)));
+                store->setValue(key, RegistryValue::fromDword(u"CurrentMinorVersionNumber"_s, 0));
+            }
+            if (!asHive) {
+                store->save();
+                return;
+            }
+            QVERIFY(QDir(dir).mkpath(u"Windows/System32/config"_s));
+            QVERIFY(writeFileBytes(dir + u"/Windows/System32/config/SOFTWARE"_s,
+                                   compactHive(hiveKeyFrom(*store, u"Software"_s, u"ROOT"_s))));
+            QVERIFY(QFile::remove(file));
         });
+        QCOMPARE(f.host->target().kind(), asHive ? Target::Kind::WindowsDisk : Target::Kind::WinePrefix);
         f.frame->show();
-        auto *image = f.label(u"ImageCompatibility"_s);
-        QVERIFY(!image->isVisible());
         f.frame->EnterForm(nullptr);
-        QVERIFY(image->isVisible());
+        QVERIFY(f.node(u"Larkspur Notes 3.2"_s));
+        auto *image = f.label(u"ImageCompatibility"_s);
+        QCOMPARE(image->isVisible(), !named.isEmpty());
+        if (named.isEmpty())
+            return;
         QTest::mouseClick(image, Qt::LeftButton);
         QCOMPARE(f.host->messages.size(), 1);
-        QVERIFY2(f.host->messages.first().contains(u"Vista"_s), qPrintable(f.host->messages.first()));
+        QVERIFY2(f.host->messages.first().contains(named), qPrintable(f.host->messages.first()));
         QVERIFY(!f.host->messages.first().contains(u'%'));
     }
 };

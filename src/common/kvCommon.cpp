@@ -129,23 +129,17 @@ quint32 startAndWait(const QString &commandLine, bool wait, const RunContext &co
     return StartCode::Success;
 }
 
-// Kelvane's words for a failure the catalogue has no text for.
-QString unknownErrorText(quint32 code)
+// The catalogue key of each of Kelvane's own codes.
+QString ownCodeKey(quint32 code)
 {
-    const QString hex = u"0x"_s + QString::number(code, 16).rightJustified(8, u'0').toUpper();
     switch (code) {
-    case StartCode::OfflineTarget:
-        return u"This registry is an offline copy: Kelvane does not run its commands (code %1)."_s.arg(hex);
-    case StartCode::RunnerUnavailable:
-        return u"The command could not be started: Wine is not available (code %1)."_s.arg(hex);
-    case StartCode::InvalidCommandLine:
-        return u"The command line is empty or too long (code %1)."_s.arg(hex);
-    case StartCode::FolderNotOpened:
-        return u"The file manager could not open the folder (code %1)."_s.arg(hex);
-    default:
-        break;
+    case StartCode::OfflineTarget: return u"ErrorOfflineTarget"_s;
+    case StartCode::RunnerUnavailable: return u"ErrorWineUnavailable"_s;
+    case StartCode::InvalidCommandLine: return u"ErrorInvalidCommandLine"_s;
+    case StartCode::FolderNotOpened: return u"ErrorFolderNotOpened"_s;
+    case StartCode::CannotCheck: return u"ErrorCannotCheck"_s;
+    default: return {};
     }
-    return u"The command could not be started (error code %1)."_s.arg(code);
 }
 
 } // namespace
@@ -277,17 +271,22 @@ bool ExecuteCommand(const QString &commandLine, const TextLookup &strings, bool 
 
 QString StartFailureText(quint32 code, const TextLookup &strings)
 {
-    QString key;
+    const auto lookUp = [&strings](const QString &key) { return strings ? strings(key) : QString(); };
     if (code == StartCode::FileNotFound || code == StartCode::PathNotFound)
-        key = u"ErrorFileNotFound"_s;
-    else if (code == StartCode::AccessDenied)
-        key = u"ErrorAccessDenied"_s;
-    else
-        key = u"ErrorUnknown"_s;
-    QString text = strings ? strings(key) : QString();
-    if (text.isEmpty() && key == u"ErrorUnknown")
-        text = unknownErrorText(code);
-    return text;
+        return lookUp(u"ErrorFileNotFound"_s);
+    if (code == StartCode::AccessDenied)
+        return lookUp(u"ErrorAccessDenied"_s);
+    // Kelvane's own codes have texts of their own, which a language's
+    // ErrorUnknown must not hide: they say why nothing ran.
+    const QString hex = u"0x"_s + QString::number(code, 16).rightJustified(8, u'0').toUpper();
+    if (const QString key = ownCodeKey(code); !key.isEmpty()) {
+        if (const QString text = lookUp(key); !text.isEmpty())
+            return ReplaceText(u"%CODE%"_s, hex, text);
+    }
+    if (const QString text = lookUp(u"ErrorUnknown"_s); !text.isEmpty())
+        return text;
+    return u"The command could not be started (error code %1)."_s.arg(ownCodeKey(code).isEmpty() ? QString::number(code)
+                                                                                                  : hex);
 }
 
 void SplitText(QStringList *list, const QString &text, QChar delimiter)

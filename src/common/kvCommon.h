@@ -60,8 +60,9 @@ struct RunContext
 quint32 RunCommand(const QString &commandLine, bool wait, const RunContext &context);
 
 // The message for a start that failed with `code`: the catalogue's text for
-// not found (2, 3) and access denied (5), else "ErrorUnknown", or Kelvane's
-// own words for its own codes when the catalogue has none.
+// not found (2, 3), access denied (5) and each of Kelvane's own codes (its
+// "%CODE%" the code in hex), else "ErrorUnknown", else a plain sentence
+// with the code.
 QString StartFailureText(quint32 code, const TextLookup &strings);
 
 // RunCommand, and when the start fails one message naming the reason through

@@ -4,7 +4,7 @@ namespace kelvane {
 
 using L = QLatin1StringView;
 
-const DefaultText DefaultCaptions[48] = {
+const DefaultText DefaultCaptions[49] = {
     {L("ButtonAboutOk"), L("&OK")},
     {L("ButtonMenuAbout"), L("&About")},
     {L("ButtonMenuComponents"), L("&Windows components...")},
@@ -18,6 +18,7 @@ const DefaultText DefaultCaptions[48] = {
     {L("ButtonProgramUninstall"), L("&Uninstall")},
     {L("ButtonSettingsApply"), L("&Apply")},
     {L("ButtonSettingsReset"), L("&Reset")},
+    {L("ButtonWaitStop"), L("&Stop waiting")},
     {L("CheckboxSettingsAllowEdition"), L("Allow uninstall commands edition.")},
     {L("CheckboxSettingsSaveWindow"), L("Save window size and position.")},
     {L("CheckboxSettingsShowUpdates"), L("Show updates into apllication list.")},
@@ -55,7 +56,7 @@ const DefaultText DefaultCaptions[48] = {
     {L("PopupProgramUninstallQuiet"), L("Uninstall (&silent mode)")},
 };
 
-const DefaultText DefaultStrings[42] = {
+const DefaultText DefaultStrings[49] = {
     {L("ApplicationVersion"), L("Version: %VERSION%")},
     {L("ButtonCaptionNo"), L("&No")},
     {L("ButtonCaptionOk"), L("&OK")},
@@ -68,7 +69,19 @@ const DefaultText DefaultStrings[42] = {
      L("WARNING : This is a quiet uninstall.|Do you really want to uninstall '%APPLICATION_NAME%'?")},
     {L("DateFormat"), L("%MONTH%/%DAY%/%YEAR%")},
     {L("ErrorAccessDenied"), L("Access denied. Maybe you have insufficient rights!")},
+    {L("ErrorCannotCheck"),
+     L("Kelvane cannot tell whether the program of this command exists: its drive is not available here (a registry "
+       "named on its own has no drives). Nothing was run, and the entry is kept (code %CODE%).")},
+    {L("ErrorEntryGone"),
+     L("The entry '%APPLICATION_NAME%' is no longer in the registry: another program removed it, so nothing was "
+       "changed. The list is read again.")},
     {L("ErrorFileNotFound"), L("Unable to find target path or file!")},
+    {L("ErrorFolderNotOpened"), L("The file manager could not open the folder (code %CODE%).")},
+    {L("ErrorInvalidCommandLine"), L("The command line is empty or too long (code %CODE%).")},
+    {L("ErrorOfflineTarget"),
+     L("This registry is an offline copy: Kelvane does not run its commands (code %CODE%).")},
+    {L("ErrorWineUnavailable"),
+     L("The command could not be started: Wine is not available. Install Wine and try again (code %CODE%).")},
     {L("ErrorSettingsRead"), L("Your preferences could not be read; Kelvane uses the default settings.|%ERROR%")},
     {L("ErrorSettingsWrite"), L("Your preferences could not be saved.|%ERROR%")},
     {L("ErrorBackupFailed"),
@@ -79,7 +92,7 @@ const DefaultText DefaultStrings[42] = {
        "read again: try again.")},
     {L("ErrorRegistryInUse"),
      L("Wine is running programs of the prefix %PATH% and would overwrite the change, so nothing was changed. Close "
-       "the programs running in it (or run wineserver -k) and try again.")},
+       "the programs running in it, or wait for them to end (WINEPREFIX=%PATH% wineserver -w), and try again.")},
     {L("ErrorRegistryReadOnly"),
      L("The registry %PATH% or its folder cannot be written, so nothing was changed. Check its permissions and try "
        "again.")},
@@ -102,6 +115,9 @@ const DefaultText DefaultStrings[42] = {
      L("This software is not yet fully compatible with your operating system.|If you encounter a problem, "
        "don't hesitate to report it (see About section).||Operating system: %OS_NAME%.")},
     {L("StatusProgramCount"), L("Items count: %ITEM_COUNT%")},
+    {L("StatusServerWaiting"),
+     L("Waiting for the other Windows programs of the prefix %PATH% to end: Wine saves the registry when the last "
+       "one ends. Close them, or stop waiting (Escape).")},
     {L("StatusUpdateCount"), L(", hotfixes and updates: %UPDATE_COUNT%")},
     {L("StatusProgramWaiting"), L("Waiting for %PROGRAM% to end...")},
     {L("StatusRegistryOutOfDate"),

@@ -14,7 +14,7 @@ struct DefaultText
 inline constexpr QLatin1StringView DefaultLanguageDisplayName{"English (default)"};
 
 // The built-in English texts, in the order in which a fresh catalogue holds them.
-extern const DefaultText DefaultCaptions[48];
-extern const DefaultText DefaultStrings[42];
+extern const DefaultText DefaultCaptions[49];
+extern const DefaultText DefaultStrings[49];
 
 } // namespace kelvane

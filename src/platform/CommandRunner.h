@@ -25,6 +25,11 @@ inline constexpr quint32 RunnerUnavailable = 0x20000002;
 inline constexpr quint32 InvalidCommandLine = 0x20000003;
 // The host's file manager could not open an existing folder.
 inline constexpr quint32 FolderNotOpened = 0x20000004;
+// Whether the program exists cannot be told: its drive is not mapped on this
+// target (a hive named on its own has no drive at all), or it is a network
+// path or one relative to a current folder. Never "not found": the entry
+// may well be valid.
+inline constexpr quint32 CannotCheck = 0x20000005;
 } // namespace StartCode
 
 // A command that was started; destroying it does not stop the command.

@@ -73,12 +73,14 @@ QStringList searchFolders(const Target &target)
     return folders;
 }
 
-// In rising order of what a failed resolution reports.
-enum class Found { NoFolder, Missing, NotAFile, File };
+// In rising order of what a failed resolution reports. Unknowable (a drive
+// the target does not map) beats the provable absences: one candidate that
+// cannot be checked makes "not found" unprovable.
+enum class Found { NoFolder, Missing, Unknowable, NotAFile, File };
 
 struct Candidate
 {
-    Found found = Found::NoFolder;
+    Found found = Found::Unknowable;
     QString windowsPath;
     QString hostPath;
 };
@@ -90,7 +92,7 @@ Candidate lookUp(const Target &target, const QString &windowsPath)
     candidate.windowsPath = windowsPath;
     candidate.hostPath = target.hostPath(windowsPath);
     if (candidate.hostPath.isEmpty())
-        return candidate; // no such drive
+        return candidate; // a drive this target does not map
     const QFileInfo info(candidate.hostPath);
     if (info.exists()) {
         candidate.found = info.isFile() && info.isReadable() ? Found::File : Found::NotAFile;
@@ -111,15 +113,22 @@ Candidate lookUpName(const Target &target, const QString &name, const QStringLis
         return {}; // a network path: no network drives on a target
     if (!program.isEmpty() && isSeparator(program.at(0)))
         return lookUp(target, u"C:"_s + program);
-    if (std::any_of(program.begin(), program.end(), isSeparator) || program.contains(u':'))
-        return {}; // relative to a current folder that a target does not have
+    if (std::any_of(program.begin(), program.end(), isSeparator) || program.contains(u':')) {
+        // Relative to a current folder that a target does not have; the longer
+        // candidates of an unquoted bare name ("tool.exe /x C:\\y") are such,
+        // and must not outweigh the name itself.
+        Candidate relative;
+        relative.found = Found::NoFolder;
+        return relative;
+    }
     Candidate best;
     best.found = Found::Missing; // the search folders were searched: "file not found"
     for (const QString &folder : folders) {
         Candidate c = lookUp(target, folder + u'\\' + program);
         if (c.found == Found::File)
             return c;
-        if (c.found == Found::NotAFile && best.found == Found::Missing)
+        // A folder on an unmapped drive may hold it; a non-file found says more.
+        if (int(c.found) > int(best.found) && c.found != Found::NoFolder)
             best = c;
     }
     return best;
@@ -134,6 +143,8 @@ quint32 codeOf(Found found)
         return StartCode::AccessDenied;
     case Found::Missing:
         return StartCode::FileNotFound;
+    case Found::Unknowable:
+        return StartCode::CannotCheck;
     case Found::NoFolder:
         break;
     }

@@ -12,7 +12,7 @@ class Target;
 // way CreateProcess finds it when given no application name.
 struct ResolvedCommand
 {
-    quint32 code = 0;       // 0, or a StartCode (2, 3, 5, InvalidCommandLine)
+    quint32 code = 0;       // 0, or a StartCode (2, 3, 5, CannotCheck, InvalidCommandLine)
     QString windowsProgram; // the program as a full Windows path ("C:\\windows\\system32\\msiexec.exe")
     QString hostProgram;    // the same file on the host
     QString arguments;      // the rest of the command line, as written
@@ -34,8 +34,10 @@ inline constexpr qsizetype MaxProgramNameLength = 259;
 //   be relative to and is not found; "\\x.exe" is on drive C:;
 // - names compare case-insensitively (Target::hostPath).
 // Codes: 2 when no candidate exists, 3 when not even a candidate's folder
-// exists (or its drive is not mapped, or it is a network path), 5 when the
-// only existing candidates are folders, other non-files or unreadable files.
+// exists, both only where that is provable on a mapped drive; CannotCheck
+// when a candidate's drive is not mapped (a hive alone maps none) or it is
+// a network or relative path; 5 when the only existing candidates are
+// folders, other non-files or unreadable files.
 ResolvedCommand ResolveCommandLine(const QString &commandLine, const Target &target);
 
 // The argument words of a command line's tail, as a Windows program's C

@@ -2,12 +2,15 @@
 #include "platform/WindowsCommandLine.h"
 #include "common/kvCommon.h"
 #include "platform/Target.h"
+#include "language/kvLanguage.h"
 
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include "EmptyHive.h"
 
 #include <unistd.h>
 
@@ -87,15 +90,12 @@ private:
     bool m_throws;
 };
 
+// The built-in English catalogue.
 TextLookup english()
 {
-    return [](const QString &key) {
-        if (key == u"ErrorFileNotFound")
-            return u"Unable to find target path or file!"_s;
-        if (key == u"ErrorAccessDenied")
-            return u"Access denied. Maybe you have insufficient rights!"_s;
-        return QString();
-    };
+    auto lang = std::make_shared<TLang>(QString());
+    lang->LoadDefaults();
+    return [lang](const QString &key) { return lang->Strings.value(key); };
 }
 
 } // namespace
@@ -182,8 +182,8 @@ private slots:
         QTest::newRow("missing folder") << u"C:\\Gone\\x.exe"_s << 3u << QString() << QString() << QString();
         QTest::newRow("missing folder, quoted") << u"\"C:\\Program Files\\Gone\\x.exe\""_s << 3u << QString()
                                                 << QString() << QString();
-        QTest::newRow("unmapped drive") << u"Q:\\x.exe"_s << 3u << QString() << QString() << QString();
-        QTest::newRow("network path") << u"\\\\server\\share\\x.exe"_s << 3u << QString() << QString() << QString();
+        QTest::newRow("unmapped drive") << u"Q:\\x.exe"_s << StartCode::CannotCheck << QString() << QString() << QString();
+        QTest::newRow("network path") << u"\\\\server\\share\\x.exe"_s << StartCode::CannotCheck << QString() << QString() << QString();
         QTest::newRow("relative folder") << u"App\\uninst.exe"_s << 3u << QString() << QString() << QString();
         QTest::newRow("a folder") << u"\"C:\\Program Files\\Folder.exe\""_s << 5u << QString() << QString()
                                   << QString();
@@ -304,9 +304,17 @@ private slots:
                                  << u"This registry is an offline copy: Kelvane does not run its commands "
                                     "(code 0x20000001)."_s
                                  << QString();
-        QTest::newRow("no wine") << StartCode::RunnerUnavailable
-                                 << u"The command could not be started: Wine is not available (code 0x20000002)."_s
-                                 << QString();
+        // A language's generic text does not hide why nothing ran.
+        QTest::newRow("no wine, ErrorUnknown defined")
+            << StartCode::RunnerUnavailable
+            << u"The command could not be started: Wine is not available. Install Wine and try again "
+               "(code 0x20000002)."_s
+            << u"Cannot start."_s;
+        QTest::newRow("cannot check") << StartCode::CannotCheck
+                                      << u"Kelvane cannot tell whether the program of this command exists: its "
+                                         "drive is not available here (a registry named on its own has no drives). "
+                                         "Nothing was run, and the entry is kept (code 0x20000005)."_s
+                                      << QString();
     }
 
     void executeCommand()
@@ -324,6 +332,43 @@ private slots:
                                             [&](const QString &text) { shown.append(text); });
         QCOMPARE(started, code == 0);
         QCOMPARE(shown, message.isEmpty() ? QStringList() : QStringList{message});
+    }
+
+    // Offline targets run nothing; "not found" (which offers to remove the
+    // entry) only where the drive is there to prove it.
+    void offlineTargetCodes_data()
+    {
+        QTest::addColumn<QString>("target"); // below the test's root
+        QTest::addColumn<QString>("commandLine");
+        QTest::addColumn<quint32>("code");
+        const QString quoted = u"\"C:\\Program Files\\App\\uninst.exe\" /S"_s;
+        QTest::newRow("hive alone") << u"disk/Windows/System32/config/SOFTWARE"_s << quoted << StartCode::CannotCheck;
+        QTest::newRow("hive alone, bare MsiExec") << u"disk/Windows/System32/config/SOFTWARE"_s
+                                                  << u"MsiExec.exe /X{A}"_s << StartCode::CannotCheck;
+        QTest::newRow("registry file away from its prefix") << u"away/system.reg"_s << quoted
+                                                            << StartCode::CannotCheck;
+        QTest::newRow("partition, on C:") << u"disk"_s << quoted << StartCode::OfflineTarget;
+        QTest::newRow("partition, on D:") << u"disk"_s << u"D:\\Games\\uninst.exe"_s << StartCode::CannotCheck;
+        QTest::newRow("partition, missing file") << u"disk"_s << u"C:\\Program Files\\App\\gone.exe"_s
+                                                 << StartCode::FileNotFound;
+        QTest::newRow("partition, missing folder") << u"disk"_s << u"C:\\Gone\\x.exe"_s << StartCode::PathNotFound;
+    }
+    void offlineTargetCodes()
+    {
+        QFETCH(QString, target);
+        QFETCH(QString, commandLine);
+        QFETCH(quint32, code);
+        const QString disk = m_root.filePath(u"disk"_s);
+        if (!QFileInfo::exists(disk + u"/Windows/System32/config/SOFTWARE"_s)) {
+            QVERIFY(QDir().mkpath(disk + u"/Windows/System32/config"_s));
+            kelvane::test::HiveBuilder(disk + u"/Windows/System32/config/SOFTWARE"_s).commit();
+            writeFile(disk + u"/Program Files/App/uninst.exe"_s);
+            QVERIFY(QDir().mkpath(m_root.filePath(u"away"_s)));
+            QVERIFY(QFile::copy(QStringLiteral(KELVANE_TEST_DATA "/common/system.reg"),
+                                m_root.filePath(u"away/system.reg"_s)));
+        }
+        const auto offline = Target::open(m_root.filePath(target));
+        QCOMPARE(RunCommand(commandLine, true, RunContext{&offline->runner(), {}, {}, {}}), code);
     }
 
     void offlineRunnerNeverRuns()

@@ -6,6 +6,10 @@
 
 #include "platform/CommandRunner.h"
 #include "platform/RegistryValue.h"
+#include "platform/WineRegistryFile.h"
+
+#include "CompactHive.h"
+#include "FileBytes.h"
 
 #include <QAction>
 #include <QApplication>
@@ -59,8 +63,12 @@ private slots:
                                                 << quiet << true;
         QTest::newRow("quiet request without one") << app << normal << QString() << u"PopupProgramUninstallQuiet"_s
                                                    << true << QString() << false;
+        // The patch's own removal, never its application's uninstaller.
         QTest::newRow("removable update") << u"Tax Tables Update 2008-Q3"_s << normal << quiet
-                                          << u"PopupProgramUninstall"_s << true << u"*"_s << false;
+                                          << u"PopupProgramUninstall"_s << true
+                                          << u"MsiExec /uninstall {B7E2F410-6C93-4A0D-95E8-1F2C3D4B5A60} /package "
+                                             "{3F1B6C2E-7A94-4E0B-9C51-D2A8E6F40B17} /qb"_s
+                                          << false;
         QTest::newRow("update that stays") << u"Harborline Accounting 2007 Service Pack 1 (SP1)"_s << normal << quiet
                                            << u"PopupProgramUninstall"_s << true << QString() << false;
         QTest::newRow("group node") << u"Microsoft Windows"_s << normal << quiet << u"PopupProgramUninstall"_s << true
@@ -97,9 +105,7 @@ private slots:
             QCOMPARE(runner.commandLines, QStringList());
             QCOMPARE(f.host->statusText(), u"before"_s); // no rebuild
         } else {
-            QCOMPARE(runner.commandLines.size(), 1);
-            if (ran != u"*"_s)
-                QCOMPARE(runner.commandLines.first(), ran);
+            QCOMPARE(runner.commandLines, QStringList{ran});
             QVERIFY(f.host->statusText().startsWith(u"Items count"_s)); // rebuilt
         }
         QCOMPARE(f.host->messages, QStringList());
@@ -121,8 +127,14 @@ private slots:
                                        << u"Access denied. Maybe you have insufficient rights!"_s << true;
         // A runner fault is said in words and never offers to delete the entry.
         QTest::newRow("no Wine") << app << StartCode::RunnerUnavailable << true << QString()
-                                 << u"The command could not be started: Wine is not available (code 0x20000002)."_s
+                                 << u"The command could not be started: Wine is not available. Install Wine and try "
+                                    "again (code 0x20000002)."_s
                                  << true;
+        QTest::newRow("cannot check") << app << StartCode::CannotCheck << true << QString()
+                                      << u"Kelvane cannot tell whether the program of this command exists: its "
+                                         "drive is not available here (a registry named on its own has no drives). "
+                                         "Nothing was run, and the entry is kept (code 0x20000005)."_s
+                                      << true;
         QTest::newRow("offline registry") << app << StartCode::OfflineTarget << true << QString()
                                           << u"This registry is an offline copy: Kelvane does not run its commands "
                                              u"(code 0x20000001)."_s
@@ -149,6 +161,46 @@ private slots:
         QCOMPARE(f.host->messages, message.isEmpty() ? QStringList() : QStringList{message});
         QCOMPARE(f.store().keyExists(Larkspur), keyKept);
         QCOMPARE(f.node(u"Larkspur Notes 3.2"_s) != nullptr, keyKept);
+    }
+
+    // An offline Windows with its real runner: an uninstaller that cannot be
+    // checked (no drive for it here) is never taken for a missing one.
+    void offlineUninstallOffersRemovalOnlyWhenProvable_data()
+    {
+        QTest::addColumn<bool>("partition"); // else the hive named on its own
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<bool>("asked");
+        QTest::newRow("hive alone") << false << u"\"C:\\Program Files\\Larkspur Notes\\uninst.exe\""_s << false;
+        QTest::newRow("hive alone, MsiExec") << false << u"MsiExec.exe /X{3F1B6C2E-7A94-4E0B-9C51-D2A8E6F40B17}"_s
+                                             << false;
+        QTest::newRow("partition, program on D:") << true << u"D:\\Larkspur\\uninst.exe"_s << false;
+        QTest::newRow("partition, gone from C:") << true << u"C:\\Larkspur\\uninst.exe"_s << true;
+    }
+    void offlineUninstallOffersRemovalOnlyWhenProvable()
+    {
+        QFETCH(bool, partition);
+        QFETCH(QString, command);
+        QFETCH(bool, asked);
+        Fixture f;
+        f.dir = std::make_unique<QTemporaryDir>();
+        const QString disk = f.dir->filePath(u"disk"_s);
+        const QString hive = disk + u"/Windows/System32/config/SOFTWARE"_s;
+        QVERIFY(QDir().mkpath(disk + u"/Windows/System32/config"_s));
+        const auto sample = WineRegistryFile::open(QStringLiteral(KELVANE_SOURCE_DIR) + u"/data/sample/system.reg"_s);
+        sample->setValue(Larkspur, RegistryValue::fromText(u"UninstallString"_s, command));
+        QVERIFY(writeFileBytes(hive, compactHive(hiveKeyFrom(*sample, u"Software"_s, u"ROOT"_s))));
+        f.host = std::make_unique<FakeFrameHost>(partition ? disk : hive);
+        f.frame = std::make_unique<TkvFrameProgram>(*f.host);
+        f.frame->GenerateList(nullptr);
+        QVERIFY(f.select(u"Larkspur Notes 3.2"_s));
+        f.host->confirmationAnswers = {false};
+        f.frame->UninstallApplication(f.child<QPushButton>(u"ButtonProgramUninstall"_s));
+        QCOMPARE(f.host->confirmations.size(), asked ? 1 : 0);
+        QCOMPARE(f.host->messages.size(), asked ? 0 : 1);
+        if (!asked)
+            QVERIFY2(f.host->messages.first().startsWith(u"Kelvane cannot tell whether the program"_s),
+                     qPrintable(f.host->messages.first()));
+        QVERIFY(f.node(u"Larkspur Notes 3.2"_s));
     }
 
     void refusedRemovalIsSaidInWords()

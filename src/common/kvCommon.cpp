@@ -125,6 +125,8 @@ quint32 startAndWait(const QString &commandLine, bool wait, const RunContext &co
             context.processEvents();
         if (started->waitFor(100))
             break;
+        if (started->waitingForOthers() && context.keepWaitingForOthers && !context.keepWaitingForOthers())
+            break;
     }
     return StartCode::Success;
 }

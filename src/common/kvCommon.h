@@ -53,10 +53,15 @@ struct RunContext
     // Opens a host folder in the desktop's file manager ("explorer.exe <folder>");
     // empty: explorer.exe is started like any other program.
     std::function<bool(const QString &hostFolder)> openFolder;
+    // Asked at each poll while only other programs keep a wait going (the
+    // command has ended): false stops waiting. Empty: the wait goes on.
+    std::function<bool()> keepWaitingForOthers;
 };
 
 // Starts a command line, waiting for it when `wait` is set (polling every
-// 100 ms with the main window disabled). 0, or a StartCode; never throws.
+// 100 ms with the main window disabled) until it has ended, or only other
+// programs keep the wait going and keepWaitingForOthers says no more. 0, or
+// a StartCode; never throws.
 quint32 RunCommand(const QString &commandLine, bool wait, const RunContext &context);
 
 // The message for a start that failed with `code`: the catalogue's text for

@@ -152,16 +152,17 @@ bool TAppItem::writeTexts(const QList<std::pair<QString, QString>> &values)
     RegistryStore &registry = store();
     RegistryAccess access(registry);
     const QString path = u'\\' + KeyPath;
-    // A key that exists is kept before it is overwritten; one that vanished
-    // meanwhile is made anew, with nothing to keep.
-    const bool existed = access.KeyPresent(path);
+    // A key that vanished since the scan (an uninstaller removed it, and the
+    // store was read again) is not made anew: a key holding only a name or
+    // commands would bring back an application that is gone.
+    if (!access.KeyPresent(path))
+        throw Error(u"Cannot change the entry HKEY_LOCAL_MACHINE\\%1 in %2: it is no longer there, another program "
+                    "removed it"_s.arg(KeyPath, registry.location()),
+                    ErrorKind::EntryGone, KeyPath);
     if (!access.OpenForWrite(path))
         return false;
     const RegistryBackup backup;
-    access.WriteTexts(values, [&](const QString &key) {
-        if (existed)
-            backup.write(registry, key);
-    });
+    access.WriteTexts(values, [&](const QString &key) { backup.write(registry, key); });
     access.CloseCurrent();
     return true;
 }

@@ -95,11 +95,11 @@ public:
 
     // The entry edits write to disk at once; a refused or failed write throws
     // kelvane::Error (its kind() tells a running wineserver, a file changed on
-    // disk, a read-only file, a full disk or a failed backup apart) and
-    // leaves the file on disk as it was. Each edit of a key that exists first
-    // writes the key's subtree to a new file in RegistryBackup::defaultFolder();
-    // nothing is deleted or overwritten without it. Deleting a key already
-    // gone is no error; renaming it, or setting its commands, makes it anew.
+    // disk, a read-only file, a full disk, a failed backup or an entry gone
+    // apart) and leaves the file on disk as it was. Each edit first writes the
+    // key's subtree to a new file in RegistryBackup::defaultFolder(); nothing
+    // is deleted or overwritten without it. Deleting a key already gone is no
+    // error; renaming it, or setting its commands, is refused (EntryGone).
     void DeleteEntry();
     // False, changing nothing, for an empty name.
     bool Rename(const QString &newName);

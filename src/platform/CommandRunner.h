@@ -39,6 +39,10 @@ public:
     virtual ~StartedCommand();
     // Waits up to `milliseconds` for the command to end; true when it has ended.
     virtual bool waitFor(int milliseconds) = 0;
+    // True once the command itself has ended and only other programs keep
+    // the wait going (on a Wine prefix: those that keep its wineserver up,
+    // which saves the registry only when they have all ended).
+    virtual bool waitingForOthers() const { return false; }
 };
 
 // Starts Windows command lines the way the managed Windows would

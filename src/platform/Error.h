@@ -17,6 +17,7 @@ enum class ErrorKind {
     ReadOnly, // the registry file or its folder cannot be written
     DiskFull, // no room (or no quota) left where the registry file is saved
     BackupFailed, // the backup a delete waits for could not be written
+    EntryGone, // the entry's key is no longer in the registry: another program removed it
 };
 
 // The one error type of the core. Its message says what failed and where
@@ -26,7 +27,8 @@ class Error : public std::exception
 public:
     // path: the file or folder the kind is about, for a message of the user
     // interface's own: the prefix folder (ServerRunning), the registry file
-    // (ChangedOnDisk, ReadOnly, DiskFull), the backup folder (BackupFailed).
+    // (ChangedOnDisk, ReadOnly, DiskFull), the backup folder (BackupFailed),
+    // the key below HKEY_LOCAL_MACHINE (EntryGone).
     explicit Error(QString message, ErrorKind kind = ErrorKind::Other, QString path = QString())
         : m_message(std::move(message))
         , m_utf8(m_message.toUtf8())

@@ -56,6 +56,11 @@ public:
         return m_server->state() == QProcess::NotRunning || m_server->waitForFinished(remaining());
     }
 
+    bool waitingForOthers() const override
+    {
+        return m_program->state() == QProcess::NotRunning && m_server && m_server->state() != QProcess::NotRunning;
+    }
+
 private:
     std::unique_ptr<QProcess> m_program;
     std::unique_ptr<QProcess> m_server;

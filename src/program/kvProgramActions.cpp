@@ -10,6 +10,7 @@
 #include "language/kvLanguage.h"
 #include "platform/CommandRunner.h"
 #include "platform/Error.h"
+#include "platform/Target.h"
 
 #include <QDir>
 #include <QTreeWidget>
@@ -75,10 +76,13 @@ void TkvFrameProgram::ModifyApplication(QObject *sender)
     m_tree->setFocus(Qt::OtherFocusReason);
 }
 
-QString TkvFrameProgram::RefusalText(const Error &error) const
+QString TkvFrameProgram::RefusalText(const Error &error, const QString &entryName) const
 {
     QString key;
     switch (error.kind()) {
+    case ErrorKind::EntryGone:
+        key = u"ErrorEntryGone"_s;
+        break;
     case ErrorKind::ServerRunning:
         key = u"ErrorRegistryInUse"_s;
         break;
@@ -100,6 +104,8 @@ QString TkvFrameProgram::RefusalText(const Error &error) const
     const QString words = key.isEmpty() ? QString() : text(key);
     if (words.isEmpty())
         return error.message();
+    if (error.kind() == ErrorKind::EntryGone)
+        return ReplaceText(u"%APPLICATION_NAME%"_s, SingleLine(entryName), words);
     return ReplaceText(u"%ERROR%"_s, error.message(),
                        ReplaceText(u"%PATH%"_s, QDir::toNativeSeparators(error.path()), words));
 }
@@ -109,7 +115,18 @@ quint32 TkvFrameProgram::runAndWait(const QString &command)
     // The window is disabled while the program runs and keeps painting; the
     // status bar says what it waits for.
     m_host.setStatusText(ReplaceText(u"%PROGRAM%"_s, SingleLine(command), text(u"StatusProgramWaiting"_s)));
-    const quint32 code = RunCommand(command, true, m_host.runContext());
+    RunContext context = m_host.runContext();
+    // Once the program has ended, other Windows programs of the prefix may
+    // keep its registry unsaved: the status bar says so, and the host may
+    // let the user stop waiting (the list is then read again; edits stay
+    // refused while the prefix's wineserver runs).
+    context.keepWaitingForOthers = [this, hostAnswer = std::move(context.keepWaitingForOthers)] {
+        m_host.setStatusText(SingleLine(ReplaceText(u"%PATH%"_s,
+                                                    QDir::toNativeSeparators(m_host.target().description()),
+                                                    text(u"StatusServerWaiting"_s))));
+        return !hostAnswer || hostAnswer();
+    };
+    const quint32 code = RunCommand(command, true, context);
     m_host.setStatusText(QString());
     return code;
 }

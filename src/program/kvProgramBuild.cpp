@@ -118,7 +118,10 @@ void TkvFrameProgram::GenerateList(QObject *sender)
             FlagGuard generating(Generating);
             m_listItemCount = 0;
             m_listUpdateCount = 0;
-            if (!Filtering || std::exchange(m_rescanRequested, false)) {
+            // An inventory never read is read whatever the mode: the filter
+            // flag a label editor's Enter set must not make a frame entered
+            // anew (a fresh inventory) show nothing.
+            if (!Filtering || m_scannedInventory.lock() != inventory || std::exchange(m_rescanRequested, false)) {
                 RegistryStore &store = *m_host.target().registry();
                 // A rescan reads what installers have written since.
                 if (store.changedOnDisk())
@@ -136,6 +139,7 @@ void TkvFrameProgram::GenerateList(QObject *sender)
                 } catch (const Error &error) {
                     scanProblem = error.message();
                 }
+                m_scannedInventory = inventory;
                 // The records changed in place: the sorted snapshot is stale
                 // even if this build stops at an invalid filter.
                 m_sortedSource.reset();
@@ -169,15 +173,22 @@ void TkvFrameProgram::RescanList(QObject *sender)
     m_rescanRequested = false;
 }
 
-void TkvFrameProgram::reloadChangedRegistry()
+bool TkvFrameProgram::reportRefusedEdit(const Error &error, const TAppItem &entry)
 {
+    bool gone = error.kind() == ErrorKind::EntryGone;
     try {
         RegistryStore &store = *m_host.target().registry();
         if (store.changedOnDisk())
             store.reload();
+        gone = gone || !store.keyExists(entry.KeyPath);
     } catch (const Error &) {
         // Still unreadable: the next rescan says why.
     }
+    // Of an entry another program removed, only that is worth saying.
+    m_host.DisplayMessage(gone ? RefusalText(Error(error.message(), ErrorKind::EntryGone, entry.KeyPath),
+                                             entry.DisplayName)
+                               : RefusalText(error));
+    return gone;
 }
 
 void TkvFrameProgram::rebuildTree(const std::shared_ptr<TApplications> &inventory)

@@ -104,6 +104,9 @@ void TkvFrameProgram::EditCommands(QObject *sender)
         // off can still be closed.
         if (!m_host.settings().AllowEdition || CommandsEditing || !selectedNode() || !selectedNode()->entry())
             return;
+        // The list stands still while the editor is open: an open filter box
+        // closes, or its keys would change a text no rebuild follows.
+        EndFiltering(sender);
         m_commandsEntry = selectedNode()->entry();
         CommandsEditing = true;
         m_panelMain->hide();
@@ -121,11 +124,15 @@ void TkvFrameProgram::EditCommands(QObject *sender)
         try {
             m_commandsEntry->SetCommands(m_editCommandsUninstall->text(), m_editCommandsUninstallQuiet->text());
         } catch (const Error &error) {
-            // Nothing stored: the editor stays open with what was typed, and
-            // OK can be tried again on the registry as it is now.
-            m_host.DisplayMessage(RefusalText(error));
-            reloadChangedRegistry();
-            return;
+            // Nothing stored. The editor stays open with what was typed, and
+            // OK can be tried again on the registry as it is now; the list
+            // behind it is read again when it closes. An entry another
+            // program removed meanwhile closes it: nothing is made anew.
+            if (!reportRefusedEdit(error, *m_commandsEntry)) {
+                m_rescanPending = true;
+                return;
+            }
+            m_rescanPending = true;
         }
     }
     CommandsEditing = false;
@@ -134,6 +141,8 @@ void TkvFrameProgram::EditCommands(QObject *sender)
     m_panelCommands->hide();
     m_tree->setContextMenuPolicy(Qt::CustomContextMenu);
     updateShortcuts();
+    if (std::exchange(m_rescanPending, false))
+        RescanList(sender);
     if (selectedNode())
         m_tree->setFocus(Qt::OtherFocusReason);
 }

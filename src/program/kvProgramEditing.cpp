@@ -9,6 +9,7 @@
 #include "settings/kvConfig.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QKeySequence>
 #include <QShortcut>
 #include <QSignalBlocker>
@@ -69,13 +70,19 @@ void TkvFrameProgram::ItemEdited(QObject *sender, QTreeWidgetItem *item, QString
                 renamed = entry->Rename(text);
             } catch (const Error &error) {
                 // Refused: the registry holds the old name, and so does the
-                // node; a second try meets the registry as it is now.
-                m_host.DisplayMessage(RefusalText(error));
-                reloadChangedRegistry();
+                // node. The list is read again once the editor has closed (a
+                // rebuild now would pull the node from under it): a second
+                // try meets the registry as it is now, never a stale record.
+                reportRefusedEdit(error, *entry);
+                m_rescanPending = true;
             }
         }
     }
     if (renamed) {
+        // The Enter that ended the edit set the filtering flag (it keeps
+        // Enter from opening the filter box); with no box open it would keep
+        // the panel on the old name and later rebuilds from a rescan.
+        Filtering = Filtering && m_panelFilter->isVisible();
         DisplayInformation(sender);
         m_renamedNode = node;
         // The sorted snapshot holds the old name at its old place.
@@ -101,6 +108,18 @@ void TkvFrameProgram::placeRenamedNode()
 {
     m_labelEditing = false;
     updateShortcuts();
+    // The keys go back to the list, unless the user took them elsewhere. The
+    // window may be inactive still after the question about the name: the
+    // tree is then the widget it gives the focus to once active, not the
+    // first button of the window (the editor it had is gone).
+    const QWidget *focus = QApplication::focusWidget();
+    if (!focus || focus->window() != window() || m_tree->isAncestorOf(focus))
+        m_tree->setFocus(Qt::OtherFocusReason);
+    if (std::exchange(m_rescanPending, false)) {
+        m_renamedNode = nullptr;
+        RescanList(m_tree);
+        return;
+    }
     TkvProgramNode *node = std::exchange(m_renamedNode, nullptr);
     if (!node)
         return;

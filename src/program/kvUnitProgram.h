@@ -102,7 +102,8 @@ public:
 
     // A refused or failed registry edit in the catalogue's words: what was
     // refused, where, and what to do; the core's own message otherwise.
-    QString RefusalText(const Error &error) const;
+    // `entryName` names the entry an EntryGone refusal is about.
+    QString RefusalText(const Error &error, const QString &entryName = QString()) const;
 
     // A character typed in the tree: opens the filter box with the filter
     // text changed by it (Backspace and Escape only edit a text there is).
@@ -164,8 +165,10 @@ private:
     void createLayout();
     QWidget *createCommandsPanel();
     void createMenu();
-    // After a refused edit: the store takes the file as it is now.
-    void reloadChangedRegistry();
+    // After a refused edit of `entry`: the store takes the file as it is now
+    // and the user is told why; true when the entry is gone from it (another
+    // program removed it), which is then what the words say.
+    bool reportRefusedEdit(const Error &error, const TAppItem &entry);
     // The tree's keys for the menu items, as the editors allow.
     void updateShortcuts();
     // The commands editor's caption names the entry edited.
@@ -195,6 +198,8 @@ private:
     // last rename left it), and a node for each of its nodes: rebuilds in
     // filter mode only pick nodes from it (filtering keeps the order).
     std::weak_ptr<TApplications> m_sortedSource;
+    // The inventory last read from the registry.
+    std::weak_ptr<TApplications> m_scannedInventory;
     bool m_sortedWithUpdates = false;
     QList<ProgramTreeNode> m_sortedTree;
     std::unique_ptr<TkvProgramNodes> m_nodes;
@@ -241,6 +246,9 @@ private:
     // The entry whose commands are edited: the one the caption names.
     TAppItemPtr m_commandsEntry;
     bool m_rescanRequested = false;
+    // An edit was refused while the registry changed under it: the list is
+    // read again once the editor that made it has closed.
+    bool m_rescanPending = false;
     // A label editor is open.
     bool m_labelEditing = false;
     // Renamed, to be moved once its editor has closed.

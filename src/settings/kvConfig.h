@@ -111,6 +111,11 @@ inline constexpr Rgb LinkColor = {0, 0, 153, false};
 inline constexpr FontStyle LinkStyle = FontStyle::Underlined;
 inline constexpr FontStyle LabelStyle = FontStyle::Plain;
 inline constexpr int DialogMargin = 8;
+// Room a dialog leaves on its screen for its window frame: a message wider
+// than the screen less this wraps.
+inline constexpr int DialogScreenAllowance = 48;
+// The width of the notice shown while other Windows programs keep a wait going.
+inline constexpr int WaitNoticeWidth = 360;
 inline constexpr QStringView StatusTextIdle = u"";
 inline constexpr QStringView UpdateTypeName = u"Update";
 // The program list's group node of the Windows hotfixes.

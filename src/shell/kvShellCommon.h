@@ -33,7 +33,8 @@ Qt::Alignment ReadingEdge(const QWidget *widget, Qt::Alignment vertical = Qt::Al
 using DialogHook = std::function<void(QDialog &dialog)>;
 
 // Every modal dialog of the shell runs through here: exec(), with the hook
-// (when set) called from the dialog's own event loop.
+// (when set) called from the dialog's own event loop. The keyboard focus
+// goes back where it was once the dialog has closed.
 int ExecDialog(QDialog &dialog, const DialogHook &hook);
 
 } // namespace kelvane

@@ -6,6 +6,7 @@
 #include "kvMenuButton.h"
 #include "kvUnitAbout.h"
 #include "kvUnitMessage.h"
+#include "kvWaitNotice.h"
 #include "kvWindowPlacement.h"
 #include "language/kvLanguage.h"
 #include "platform/CommandRunner.h"
@@ -19,6 +20,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QDir>
 #include <QUrl>
 #include <QEnterEvent>
 #include <QFileDialog>
@@ -71,6 +73,7 @@ TkvFormMain::~TkvFormMain()
     FrameList.clear();
     delete m_about;
     delete m_message;
+    delete m_waitNotice;
     m_lang.reset();
     m_settings.reset();
 }
@@ -333,8 +336,18 @@ RunContext TkvFormMain::runContext()
     context.setMainWindowEnabled = [this](bool enabled) {
         setEnabled(enabled);
         // Back to the front; the window's own focus widget takes the keys again.
-        if (enabled)
+        if (enabled) {
+            if (m_waitNotice)
+                m_waitNotice->finish();
             activateWindow();
+        }
+    };
+    context.keepWaitingForOthers = [this] {
+        if (!m_waitNotice)
+            m_waitNotice = new TkvWaitNotice(*m_lang, this);
+        m_waitNotice->showWaiting(ReplaceText(u"%PATH%"_s, QDir::toNativeSeparators(m_target.description()),
+                                              m_lang->Strings.value(u"StatusServerWaiting"_s)));
+        return !m_waitNotice->stopRequested();
     };
     context.openFolder = [](const QString &hostFolder) {
         return QDesktopServices::openUrl(QUrl::fromLocalFile(hostFolder));

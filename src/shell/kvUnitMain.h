@@ -22,6 +22,7 @@ class RegistryStore;
 class TkvFormAbout;
 class TkvFormMessage;
 class TkvValueLabel;
+class TkvWaitNotice;
 struct RunContext;
 
 // Makes one of the main window's two frames.
@@ -113,6 +114,8 @@ private:
     QString m_programFolder;
     TkvFormMessage *m_message = nullptr;
     TkvFormAbout *m_about = nullptr;
+    // Made at the first wait that only other programs keep going.
+    TkvWaitNotice *m_waitNotice = nullptr;
     DialogHook m_dialogHook;
     CommandRunner *m_runner = nullptr;
     QList<QWidget *> FrameList;

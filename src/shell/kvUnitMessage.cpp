@@ -87,8 +87,26 @@ void TkvFormMessage::SetMessageText(const QString &text)
     // In UTF-8 mode the catalogue's texts are already decoded; "|" is a single
     // byte that never occurs inside a UTF-8 sequence, so replacing it in the
     // decoded text is the same as replacing it in the bytes.
+    LabelMessage->setWordWrap(false);
     TLang::ApplyToComponent(LabelMessage, ReplaceText(u"|"_s, u"\n"_s, text));
     LabelMessage->adjustSize();
+}
+
+void TkvFormMessage::fitToScreen(const QRect &available)
+{
+    constexpr int M = config::DialogMargin;
+    const int widest = available.width() - 2 * M - config::DialogScreenAllowance;
+    if (widest <= 0 || LabelMessage->width() <= widest)
+        return;
+    // Too wide for the screen: the text wraps, paths after their separators
+    // too (a long backup path has no blank to break at).
+    QString text = LabelMessage->text();
+    text.replace(u'/', u"/\u200B"_s).replace(u'\\', u"\\\u200B"_s);
+    LabelMessage->setText(text);
+    LabelMessage->setWordWrap(true);
+    const int buttons = std::max(ButtonMessageValid->height(), ButtonMessageCancel->height());
+    const int tallest = available.height() - 4 * M - buttons - config::DialogScreenAllowance;
+    LabelMessage->resize(widest, std::max(1, std::min(LabelMessage->heightForWidth(widest), tallest)));
 }
 
 void TkvFormMessage::SetFormCaption(const QString &text)
@@ -104,6 +122,9 @@ void TkvFormMessage::ShowForm()
     setLayoutDirection(m_lang.RightToLeft ? Qt::RightToLeft : Qt::LeftToRight);
     LabelMessage->setAlignment(ReadingEdge(LabelMessage, Qt::AlignTop));
     LabelMessage->adjustSize();
+    const QScreen *screen = parentWidget() ? parentWidget()->screen() : QGuiApplication::primaryScreen();
+    if (screen)
+        fitToScreen(screen->availableGeometry());
     const QSize label = LabelMessage->size();
     const QSize valid = ButtonMessageValid->size();
     const QSize cancel = ButtonMessageCancel->size();
@@ -128,7 +149,6 @@ void TkvFormMessage::ShowForm()
     else if (!ButtonMessageValid->isHidden() && ButtonMessageValid->isEnabled())
         ButtonMessageValid->setFocus(Qt::OtherFocusReason);
 
-    const QScreen *screen = parentWidget() ? parentWidget()->screen() : QGuiApplication::primaryScreen();
     if (screen) {
         QRect frame(QPoint(), size());
         frame.moveCenter(screen->availableGeometry().center());

@@ -38,6 +38,8 @@ public:
 private:
     void CreateForm();
     void ShowForm();
+    // A label wider than the screen wraps, and stays within its height.
+    void fitToScreen(const QRect &available);
     int showModal();
     void applyButtonCaption(QPushButton *button, const QString &key);
 

@@ -280,6 +280,31 @@ private slots:
         QCOMPARE(calls, 0);
     }
 
+    // Ended, but others keep the wait going: asked at each poll until told to stop.
+    void waitForOthersStopsWhenAsked()
+    {
+        struct Lingering : StartedCommand
+        {
+            int polls = 0;
+            bool waitFor(int) override { return ++polls > 100; }
+            bool waitingForOthers() const override { return polls >= 2; }
+        };
+        struct Runner : CommandRunner
+        {
+            quint32 start(const QString &, std::unique_ptr<StartedCommand> &started) override
+            {
+                started = std::make_unique<Lingering>();
+                return StartCode::Success;
+            }
+            QString hostFolder(const QString &) const override { return {}; }
+        } runner;
+        int asked = 0;
+        RunContext context{&runner, {}, {}, {}};
+        context.keepWaitingForOthers = [&asked] { return ++asked < 3; };
+        QCOMPARE(RunCommand(u"x"_s, true, context), StartCode::Success);
+        QCOMPARE(asked, 3);
+    }
+
     void runnerFaultsAreNeverNotFound()
     {
         FixedRunner broken(0, true);

@@ -61,6 +61,7 @@ RunContext FakeFrameHost::runContext()
         if (enabled)
             m_window.activateWindow();
     };
+    context.keepWaitingForOthers = keepWaitingForOthers;
     context.openFolder = [this](const QString &hostFolder) {
         openedFolders.append(hostFolder);
         return true;

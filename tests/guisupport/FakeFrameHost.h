@@ -48,6 +48,7 @@ public:
     QObject *lastHintSender = nullptr;
     QStringList openedFolders;            // host folders "explorer.exe" was asked to open
     CommandRunner *runner = nullptr;      // runs the commands instead of the target's runner
+    std::function<bool()> keepWaitingForOthers; // the host's answer while others keep a wait going
 
 private:
     TSettings m_settings;

@@ -26,8 +26,10 @@ public:
         {
             if (runner.window)
                 runner.enabledWhileWaiting.append(runner.window->isEnabled());
-            return ++polls > 2;
+            return ++polls > 2 && !runner.othersKeepRunning;
         }
+        // Ended, as far as the command goes, from the third poll on.
+        bool waitingForOthers() const override { return polls > 2 && runner.othersKeepRunning; }
     };
     quint32 start(const QString &commandLine, std::unique_ptr<StartedCommand> &started) override
     {
@@ -46,6 +48,7 @@ public:
     QWidget *window = nullptr;
     FakeFrameHost *host = nullptr;
     QList<bool> enabledWhileWaiting;
+    bool othersKeepRunning = false; // other programs keep every wait going, until it is stopped
     QString statusWhileRunning;
 };
 

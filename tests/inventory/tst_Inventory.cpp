@@ -7,6 +7,7 @@
 #include <QTest>
 #include <QtEndian>
 
+#include <functional>
 #include <limits>
 
 using namespace Qt::Literals::StringLiterals;
@@ -532,15 +533,24 @@ void TestInventory::rename()
     fixture.store->reload(); // what is on disk
     QCOMPARE(fixture.store->value(path, u"DisplayName"_s)->text(), u"New \u00e9"_s);
 
-    // The key vanished meanwhile: it is created anew, holding only the name.
+    // The key vanished meanwhile (an uninstaller removed it): nothing makes
+    // it anew, in any number of saves.
     fixture.store->deleteTree(path);
     fixture.store->commit();
-    QVERIFY(entry->Rename(u"Again"_s));
-    fixture.store->reload();
-    const QList<RegistryValue> values = fixture.store->values(path);
-    QCOMPARE(values.size(), 1);
-    QCOMPARE(values.first().name, u"DisplayName"_s);
-    QCOMPARE(values.first().text(), u"Again"_s);
+    const int saves = fixture.store->saveCount;
+    for (const auto &edit : {std::function<void()>([&] { entry->Rename(u"Again"_s); }),
+                             std::function<void()>([&] { entry->SetCommands(u"u.exe"_s, QString()); })}) {
+        try {
+            edit();
+            QFAIL("an edit of a vanished key was reported as done");
+        } catch (const Error &error) {
+            QCOMPARE(error.kind(), ErrorKind::EntryGone);
+            QVERIFY2(error.message().contains(path), qPrintable(error.message()));
+        }
+    }
+    QCOMPARE(fixture.store->saveCount, saves);
+    QVERIFY(!fixture.store->keyExists(path));
+    QCOMPARE(entry->DisplayName, u"New \u00e9"_s);
 }
 
 void TestInventory::setCommands()

@@ -2,6 +2,7 @@
 #include "common/kvCommon.h"
 #include "platform/Target.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
@@ -57,6 +58,23 @@ private slots:
         QFile marker(m_prefix.filePath(u"drive_c/a marker.txt"_s));
         QVERIFY(marker.open(QIODevice::ReadOnly));
         QCOMPARE(marker.readAll().trimmed(), QByteArray("done"));
+    }
+
+    // Another Windows program keeps the prefix's wineserver up: once the
+    // command has ended, the wait says so at each poll and stops when told.
+    void otherProgramsKeepTheWaitUntilItIsStopped()
+    {
+        QVERIFY(run(u"wineserver"_s, {u"-p"_s, u"60"_s}));
+        int asked = 0;
+        RunContext context{&m_target->runner(), {}, {}, {}};
+        context.keepWaitingForOthers = [&asked] { return ++asked < 3; };
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(RunCommand(u"cmd /c exit 0"_s, true, context), 0u);
+        const qint64 waited = clock.elapsed();
+        QVERIFY(run(u"wineserver"_s, {u"-k"_s}));
+        QCOMPARE(asked, 3);
+        QVERIFY2(waited < 30000, qPrintable(QString::number(waited)));
     }
 
     void missingProgramsAreReportedWithoutWine()

@@ -203,6 +203,30 @@ private slots:
         QVERIFY(f.node(u"Larkspur Notes 3.2"_s));
     }
 
+    // The uninstaller has ended, other Windows programs of the prefix keep
+    // the wait: the status bar says so, and stopping the wait reads the list.
+    void waitForOtherProgramsIsSaid()
+    {
+        Fixture f = makeFixture();
+        RecordingRunner runner;
+        runner.othersKeepRunning = true;
+        f.host->runner = &runner;
+        QStringList said;
+        f.host->keepWaitingForOthers = [&] {
+            said.append(f.host->statusText());
+            return said.size() < 2;
+        };
+        QVERIFY(f.select(u"Larkspur Notes 3.2"_s));
+        f.frame->UninstallApplication(f.child<QPushButton>(u"ButtonProgramUninstall"_s));
+        QCOMPARE(said.size(), 2);
+        QCOMPARE(said.first(), u"Waiting for the other Windows programs of the prefix "_s
+                                   + QDir::toNativeSeparators(f.host->target().description())
+                                   + u" to end: Wine saves the registry when the last one ends. Close them, or stop "
+                                     "waiting (Escape)."_s);
+        QVERIFY(f.host->statusText().startsWith(u"Items count"_s)); // read again
+        QCOMPARE(f.host->messages, QStringList());
+    }
+
     void refusedRemovalIsSaidInWords()
     {
         Fixture f = makeFixture();

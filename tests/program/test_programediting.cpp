@@ -6,6 +6,7 @@
 
 #include "platform/RegistryBackup.h"
 #include "platform/RegistryValue.h"
+#include "platform/WineRegistryFile.h"
 #include "settings/kvSettings.h"
 
 #include <QApplication>
@@ -150,9 +151,9 @@ private slots:
         QCOMPARE(f.tree()->topLevelItem(0)->text(0), u"Aardvark Notes"_s);
         QCOMPARE(f.current(), u"Aardvark Notes"_s);
         QVERIFY(f.tree()->currentItem()->isSelected());
-        // Ended with Enter, the panel keeps the old name until the next key in the tree.
-        QCOMPARE(panelName->text(), withEnter ? LarkspurName : u"Aardvark Notes"_s);
-        // A rebuild from memory shows the new name at its new place.
+        // However the edit ended (Enter sets the filtering flag), the panel names it anew.
+        QCOMPARE(panelName->text(), u"Aardvark Notes"_s);
+        // A refresh shows the new name at its new place.
         f.action(u"PopupProgramRefresh"_s)->trigger();
         QCOMPARE(f.tree()->topLevelItem(0)->text(0), u"Aardvark Notes"_s);
         QVERIFY(!f.node(LarkspurName));
@@ -272,13 +273,73 @@ private slots:
         QCOMPARE(f.store().value(Larkspur, u"UninstallString"_s)->text(), u"new.exe"_s);
         QCOMPARE(f.store().value(Larkspur, u"QuietUninstallString"_s)->text(), QString());
 
-        // Until a rebuild, uninstalling runs the commands the list was built with.
+        // The registry had changed under the editor: the list was read again.
         QTRY_VERIFY(f.tree()->hasFocus());
-        typeKey(Qt::Key_Delete);
-        QCOMPARE(runner.commandLines, QStringList{LarkspurCommand});
         QCOMPARE(f.current(), LarkspurName);
         typeKey(Qt::Key_Delete);
+        QCOMPARE(runner.commandLines, QStringList{u"new.exe"_s});
+
+        // Otherwise, until a rebuild, uninstalling runs the commands the list was built with.
+        f.action(u"PopupProgramEditCommands"_s)->trigger();
+        normal->setFocus();
+        normal->selectAll();
+        typeText("newer.exe");
+        QTest::mouseClick(ok, Qt::LeftButton);
+        QCOMPARE(f.store().value(Larkspur, u"UninstallString"_s)->text(), u"newer.exe"_s);
+        QTRY_VERIFY(f.tree()->hasFocus());
+        typeKey(Qt::Key_Delete);
         QCOMPARE(runner.commandLines.last(), u"new.exe"_s);
+        typeKey(Qt::Key_Delete);
+        QCOMPARE(runner.commandLines.last(), u"newer.exe"_s);
+    }
+
+    // An uninstaller removed the entry while its name or commands were
+    // edited: the edit is refused in those words, the list is read again,
+    // and nothing makes the key anew.
+    void anEntryAnotherProgramRemovedIsNotMadeAnew_data()
+    {
+        QTest::addColumn<bool>("commands"); // else a rename
+        QTest::newRow("rename") << false;
+        QTest::newRow("commands") << true;
+    }
+    void anEntryAnotherProgramRemovedIsNotMadeAnew()
+    {
+        QFETCH(bool, commands);
+        Fixture f = makeShownFixture();
+        f.host->settings().AllowEdition = true;
+        QVERIFY(f.select(LarkspurName));
+        if (commands) {
+            f.action(u"PopupProgramEditCommands"_s)->trigger();
+            auto *normal = f.child<QLineEdit>(u"EditProgramCommandsUninstall"_s);
+            normal->setFocus();
+            normal->selectAll();
+            typeText("new.exe");
+        } else {
+            typeKey(Qt::Key_F2);
+            typeKey(Qt::Key_Backspace);
+            typeText("Other");
+            f.host->confirmationAnswers = {true};
+        }
+        const QString file = f.dir->path() + u"/system.reg"_s;
+        {
+            const auto uninstaller = WineRegistryFile::open(file);
+            uninstaller->deleteTree(Larkspur);
+            uninstaller->save();
+        }
+        if (commands) {
+            QTest::mouseClick(f.child<QPushButton>(u"ButtonProgramCommandsOk"_s), Qt::LeftButton);
+        } else {
+            typeKey(Qt::Key_Return);
+            QTRY_VERIFY(!labelEditor(f));
+        }
+        QCOMPARE(f.host->messages,
+                 QStringList{u"The entry 'Larkspur Notes 3.2' is no longer in the registry: another program removed "
+                             "it, so nothing was changed. The list is read again."_s});
+        QVERIFY(!f.frame->CommandsEditing);
+        QVERIFY(f.child<QWidget>(u"PanelProgramMain"_s)->isVisible());
+        QVERIFY(!f.node(LarkspurName));
+        QVERIFY(!WineRegistryFile::open(file)->keyExists(Larkspur));
+        QTRY_VERIFY(f.tree()->hasFocus());
     }
 
     void commandsEditorNeedsTheSettingToOpen()

@@ -4,13 +4,16 @@
 
 #include "ProgramFixture.h"
 
+#include "platform/WineRegistryFile.h"
 #include "settings/kvSettings.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QStandardPaths>
 #include <QTest>
+#include <QTimer>
 
 using namespace Qt::Literals::StringLiterals;
 using namespace kelvane;
@@ -110,13 +113,58 @@ private slots:
         typeText("ab");
         typeKey(Qt::Key_Return);
         QVERIFY(!box->isVisible());
-        f.host->setStatusText(u"before"_s);
+        // An installer adds a matching entry: only a rescan, not a rebuild
+        // from memory, shows it.
+        {
+            const auto installer = WineRegistryFile::open(f.dir->path() + u"/system.reg"_s);
+            addEntry(*installer, u"Abacus"_s, u"Abacus Tool"_s);
+            installer->save();
+        }
         typeKey(Qt::Key_F5);
-        QVERIFY(f.host->statusText().startsWith(u"Items count: 2"_s)); // rescanned
-        QCOMPARE(topLevel(f.tree()), (QStringList{u"Harborline Accounting 2007"_s, u"Ibis Label Designer"_s}));
+        QVERIFY(f.host->statusText().startsWith(u"Items count: 3"_s));
+        QCOMPARE(topLevel(f.tree()), (QStringList{u"Abacus Tool"_s, u"Harborline Accounting 2007"_s,
+                                                  u"Ibis Label Designer"_s}));
         typeKey(Qt::Key_Backspace);
         QVERIFY(box->isVisible());
         QCOMPARE(f.child<QLineEdit>(u"EditProgramFilter"_s)->text(), u"a"_s);
+    }
+
+    // With no node left the box stays open for more typing: no timer closes
+    // it, and Enter does nothing.
+    void noNodeLeftKeepsTheBoxOpen()
+    {
+        Fixture f = makeShownFixture();
+        auto *box = f.child<QFrame>(u"PanelProgramFilter"_s);
+        auto *timer = f.frame->findChild<QTimer *>(u"TimerProgram"_s);
+        typeText("zq");
+        QCOMPARE(f.tree()->topLevelItemCount(), 0);
+        QVERIFY(!timer->isActive());
+        typeKey(Qt::Key_Return);
+        QVERIFY(box->isVisible());
+        QVERIFY(f.frame->Filtering);
+        QCOMPARE(QApplication::focusWidget(), f.child<QLineEdit>(u"EditProgramFilter"_s));
+        typeKey(Qt::Key_Backspace);
+        QVERIFY(f.tree()->topLevelItemCount() > 0);
+        QVERIFY(timer->isActive());
+    }
+
+    // The commands editor, opened from the menu while the box is open, closes
+    // the box: the list it leaves behind matches the text the box holds.
+    void commandsEditorClosesTheBox()
+    {
+        Fixture f = makeShownFixture();
+        f.host->settings().AllowEdition = true;
+        auto *box = f.child<QFrame>(u"PanelProgramFilter"_s);
+        auto *text = f.child<QLineEdit>(u"EditProgramFilter"_s);
+        typeText("ab");
+        QVERIFY(f.tree()->currentItem());
+        f.action(u"PopupProgramEditCommands"_s)->trigger();
+        QVERIFY(f.frame->CommandsEditing);
+        QVERIFY(!box->isVisible());
+        typeText("x");
+        QTest::mouseClick(f.child<QPushButton>(u"ButtonProgramCommandsCancel"_s), Qt::LeftButton);
+        QCOMPARE(text->text(), u"ab"_s);
+        QCOMPARE(topLevel(f.tree()), (QStringList{u"Harborline Accounting 2007"_s, u"Ibis Label Designer"_s}));
     }
 
     void enterAndCtrlSNeverOpenTheBox()

@@ -20,12 +20,14 @@
 #include <QEnterEvent>
 #include <QFileDialog>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <limits>
 #include <sys/stat.h>
@@ -442,6 +444,40 @@ private slots:
         QVERIFY(!runner.enabledWhileWaiting.isEmpty());
         QVERIFY(!runner.enabledWhileWaiting.contains(true));
         QVERIFY(m_main->isEnabled());
+    }
+
+    // A wait that only other Windows programs keep going says so in a window
+    // of its own, which Escape closes, ending the wait.
+    void waitForOtherProgramsStopsWithEscape()
+    {
+        createMain();
+        showMain();
+        RecordingRunner runner;
+        runner.window = m_main.get();
+        runner.othersKeepRunning = true;
+        m_main->setCommandRunner(&runner);
+        QPointer<QWidget> notice;
+        QTimer person;
+        person.setInterval(20);
+        connect(&person, &QTimer::timeout, this, [&] {
+            for (QWidget *window : QApplication::topLevelWidgets()) {
+                if (window->objectName() == u"kvFormWait"_s && window->isVisible() && window->isEnabled()) {
+                    notice = window;
+                    person.stop();
+                    QTest::keyClick(window, Qt::Key_Escape);
+                }
+            }
+        });
+        person.start();
+        QTimer::singleShot(10000, this, [&runner] { runner.othersKeepRunning = false; }); // never hang
+        QTest::mouseClick(m_main->ButtonMenuComponents, Qt::LeftButton);
+        QVERIFY(notice);
+        QVERIFY(!notice->isVisible());
+        QVERIFY(m_main->isEnabled());
+        QVERIFY(notice->findChild<QLabel *>(u"LabelWait"_s)->text().startsWith(
+            u"Waiting for the other Windows programs of the prefix "_s
+            + QDir::toNativeSeparators(m_target->description())));
+        QCOMPARE(notice->findChild<QPushButton *>(u"ButtonWaitStop"_s)->text(), u"&Stop waiting"_s);
     }
 
     void bringToFrontRestoresMinimised()

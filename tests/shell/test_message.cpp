@@ -2,6 +2,7 @@
 #include "shell/kvUnitMessage.h"
 
 #include <QApplication>
+#include <QScreen>
 #include <QLabel>
 #include <QPushButton>
 #include <QStandardPaths>
@@ -122,6 +123,34 @@ private slots:
         }
         if (narrowest && !confirm)
             QCOMPARE(shown.valid.left(), 52);
+    }
+
+    // A reason wider than the screen (a long backup path) wraps, at the
+    // path's separators too, and the dialog stays on the screen whole.
+    void widerThanTheScreenWraps()
+    {
+        const QString path = u"/home/user/.local/share/Kelvane/backups/"_s + QString(12, u'x').repeated(30)
+                             + u"/2026-12-09 Software-Microsoft-Windows-CurrentVersion-Uninstall.reg"_s;
+        const QString text = u"Kelvane could not write the backup into "_s + path + u", so nothing was changed.|No "
+                                                                                     "room left: the end."_s;
+        Shown shown;
+        QRect frame;
+        m_form->setTestHook([&](QDialog &dialog) {
+            shown = capture(*m_form);
+            frame = dialog.frameGeometry();
+            dialog.reject();
+        });
+        m_form->DisplayMessage(text);
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        QVERIFY2(screen.contains(frame), qPrintable(u"%1,%2 %3x%4"_s.arg(frame.x()).arg(frame.y())
+                                                        .arg(frame.width()).arg(frame.height())));
+        QVERIFY(shown.label.height() > 3 * m_form->fontMetrics().height());
+        QCOMPARE(shown.labelText.remove(QChar(0x200B)), QString(text).replace(u'|', u'\n'));
+        QCOMPARE(shown.client.height(), 32 + shown.label.height() + 28);
+
+        // The next short message is laid out on one line again.
+        m_form->DisplayMessage(u"Done."_s);
+        QCOMPARE(shown.client.width(), 184);
     }
 
     void rightToLeftMirrors()

@@ -456,6 +456,9 @@ private slots:
         };
         check(english.Captions, shipped.Captions);
         check(english.Strings, shipped.Strings);
+        // Killing the prefix's programs would lose their unsaved work: no text advises it.
+        for (const TLang *lang : {&english, &shipped})
+            QVERIFY2(!lang->Strings.value(u"ErrorRegistryInUse"_s).contains(u"wineserver -k"_s), qPrintable(name));
         if (!utf8) {
             // A Windows-1252 file: not valid UTF-8 once it holds any accented letter.
             QStringDecoder decoder(QStringDecoder::Utf8);

@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLocale>
 
@@ -93,8 +94,13 @@ quint32 startAndWait(const QString &commandLine, bool wait, const RunContext &co
     if (context.openFolder) {
         if (const auto folder = explorerFolder(commandLine)) {
             const QString host = context.runner ? context.runner->hostFolder(*folder) : QString();
-            if (host.isEmpty())
-                return StartCode::PathNotFound;
+            if (host.isEmpty()) {
+                // Not there, or on a drive this target has not: only the
+                // first is "not found".
+                return !folder->isEmpty() && context.runner && !context.runner->mapsPath(*folder)
+                           ? StartCode::CannotCheck
+                           : StartCode::PathNotFound;
+            }
             return context.openFolder(host) ? StartCode::Success : StartCode::FolderNotOpened;
         }
     }
@@ -120,12 +126,20 @@ quint32 startAndWait(const QString &commandLine, bool wait, const RunContext &co
     if (context.setMainWindowEnabled)
         context.setMainWindowEnabled(false);
     const Enabler enabler{context};
+    QElapsedTimer othersOnly;
     for (;;) {
         if (context.processEvents)
             context.processEvents();
         if (started->waitFor(100))
             break;
-        if (started->waitingForOthers() && context.keepWaitingForOthers && !context.keepWaitingForOthers())
+        if (!started->waitingForOthers()) {
+            othersOnly.invalidate();
+            continue;
+        }
+        if (!othersOnly.isValid())
+            othersOnly.start();
+        if (othersOnly.elapsed() >= context.othersGrace && context.keepWaitingForOthers
+            && !context.keepWaitingForOthers())
             break;
     }
     return StartCode::Success;

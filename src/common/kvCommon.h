@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "settings/kvConfig.h"
+
 #include <functional>
 
 namespace kelvane {
@@ -53,9 +55,12 @@ struct RunContext
     // Opens a host folder in the desktop's file manager ("explorer.exe <folder>");
     // empty: explorer.exe is started like any other program.
     std::function<bool(const QString &hostFolder)> openFolder;
-    // Asked at each poll while only other programs keep a wait going (the
-    // command has ended): false stops waiting. Empty: the wait goes on.
-    std::function<bool()> keepWaitingForOthers;
+    // Asked at each poll once only other programs have kept a wait going
+    // (the command has ended) for othersGrace: false stops waiting. Empty:
+    // the wait goes on. The grace keeps an uninstaller that relaunched
+    // itself, or a wineserver about to end, from being taken for others.
+    std::function<bool()> keepWaitingForOthers{};
+    int othersGrace = config::WaitForOthersGrace;
 };
 
 // Starts a command line, waiting for it when `wait` is set (polling every

@@ -70,8 +70,8 @@ const DefaultText DefaultStrings[49] = {
     {L("DateFormat"), L("%MONTH%/%DAY%/%YEAR%")},
     {L("ErrorAccessDenied"), L("Access denied. Maybe you have insufficient rights!")},
     {L("ErrorCannotCheck"),
-     L("Kelvane cannot tell whether the program of this command exists: its drive is not available here (a registry "
-       "named on its own has no drives). Nothing was run, and the entry is kept (code %CODE%).")},
+     L("Kelvane cannot tell whether the program or folder this command names exists: its drive is not available "
+       "here (a registry named on its own has no drives). Nothing was run, and the entry is kept (code %CODE%).")},
     {L("ErrorEntryGone"),
      L("The entry '%APPLICATION_NAME%' is no longer in the registry: another program removed it, so nothing was "
        "changed. The list is read again.")},
@@ -92,7 +92,8 @@ const DefaultText DefaultStrings[49] = {
        "read again: try again.")},
     {L("ErrorRegistryInUse"),
      L("Wine is running programs of the prefix %PATH% and would overwrite the change, so nothing was changed. Close "
-       "the programs running in it, or wait for them to end (WINEPREFIX=%PATH% wineserver -w), and try again.")},
+       "the programs running in it, or wait for them to end (WINEPREFIX=\"%PATH%\" wineserver -w), and try "
+       "again.")},
     {L("ErrorRegistryReadOnly"),
      L("The registry %PATH% or its folder cannot be written, so nothing was changed. Check its permissions and try "
        "again.")},
@@ -116,8 +117,8 @@ const DefaultText DefaultStrings[49] = {
        "don't hesitate to report it (see About section).||Operating system: %OS_NAME%.")},
     {L("StatusProgramCount"), L("Items count: %ITEM_COUNT%")},
     {L("StatusServerWaiting"),
-     L("Waiting for the other Windows programs of the prefix %PATH% to end: Wine saves the registry when the last "
-       "one ends. Close them, or stop waiting (Escape).")},
+     L("Waiting for the Windows programs still running in the prefix %PATH% to end (an uninstaller may have "
+       "started one): Wine saves the registry when the last one ends. Close them, or stop waiting.")},
     {L("StatusUpdateCount"), L(", hotfixes and updates: %UPDATE_COUNT%")},
     {L("StatusProgramWaiting"), L("Waiting for %PROGRAM% to end...")},
     {L("StatusRegistryOutOfDate"),

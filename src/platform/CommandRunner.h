@@ -27,8 +27,7 @@ inline constexpr quint32 InvalidCommandLine = 0x20000003;
 inline constexpr quint32 FolderNotOpened = 0x20000004;
 // Whether the program exists cannot be told: its drive is not mapped on this
 // target (a hive named on its own has no drive at all), or it is a network
-// path or one relative to a current folder. Never "not found": the entry
-// may well be valid.
+// path. Never "not found": the entry may well be valid.
 inline constexpr quint32 CannotCheck = 0x20000005;
 } // namespace StartCode
 
@@ -56,6 +55,13 @@ public:
     // The host folder of an absolute Windows folder of the target, or empty
     // when no such folder exists there (for "explorer.exe <folder>").
     virtual QString hostFolder(const QString &windowsFolder) const = 0;
+    // False when the path is on a drive letter the target does not map (a
+    // hive on its own maps none): whether it exists cannot be told.
+    virtual bool mapsPath(const QString &windowsPath) const
+    {
+        Q_UNUSED(windowsPath);
+        return true;
+    }
 };
 
 } // namespace kelvane

@@ -20,6 +20,14 @@ QString TargetRunner::hostFolder(const QString &windowsFolder) const
     return !host.isEmpty() && QFileInfo(host).isDir() ? host : QString();
 }
 
+bool TargetRunner::mapsPath(const QString &windowsPath) const
+{
+    // Only a path on a drive letter can be on a drive that is not here.
+    const bool onDrive = windowsPath.size() >= 2 && windowsPath.at(1) == u':' && windowsPath.at(0).isLetter()
+                         && windowsPath.at(0).unicode() < 0x80;
+    return !onDrive || !m_target.driveRoot(windowsPath.at(0)).isEmpty();
+}
+
 quint32 OfflineRunner::start(const QString &commandLine, std::unique_ptr<StartedCommand> &started)
 {
     started.reset();

@@ -12,6 +12,7 @@ class TargetRunner : public CommandRunner
 public:
     explicit TargetRunner(const Target &target);
     QString hostFolder(const QString &windowsFolder) const override;
+    bool mapsPath(const QString &windowsPath) const override;
 
 protected:
     const Target &m_target;

@@ -34,9 +34,10 @@ inline constexpr qsizetype MaxProgramNameLength = 259;
 //   be relative to and is not found; "\\x.exe" is on drive C:;
 // - names compare case-insensitively (Target::hostPath).
 // Codes: 2 when no candidate exists, 3 when not even a candidate's folder
-// exists, both only where that is provable on a mapped drive; CannotCheck
-// when a candidate's drive is not mapped (a hive alone maps none) or it is
-// a network or relative path; 5 when the only existing candidates are
+// exists, both only where that is provable on a mapped drive (a path
+// relative to a current folder, which a target has not, counts as missing);
+// CannotCheck when a candidate's drive is not mapped (a hive alone maps
+// none) or it is a network path; 5 when the only existing candidates are
 // folders, other non-files or unreadable files.
 ResolvedCommand ResolveCommandLine(const QString &commandLine, const Target &target);
 

@@ -20,7 +20,7 @@ QString textValue(const RegistryStore &store, const QString &key, const QString 
 // start at 22000.
 QString ownName(const QString &productName, quint32 major, quint32 build)
 {
-    QString name = SingleLine(productName).simplified();
+    QString name = SingleLine(productName).simplified().left(config::LongestSystemName);
     if (major == 10 && build >= config::FirstWindows11Build)
         name.replace(u"Windows 10"_s, u"Windows 11"_s);
     return name;
@@ -48,9 +48,10 @@ TSystemSupport::Verdict TSystemSupport::assess(quint32 platform, quint32 major, 
     QString name = ownName(productName, major, numeric ? buildNumber : 0);
     if (name.isEmpty())
         name = verdict.name;
+    // Windows' own notation, the same in every language: 10.0.19045.
     QString versionText = u"%1.%2"_s.arg(major).arg(minor);
     if (numeric)
-        versionText += u", build %1"_s.arg(buildNumber);
+        versionText += u".%1"_s.arg(buildNumber);
     verdict.name = name + u" ("_s + versionText + u')';
     return verdict;
 }

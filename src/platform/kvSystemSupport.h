@@ -20,7 +20,7 @@ public:
     {
         TOSCompatibility compatibility = ocUnsupported;
         // The name for messages: the table's, or for a newer NT version its
-        // own ProductName and version ("Windows 10 Pro (10.0, build 19045)").
+        // own ProductName and version ("Windows 10 Pro (10.0.19045)").
         QString name;
     };
 

@@ -116,6 +116,11 @@ inline constexpr int DialogMargin = 8;
 inline constexpr int DialogScreenAllowance = 48;
 // The width of the notice shown while other Windows programs keep a wait going.
 inline constexpr int WaitNoticeWidth = 360;
+// How long, in milliseconds, only other programs keep a wait going before
+// Kelvane says so and lets the user stop it.
+inline constexpr int WaitForOthersGrace = 5000;
+// The longest ProductName of a target shown in a message.
+inline constexpr qsizetype LongestSystemName = 100;
 inline constexpr QStringView StatusTextIdle = u"";
 inline constexpr QStringView UpdateTypeName = u"Update";
 // The program list's group node of the Windows hotfixes.

@@ -49,10 +49,11 @@ void TkvWaitNotice::showWaiting(const QString &text)
     setWindowTitle(parentWidget() ? parentWidget()->windowTitle() : QString());
     m_lang.ApplyToForm(this); // the button's caption and the reading order
     LabelWait->setText(text);
+    // Shown beside an uninstaller that may still be asking the user
+    // something: it takes no keys until clicked.
+    setAttribute(Qt::WA_ShowWithoutActivating);
     show();
     raise();
-    activateWindow();
-    ButtonWaitStop->setFocus(Qt::OtherFocusReason);
 }
 
 void TkvWaitNotice::finish()

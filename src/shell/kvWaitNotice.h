@@ -12,7 +12,7 @@ class TLang;
 // Said while an uninstaller has ended but other Windows programs of its
 // prefix keep the wait going (Wine saves the registry only when they have
 // all ended): a small window of its own, usable while the main window is
-// disabled, whose button or Escape stops the wait.
+// disabled, whose button (or Escape, once it is clicked) stops the wait.
 class TkvWaitNotice : public QDialog
 {
     Q_OBJECT

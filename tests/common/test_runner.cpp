@@ -301,6 +301,7 @@ private slots:
         int asked = 0;
         RunContext context{&runner, {}, {}, {}};
         context.keepWaitingForOthers = [&asked] { return ++asked < 3; };
+        context.othersGrace = 0;
         QCOMPARE(RunCommand(u"x"_s, true, context), StartCode::Success);
         QCOMPARE(asked, 3);
     }
@@ -336,9 +337,9 @@ private slots:
                "(code 0x20000002)."_s
             << u"Cannot start."_s;
         QTest::newRow("cannot check") << StartCode::CannotCheck
-                                      << u"Kelvane cannot tell whether the program of this command exists: its "
-                                         "drive is not available here (a registry named on its own has no drives). "
-                                         "Nothing was run, and the entry is kept (code 0x20000005)."_s
+                                      << u"Kelvane cannot tell whether the program or folder this command names "
+                                         "exists: its drive is not available here (a registry named on its own has "
+                                         "no drives). Nothing was run, and the entry is kept (code 0x20000005)."_s
                                       << QString();
     }
 
@@ -437,6 +438,7 @@ private slots:
         QTest::newRow("missing folder") << u"explorer.exe C:\\Program Files\\Gone"_s << 3u << QString();
         QTest::newRow("a file, not a folder") << u"explorer.exe C:\\Tools\\tool.exe"_s << 3u << QString();
         QTest::newRow("no folder") << u"explorer.exe"_s << 3u << QString();
+        QTest::newRow("a drive not mapped") << u"explorer.exe Q:\\Games"_s << StartCode::CannotCheck << QString();
         QTest::newRow("other program") << u"explorer2.exe C:\\Program Files\\App"_s << StartCode::FileNotFound
                                        << QString();
     }

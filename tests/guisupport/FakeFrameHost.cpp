@@ -62,6 +62,7 @@ RunContext FakeFrameHost::runContext()
             m_window.activateWindow();
     };
     context.keepWaitingForOthers = keepWaitingForOthers;
+    context.othersGrace = othersGrace;
     context.openFolder = [this](const QString &hostFolder) {
         openedFolders.append(hostFolder);
         return true;

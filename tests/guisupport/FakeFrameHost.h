@@ -49,6 +49,7 @@ public:
     QStringList openedFolders;            // host folders "explorer.exe" was asked to open
     CommandRunner *runner = nullptr;      // runs the commands instead of the target's runner
     std::function<bool()> keepWaitingForOthers; // the host's answer while others keep a wait going
+    int othersGrace = 0;                          // asked at once
 
 private:
     TSettings m_settings;

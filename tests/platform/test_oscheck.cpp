@@ -181,15 +181,15 @@ void TestOSCheck::startupDecision_data()
     QTest::newRow("Vista") << 2u << 6u << 0u << u"Windows Vista (TM) Ultimate"_s << u"6002"_s << int(ocPartial)
                            << u"Microsoft Windows Vista"_s;
     QTest::newRow("7") << 2u << 6u << 1u << u"Microsoft Windows 7"_s << u"7601"_s << int(ocPartial)
-                       << u"Microsoft Windows 7 (6.1, build 7601)"_s;
+                       << u"Microsoft Windows 7 (6.1.7601)"_s;
     QTest::newRow("8") << 2u << 6u << 2u << u"Windows 8 Pro"_s << u"9200"_s << int(ocPartial)
-                       << u"Windows 8 Pro (6.2, build 9200)"_s;
+                       << u"Windows 8 Pro (6.2.9200)"_s;
     QTest::newRow("8.1, no ProductName") << 2u << 6u << 3u << QString() << u"9600"_s << int(ocPartial)
-                                         << unknown + u" (6.3, build 9600)"_s;
+                                         << unknown + u" (6.3.9600)"_s;
     QTest::newRow("10") << 2u << 10u << 0u << u"Windows 10 Pro"_s << u"19045"_s << int(ocPartial)
-                        << u"Windows 10 Pro (10.0, build 19045)"_s;
+                        << u"Windows 10 Pro (10.0.19045)"_s;
     QTest::newRow("11") << 2u << 10u << 0u << u"Windows 10 Pro"_s << u"22631"_s << int(ocPartial)
-                        << u"Windows 11 Pro (10.0, build 22631)"_s;
+                        << u"Windows 11 Pro (10.0.22631)"_s;
     QTest::newRow("control characters, no build")
         << 2u << 6u << 1u << u" Windows\n7\r\t Ultimate"_s << u"n/a"_s << int(ocPartial)
         << u"Windows 7 Ultimate (6.1)"_s;
@@ -226,7 +226,7 @@ void TestOSCheck::ownNameFromRegistry()
     const TOSCheck check(store);
     const TSystemSupport support(check, store);
     QCOMPARE(int(support.Compatibility()), int(ocPartial));
-    QCOMPARE(support.Name(), u"Windows 11 Home (10.0, build 22000)"_s);
+    QCOMPARE(support.Name(), u"Windows 11 Home (10.0.22000)"_s);
     QCOMPARE(check.GetOSName(), u"Unknwon Win32 OS"_s);
 }
 

@@ -68,6 +68,7 @@ private slots:
         int asked = 0;
         RunContext context{&m_target->runner(), {}, {}, {}};
         context.keepWaitingForOthers = [&asked] { return ++asked < 3; };
+        context.othersGrace = 0;
         QElapsedTimer clock;
         clock.start();
         QCOMPARE(RunCommand(u"cmd /c exit 0"_s, true, context), 0u);

@@ -131,9 +131,9 @@ private slots:
                                     "again (code 0x20000002)."_s
                                  << true;
         QTest::newRow("cannot check") << app << StartCode::CannotCheck << true << QString()
-                                      << u"Kelvane cannot tell whether the program of this command exists: its "
-                                         "drive is not available here (a registry named on its own has no drives). "
-                                         "Nothing was run, and the entry is kept (code 0x20000005)."_s
+                                      << u"Kelvane cannot tell whether the program or folder this command names "
+                                         "exists: its drive is not available here (a registry named on its own has "
+                                         "no drives). Nothing was run, and the entry is kept (code 0x20000005)."_s
                                       << true;
         QTest::newRow("offline registry") << app << StartCode::OfflineTarget << true << QString()
                                           << u"This registry is an offline copy: Kelvane does not run its commands "
@@ -198,7 +198,7 @@ private slots:
         QCOMPARE(f.host->confirmations.size(), asked ? 1 : 0);
         QCOMPARE(f.host->messages.size(), asked ? 0 : 1);
         if (!asked)
-            QVERIFY2(f.host->messages.first().startsWith(u"Kelvane cannot tell whether the program"_s),
+            QVERIFY2(f.host->messages.first().startsWith(u"Kelvane cannot tell whether the program or folder"_s),
                      qPrintable(f.host->messages.first()));
         QVERIFY(f.node(u"Larkspur Notes 3.2"_s));
     }
@@ -219,10 +219,10 @@ private slots:
         QVERIFY(f.select(u"Larkspur Notes 3.2"_s));
         f.frame->UninstallApplication(f.child<QPushButton>(u"ButtonProgramUninstall"_s));
         QCOMPARE(said.size(), 2);
-        QCOMPARE(said.first(), u"Waiting for the other Windows programs of the prefix "_s
+        QCOMPARE(said.first(), u"Waiting for the Windows programs still running in the prefix "_s
                                    + QDir::toNativeSeparators(f.host->target().description())
-                                   + u" to end: Wine saves the registry when the last one ends. Close them, or stop "
-                                     "waiting (Escape)."_s);
+                                   + u" to end (an uninstaller may have started one): Wine saves the registry when "
+                                     "the last one ends. Close them, or stop waiting."_s);
         QVERIFY(f.host->statusText().startsWith(u"Items count"_s)); // read again
         QCOMPARE(f.host->messages, QStringList());
     }

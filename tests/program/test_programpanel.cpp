@@ -330,9 +330,9 @@ private slots:
         QTest::newRow("Vista") << u"6.0"_s << -1 << u"Windows Vista (TM) Ultimate"_s << false
                                << u"Microsoft Windows Vista"_s;
         QTest::newRow("Windows 7 prefix") << u"6.1"_s << -1 << u"Microsoft Windows 7"_s << false
-                                          << u"Microsoft Windows 7 (6.1, build 2600)"_s;
+                                          << u"Microsoft Windows 7 (6.1.2600)"_s;
         QTest::newRow("Windows 10 disk") << u"6.3"_s << 10 << u"Windows 10 Pro"_s << true
-                                         << u"Windows 10 Pro (10.0, build 2600)"_s;
+                                         << u"Windows 10 Pro (10.0.2600)"_s;
     }
     void compatibilityAlert()
     {

@@ -24,12 +24,15 @@ public:
 
     ~WineCommand() override
     {
-        // Not waited for to the end: the program goes on; its QProcess goes when it ends.
-        for (std::unique_ptr<QProcess> *process : {&m_program, &m_server}) {
-            if (*process && (*process)->state() != QProcess::NotRunning) {
-                QProcess *running = process->release();
-                QObject::connect(running, &QProcess::finished, running, &QObject::deleteLater);
-            }
+        // Not waited for to the end: the program goes on; its QProcess goes
+        // when it ends. `wineserver -w` only waits: it is no longer wanted.
+        if (m_server && m_server->state() != QProcess::NotRunning) {
+            m_server->kill();
+            m_server->waitForFinished(1000);
+        }
+        if (m_program && m_program->state() != QProcess::NotRunning) {
+            QProcess *running = m_program.release();
+            QObject::connect(running, &QProcess::finished, running, &QObject::deleteLater);
         }
     }
 

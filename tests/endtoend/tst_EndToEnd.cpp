@@ -3,6 +3,7 @@
 // tree and information panel and exported to a file.
 #include "FakeFrameHost.h"
 #include "WineTestEnvironment.h"
+#include "WineTools.h"
 #include "inventory/kvApplication.h"
 #include "program/kvUnitProgram.h"
 
@@ -100,8 +101,7 @@ void TestEndToEnd::initTestCase()
     QVERIFY(m_dir.isValid());
     m_prefix = m_dir.filePath(u"prefix"_s);
     m_env = kelvane::test::wineTestEnvironment(m_prefix);
-    QVERIFY(run(u"wineboot"_s, {u"-i"_s}));
-    QVERIFY(run(u"wineserver"_s, {u"-w"_s}));
+    QCOMPARE(kelvane::test::makeTestPrefix(m_env), QString());
 
     const QString build = m_dir.filePath(u"build"_s);
     QVERIFY(QDir().mkpath(build));

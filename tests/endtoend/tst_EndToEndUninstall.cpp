@@ -204,7 +204,7 @@ void TestEndToEndUninstall::initTestCase()
     qunsetenv("DISPLAY");
     qunsetenv("WINEPREFIX");
 
-    QCOMPARE(runTool(m_env, u"wineboot"_s, {u"-i"_s}), QString());
+    QCOMPARE(makeTestPrefix(m_env), QString());
     const QString build = m_dir.filePath(u"build"_s);
     QVERIFY(QDir().mkpath(build));
     for (const QString &name : {u"removable.nsi"_s, u"removable.wxs"_s})

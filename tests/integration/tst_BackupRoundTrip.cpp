@@ -94,8 +94,7 @@ private slots:
         m_backups = RegistryBackup::defaultFolder();
         QVERIFY(m_backups.startsWith(m_dir->path()));
 
-        QCOMPARE(run(u"wineboot"_s, {u"-i"_s}), QString());
-        QCOMPARE(run(u"wineserver"_s, {u"-w"_s}), QString());
+        QCOMPARE(test::makeTestPrefix(m_env), QString());
         // Through Wine itself: every type reg.exe knows.
         QCOMPARE(regAdd({}, u"DisplayName"_s, u"REG_SZ"_s, u"Round \"trip\" \\ \u00e9\u6f22"_s), QString());
         QCOMPARE(regAdd({}, u"UninstallString"_s, u"REG_SZ"_s, u"C:\\rt\\uninst.exe /x"_s), QString());

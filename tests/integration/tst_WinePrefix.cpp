@@ -1,6 +1,7 @@
 // End to end: a real Wine prefix, filled by a real installer and by Wine's
 // own reg.exe, read back through the registry file store and kelvane-list.
 #include "WineTestEnvironment.h"
+#include "WineTools.h"
 #include "inventory/kvApplication.h"
 #include "platform/Target.h"
 #include "platform/WineRegistryFile.h"
@@ -136,8 +137,7 @@ private slots:
         m_prefix = m_dir->filePath(u"prefix"_s);
         m_env = kelvane::test::wineTestEnvironment(m_prefix);
 
-        QVERIFY(run(u"wineboot"_s, {u"-i"_s}));
-        QVERIFY(run(u"wineserver"_s, {u"-w"_s}));
+        QCOMPARE(kelvane::test::makeTestPrefix(m_env), QString());
 
         const QString build = m_dir->filePath(u"nsis"_s);
         QVERIFY(QDir().mkpath(build));

@@ -2,6 +2,8 @@
 #include "common/kvCommon.h"
 #include "platform/Target.h"
 
+#include "WineTools.h"
+
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -39,8 +41,9 @@ private slots:
         QVERIFY(m_prefix.isValid());
         qputenv("WINEDEBUG", "-all");
         qputenv("WINEDLLOVERRIDES", "mscoree,mshtml=");
-        QVERIFY(run(u"wineboot"_s, {u"-i"_s}));
-        QVERIFY(run(u"wineserver"_s, {u"-w"_s}));
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"WINEPREFIX"_s, m_prefix.path());
+        QCOMPARE(kelvane::test::makeTestPrefix(environment), QString());
         m_target = Target::open(m_prefix.path());
         QCOMPARE(m_target->kind(), Target::Kind::WinePrefix);
     }

@@ -1,6 +1,7 @@
 // The registry of a Wine prefix beside Wine: the lock a running wineserver
 // holds, hostile files where Wine keeps its server's, and Wine itself.
 #include "WineTestEnvironment.h"
+#include "WineTools.h"
 #include "platform/Error.h"
 #include "platform/WineRegistryFile.h"
 #include "platform/WineServerLock.h"
@@ -192,8 +193,7 @@ void TestWineServer::realWinePrefix()
             *output = process.readAll();
         return process.exitCode();
     };
-    QCOMPARE(run(u"wineboot"_s, {u"-i"_s}), 0);
-    QCOMPARE(run(wineserver, {u"-w"_s}), 0);
+    QCOMPARE(kelvane::test::makeTestPrefix(env), QString());
     const QString path = prefix + u"/system.reg"_s;
     const QByteArray original = fileBytes(path);
     QVERIFY(original.startsWith("WINE REGISTRY Version 2\n"));

@@ -4,6 +4,7 @@
 #include "platform/WineServerLock.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
@@ -34,6 +35,33 @@ inline QString runTool(const QProcessEnvironment &env, const QString &program, c
             .arg(process.exitCode())
             .arg(what, QString::fromLocal8Bit(process.readAll()));
     return {};
+}
+
+// Makes a fresh prefix as a user's Wine would: `wineboot -i`, then
+// `wineserver -w`, so that its registry is on disk. A Wine that fails while
+// the prefix starts (it has exited with 53 at once, failing to load kernel32,
+// on a loaded machine) gets up to `attempts` tries, each in a clean folder and
+// said on the test's log; a failure that stays is returned, never hidden.
+// Empty when the prefix is made.
+inline QString makeTestPrefix(const QProcessEnvironment &env, int attempts = 3)
+{
+    const QString prefix = env.value(QStringLiteral("WINEPREFIX"));
+    QString failed;
+    for (int attempt = 1; attempt <= attempts; ++attempt) {
+        failed = runTool(env, QStringLiteral("wineboot"), {QStringLiteral("-i")});
+        if (failed.isEmpty())
+            failed = runTool(env, QStringLiteral("wineserver"), {QStringLiteral("-w")});
+        if (failed.isEmpty())
+            return {};
+        // Only a test's own prefix, named in full, is ever removed.
+        if (attempt == attempts || prefix.isEmpty() || !QDir::isAbsolutePath(prefix))
+            break;
+        qWarning("Making the Wine prefix failed; trying again in a clean folder (%d of %d): %s", attempt + 1,
+                 attempts, qPrintable(failed));
+        runTool(env, QStringLiteral("wineserver"), {QStringLiteral("-k")}, {}, 30000);
+        QDir(prefix).removeRecursively();
+    }
+    return failed;
 }
 
 // Starts a wineserver for the prefix that stays for a minute after its last

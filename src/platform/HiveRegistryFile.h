@@ -82,7 +82,6 @@ private:
     [[noreturn]] void fail(const QString &what, const QString &keyPath) const;
     void changed();
     void backUpWholeHive() const;
-    void writeTo(const QString &target) const;
 
     struct HiveCloser
     {

@@ -3,10 +3,13 @@
 
 #include "HiveRegistryFile.h"
 
+#include "BackupFile.h"
 #include "Error.h"
 #include "FileStamp.h"
 #include "HostFile.h"
 #include "RegistryBackup.h"
+#include "SavedFile.h"
+#include "settings/kvConfig.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -68,49 +71,26 @@ bool HiveRegistryFile::changedOnDisk() const
 void HiveRegistryFile::backUpWholeHive() const
 {
     const QString folder = RegistryBackup::defaultFolder();
-    const auto refused = [&](const QString &why) {
-        return Error(u"Kelvane keeps a copy of a hive before it first changes it, and could not write one in %1: "
-                     "%2. Nothing was changed."_s.arg(QDir::toNativeSeparators(folder), why),
-                     ErrorKind::BackupFailed, folder);
-    };
-    if (!QDir().mkpath(folder))
-        throw refused(u"the folder cannot be made"_s);
-    QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    const QString stem = QDateTime::currentDateTime().toString(u"yyyyMMdd-HHmmss"_s) + u' '
-                         + QFileInfo(m_path).fileName();
-    QString target = folder + u'/' + stem + u".hive"_s;
-    for (int counter = 2; QFileInfo::exists(target); ++counter)
-        target = folder + u'/' + stem + u" (%1).hive"_s.arg(counter);
+    const QString name = QDateTime::currentDateTime().toString(config::BackupDateFormat.toString()) + u' '
+                         + QFileInfo(m_path).fileName() + u".hive"_s;
     try {
-        writeTo(target);
+        writeBackupFile(folder, name, [this](const BackupSink &sink) {
+            // The original bytes, as they are on disk (unchanged: checked
+            // before), a piece at a time: a hive may be hundreds of MB.
+            constexpr qint64 Piece = 4 << 20;
+            const HostFile source(m_path);
+            for (qint64 offset = 0; offset < source.size(); offset += Piece) {
+                const QByteArray piece = source.read(offset, Piece);
+                if (piece.size() != std::min(Piece, source.size() - offset))
+                    throw Error(u"the hive changed while it was copied"_s);
+                sink(piece.constData(), piece.size());
+            }
+        });
     } catch (const Error &error) {
-        throw refused(error.message());
+        throw Error(u"Kelvane keeps a copy of a hive before it first changes it, and could not write one in %1: "
+                    "%2. Nothing was changed."_s.arg(QDir::toNativeSeparators(folder), error.message()),
+                    ErrorKind::BackupFailed, folder);
     }
-}
-
-void HiveRegistryFile::writeTo(const QString &target) const
-{
-    // The original bytes, as they are on disk (unchanged: checked before),
-    // a piece at a time: a hive may be hundreds of MB.
-    constexpr qint64 Piece = 4 << 20;
-    const HostFile source(m_path);
-    QFile out(target);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-        throw Error(u"cannot make %1 (%2)"_s.arg(QDir::toNativeSeparators(target), out.errorString()));
-    const auto failed = [&](const QString &why) {
-        out.remove(); // ours, half written
-        return Error(u"cannot write %1 (%2)"_s.arg(QDir::toNativeSeparators(target), why));
-    };
-    out.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
-    for (qint64 offset = 0; offset < source.size(); offset += Piece) {
-        const QByteArray piece = source.read(offset, Piece);
-        if (piece.size() != std::min(Piece, source.size() - offset))
-            throw failed(u"the hive changed while it was copied"_s);
-        if (out.write(piece) != piece.size())
-            throw failed(out.errorString());
-    }
-    if (!out.flush() || ::fsync(out.handle()) != 0)
-        throw failed(out.errorString());
 }
 
 void HiveRegistryFile::save()
@@ -128,7 +108,8 @@ void HiveRegistryFile::save()
     struct stat st {};
     if (::stat(QFile::encodeName(m_path).constData(), &st) != 0)
         throw Error(u"Could not examine the registry hive %1: %2"_s.arg(m_name, reason(errno)));
-    QByteArray temp = QFile::encodeName(info.absolutePath() + u"/."_s + info.fileName() + u".XXXXXX"_s);
+    removeLeftoverTemporaries(m_path);
+    QByteArray temp = temporaryBeside(m_path);
     const int fd = ::mkstemp(temp.data());
     if (fd < 0) {
         const int error = errno;
@@ -151,21 +132,28 @@ void HiveRegistryFile::save()
     struct stat written {};
     if (::fstat(fd, &written) != 0)
         throw fail(u"examining it"_s, errno);
-    ::close(fd);
+    if (::close(fd) != 0) {
+        const int error = errno;
+        ::unlink(temp.constData());
+        throw Error(u"Could not save the registry hive %1 (closing): %2"_s.arg(m_name, reason(error)),
+                    errorKindOf(error), m_path);
+    }
     if (::rename(temp.constData(), QFile::encodeName(m_path).constData()) != 0) {
         const int error = errno;
         ::unlink(temp.constData());
         throw Error(u"Could not save the registry hive %1 (replacing it): %2"_s.arg(m_name, reason(error)),
                     errorKindOf(error), m_path);
     }
-    const int dir = ::open(QFile::encodeName(info.absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
     // What is on disk now is what hivex holds: no need to read it again.
     m_stamp = FileStamp::of(written);
     m_modified = false;
+    try {
+        flushFolder(info.absolutePath());
+    } catch (const Error &error) {
+        throw Error(u"The registry hive %1 was saved, but %2: the change may not survive a crash of this machine."_s
+                        .arg(m_name, error.message()),
+                    error.kind(), m_path);
+    }
 }
 
 } // namespace kelvane

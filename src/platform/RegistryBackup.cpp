@@ -1,78 +1,19 @@
 #include "RegistryBackup.h"
 
+#include "BackupFile.h"
 #include "Error.h"
 #include "RegeditExport.h"
 #include "settings/kvConfig.h"
 
+#include <QBuffer>
 #include <QDir>
-#include <QFile>
-#include <QSaveFile>
 #include <QStandardPaths>
-
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
 
 namespace kelvane {
 
 namespace {
-
-// Names tried before giving up: "<name>.reg", "<name> (2).reg", ...
-constexpr int MaxNameTries = 1000;
-
-QString systemReason(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
-// Makes the folder and any missing parent private to the user: a backup
-// holds whatever the registry held. Returns why not, or an empty text.
-QString makeFolder(const QString &folder)
-{
-    const QString absolute = QDir::cleanPath(QDir(folder).absolutePath());
-    qsizetype next = 1; // past the leading '/'
-    for (;;) {
-        const qsizetype cut = absolute.indexOf(u'/', next);
-        const QString part = cut < 0 ? absolute : absolute.left(cut);
-        if (::mkdir(QFile::encodeName(part).constData(), 0700) != 0 && errno != EEXIST)
-            return u"%1 cannot be made (%2)"_s.arg(QDir::toNativeSeparators(part), systemReason(errno));
-        if (cut < 0)
-            break;
-        next = cut + 1;
-    }
-    struct stat st {};
-    if (::stat(QFile::encodeName(absolute).constData(), &st) != 0)
-        return systemReason(errno);
-    if (!S_ISDIR(st.st_mode))
-        return u"%1 is not a folder"_s.arg(QDir::toNativeSeparators(absolute));
-    return {};
-}
-
-// Takes a name no file has: creating it exclusively reserves it, so that
-// neither the save nor another program overwrites an earlier backup.
-QString reserveFile(const QString &folder, const QString &name, QString &reason)
-{
-    const qsizetype dot = name.lastIndexOf(u'.');
-    for (int n = 1; n <= MaxNameTries; ++n) {
-        const QString candidate = n == 1 ? name : name.left(dot) + u" (%1)"_s.arg(n) + name.mid(dot);
-        const QString path = folder + u'/' + candidate;
-        const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd >= 0) {
-            ::close(fd);
-            return path;
-        }
-        if (errno != EEXIST) {
-            reason = systemReason(errno);
-            return {};
-        }
-    }
-    reason = u"%1 names are taken"_s.arg(MaxNameTries);
-    return {};
-}
 
 // Whether a file name may hold the character (or surrogate pair) ucs4.
 bool safeInName(char32_t ucs4)
@@ -123,34 +64,24 @@ QString RegistryBackup::fileName(const QString &keyPath, const QDateTime &when)
 
 QString RegistryBackup::write(const RegistryStore &store, const QString &path, const QDateTime &when) const
 {
-    const QString shownFolder = QDir::toNativeSeparators(m_folder);
-    auto failure = [&](QString reason) {
+    try {
+        // The export first, in memory: a key's subtree is small, and a
+        // store that cannot be read leaves no file at all.
+        QBuffer exported;
+        exported.open(QIODevice::WriteOnly);
+        writeRegeditExport(exported, store, path);
+        const QByteArray bytes = exported.data();
+        return writeBackupFile(m_folder, fileName(path, when),
+                               [&bytes](const BackupSink &sink) { sink(bytes.constData(), bytes.size()); });
+    } catch (const Error &error) {
+        QString reason = error.message();
         while (reason.endsWith(u'.'))
             reason.chop(1);
-        return Error(u"The backup of %1\\%2 could not be written to the folder %3: %4. Nothing was changed; "
-                     "make room there or make the folder writable, and try again."_s.arg(config::RegeditRootKey,
-                                                                                         path, shownFolder, reason),
-                     ErrorKind::BackupFailed, m_folder);
-    };
-    if (const QString problem = makeFolder(m_folder); !problem.isEmpty())
-        throw failure(problem);
-    QString reason;
-    const QString target = reserveFile(m_folder, fileName(path, when), reason);
-    if (target.isEmpty())
-        throw failure(reason);
-    QSaveFile file(target);
-    try {
-        if (!file.open(QIODevice::WriteOnly))
-            throw Error(file.errorString());
-        writeRegeditExport(file, store, path);
-        if (!file.commit())
-            throw Error(file.errorString());
-    } catch (const Error &error) {
-        file.cancelWriting();
-        QFile::remove(target);
-        throw failure(error.message());
+        throw Error(u"The backup of %1\\%2 could not be written to the folder %3: %4. Nothing was changed; "
+                    "make room there or make the folder writable, and try again."_s.arg(
+                        config::RegeditRootKey, path, QDir::toNativeSeparators(m_folder), reason),
+                    ErrorKind::BackupFailed, m_folder);
     }
-    return target;
 }
 
 } // namespace kelvane

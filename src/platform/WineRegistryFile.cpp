@@ -3,6 +3,7 @@
 
 #include "Error.h"
 #include "HostFile.h"
+#include "SavedFile.h"
 #include "WineServerLock.h"
 
 #include <QDir>
@@ -124,7 +125,9 @@ void WineRegistryFile::save()
     struct stat st {};
     if (::stat(QFile::encodeName(m_path).constData(), &st) != 0)
         throw Error(u"Could not examine the registry file %1: %2"_s.arg(shown, QString::fromLocal8Bit(std::strerror(errno))));
-    QByteArray temp = QFile::encodeName(info.absolutePath() + u"/."_s + info.fileName() + u".XXXXXX"_s);
+    // A save killed midway left its temporary: ours, and gone from here on.
+    removeLeftoverTemporaries(m_path);
+    QByteArray temp = temporaryBeside(m_path);
     const int fd = ::mkstemp(temp.data());
     if (fd < 0) {
         const int error = errno;
@@ -163,16 +166,20 @@ void WineRegistryFile::save()
         throw Error(u"Could not save the registry file %1 (replacing it): %2"_s.arg(shown, QString::fromLocal8Bit(std::strerror(error))),
                     errorKindOf(error), m_path);
     }
-    const int dir = ::open(QFile::encodeName(info.absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
     // What is on disk now is what we hold.
     load(bytes);
     struct stat after {};
     if (::stat(QFile::encodeName(m_path).constData(), &after) == 0)
         m_stamp = FileStamp::of(after);
+    try {
+        flushFolder(info.absolutePath());
+    } catch (const Error &error) {
+        // In place, but the rename may not survive a crash of the machine:
+        // never said to be done.
+        throw Error(u"The registry file %1 was saved, but %2: the change may not survive a crash of this machine."_s
+                        .arg(shown, error.message()),
+                    error.kind(), m_path);
+    }
 }
 
 } // namespace kelvane

@@ -113,8 +113,8 @@ bool lockHeld(int fd)
 Error serverRunning(const QString &prefixFolder)
 {
     return Error(u"A wineserver is running for the Wine prefix %1; Wine would overwrite the change. "
-                 "Close the Windows programs of this prefix (or run wineserver -k) and try again."_s
-                     .arg(QDir::toNativeSeparators(prefixFolder)),
+                 "Close the Windows programs of this prefix, or wait for them to end "
+                 "(WINEPREFIX=\"%1\" wineserver -w), and try again."_s.arg(QDir::toNativeSeparators(prefixFolder)),
                  ErrorKind::ServerRunning, prefixFolder);
 }
 

@@ -20,6 +20,9 @@
 #include <memory>
 #include <utility>
 
+#include <cerrno>
+#include <cstring>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -53,7 +56,15 @@ void apply(TAppItem &entry, Edit edit)
     }
 }
 
-enum class Setup { BackupsIsFile, BackupsReadOnly, ServerRunning, ChangedOnDisk, RegistryReadOnly, PrefixReadOnly };
+enum class Setup {
+    BackupsIsFile,
+    BackupsReadOnly,
+    BackupsDiskFull,
+    ServerRunning,
+    ChangedOnDisk,
+    RegistryReadOnly,
+    PrefixReadOnly
+};
 
 mode_t modeOf(const QString &path)
 {
@@ -78,6 +89,7 @@ private:
     QString m_backups;
     std::shared_ptr<WineRegistryFile> m_store;
     TAppItemPtr m_entry;
+    QString m_mounted;
 
     QStringList backups() const { return QDir(m_backups).entryList(QDir::Files | QDir::Hidden | QDir::System); }
 
@@ -101,6 +113,8 @@ private slots:
 
     void cleanup()
     {
+        if (!m_mounted.isEmpty())
+            ::umount2(QFile::encodeName(std::exchange(m_mounted, QString())).constData(), MNT_DETACH);
         qunsetenv("TMPDIR");
         qunsetenv("XDG_DATA_HOME");
         for (const QString &path : {m_prefix, m_registry, m_backups})
@@ -118,7 +132,13 @@ private slots:
     void backupThenEdit()
     {
         QFETCH(Edit, edit);
+        // What a save and a backup killed midway left: taken for nothing, and gone.
+        QVERIFY(QDir().mkpath(m_backups));
+        QVERIFY(QFile::setPermissions(m_backups, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QVERIFY(test::writeFileBytes(m_backups + u"/.kelvane-partial-Ab12Cd"_s, "half a backup"));
+        QVERIFY(test::writeFileBytes(m_prefix + u"/.system.reg.kelvane-Ab12Cd"_s, "half a registry"));
         apply(*m_entry, edit);
+        QCOMPARE(QDir(m_prefix).entryList(QDir::Files | QDir::Hidden), QStringList{u"system.reg"_s});
         const auto after = WineRegistryFile::open(m_registry);
         QCOMPARE(after->keyExists(AppKey), edit != Edit::Delete);
         QVERIFY(after->keyExists(u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Other"_s));
@@ -157,6 +177,7 @@ private slots:
         } setups[] = {
             {"backup folder is a file", Setup::BackupsIsFile, ErrorKind::BackupFailed, u"data/Kelvane/backups"_s},
             {"backup folder read-only", Setup::BackupsReadOnly, ErrorKind::BackupFailed, u"data/Kelvane/backups"_s},
+            {"backup disk full", Setup::BackupsDiskFull, ErrorKind::BackupFailed, u"data/Kelvane/backups"_s},
             {"wineserver running", Setup::ServerRunning, ErrorKind::ServerRunning, u"prefix"_s},
             {"changed on disk", Setup::ChangedOnDisk, ErrorKind::ChangedOnDisk, u"prefix/system.reg"_s},
             {"registry read-only", Setup::RegistryReadOnly, ErrorKind::ReadOnly, u"prefix/system.reg"_s},
@@ -189,6 +210,19 @@ private slots:
             QVERIFY(QDir().mkpath(m_backups));
             QVERIFY(QFile::setPermissions(m_backups, QFile::ReadOwner | QFile::ExeOwner));
             break;
+        case Setup::BackupsDiskFull: {
+            // A real full disk: a small tmpfs, filled up.
+            QVERIFY(QDir().mkpath(m_backups));
+            if (::mount("tmpfs", QFile::encodeName(m_backups).constData(), "tmpfs", 0, "size=64k,mode=0700") != 0)
+                QSKIP(qPrintable(u"a small tmpfs cannot be mounted here: "_s + QString::fromLocal8Bit(strerror(errno))));
+            m_mounted = m_backups;
+            QFile filler(m_backups + u"/filler"_s);
+            QVERIFY(filler.open(QIODevice::WriteOnly));
+            const QByteArray block(1024, 'x');
+            while (filler.write(block) == block.size() && filler.flush()) {
+            }
+            break;
+        }
         case Setup::ServerRunning: {
             const QString folder = test::makeServerFolder(m_prefix, m_root->path());
             QVERIFY(!folder.isEmpty());
@@ -218,7 +252,8 @@ private slots:
         QCOMPARE(test::fileBytes(m_registry), before);
         QVERIFY(m_store->keyExists(AppKey));
         QCOMPARE(m_entry->DisplayName, u"App"_s); // the record keeps its name too
-        QVERIFY(backups().isEmpty()); // nor a backup of a key that stays
+        // Nor a backup of a key that stays, not even an empty one.
+        QCOMPARE(backups(), setup == Setup::BackupsDiskFull ? QStringList{u"filler"_s} : QStringList());
     }
 };
 

@@ -9,7 +9,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,16 +23,6 @@ namespace {
 constexpr int MaxNameTries = 1000;
 // The hidden name a backup has while it is written.
 constexpr char PartialPrefix[] = ".kelvane-partial-";
-
-QString systemReason(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
-Error systemError(const QString &what, int error)
-{
-    return Error(u"%1 (%2)"_s.arg(what, systemReason(error)), errorKindOf(error));
-}
 
 // Makes the folder and any missing parent private to the user: a backup
 // holds whatever the registry held.
@@ -61,17 +50,21 @@ void makeFolder(const QString &folder)
 // False when the name is taken.
 bool claim(const QByteArray &temp, const QByteArray &target)
 {
+    const auto refused = [&target](int error) {
+        return systemError(u"%1 cannot be named"_s.arg(QDir::toNativeSeparators(QFile::decodeName(target))), error);
+    };
     if (::renameat2(AT_FDCWD, temp.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
         return true;
-    if (errno == EEXIST)
+    if (const int error = errno; error == EEXIST)
         return false;
-    if (errno != EINVAL && errno != ENOSYS)
-        throw systemError(u"%1 cannot be named"_s.arg(QDir::toNativeSeparators(QFile::decodeName(target))), errno);
+    else if (error != EINVAL && error != ENOSYS)
+        throw refused(error);
     // A file system without an exclusive rename: a link claims the name as surely.
     if (::link(temp.constData(), target.constData()) != 0) {
-        if (errno == EEXIST)
+        const int error = errno;
+        if (error == EEXIST)
             return false;
-        throw systemError(u"%1 cannot be named"_s.arg(QDir::toNativeSeparators(QFile::decodeName(target))), errno);
+        throw refused(error);
     }
     ::unlink(temp.constData());
     return true;

@@ -147,13 +147,7 @@ void HiveRegistryFile::save()
     // What is on disk now is what hivex holds: no need to read it again.
     m_stamp = FileStamp::of(written);
     m_modified = false;
-    try {
-        flushFolder(info.absolutePath());
-    } catch (const Error &error) {
-        throw Error(u"The registry hive %1 was saved, but %2: the change may not survive a crash of this machine."_s
-                        .arg(m_name, error.message()),
-                    error.kind(), m_path);
-    }
+    flushFolderOfSaved(m_path, u"The registry hive "_s + m_name);
 }
 
 } // namespace kelvane

@@ -17,14 +17,10 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace kelvane {
 
-namespace {
-
 Error systemError(const QString &what, int error)
 {
     return Error(u"%1 (%2)"_s.arg(what, QString::fromLocal8Bit(std::strerror(error))), errorKindOf(error));
 }
-
-} // namespace
 
 void writeWhole(int fd, const char *data, qint64 size, const QString &what)
 {
@@ -56,6 +52,17 @@ void flushFolder(const QString &folder)
     if (flushed != 0)
         throw systemError(u"the folder %1 cannot be flushed to the disk"_s.arg(QDir::toNativeSeparators(folder)),
                           error);
+}
+
+void flushFolderOfSaved(const QString &file, const QString &shown)
+{
+    try {
+        flushFolder(QFileInfo(file).absolutePath());
+    } catch (const Error &error) {
+        throw Error(u"%1 was saved, but %2: the change may not survive a crash of this machine."_s.arg(
+                        shown, error.message()),
+                    error.kind(), file);
+    }
 }
 
 QByteArray temporaryBeside(const QString &target)

@@ -6,8 +6,13 @@
 
 namespace kelvane {
 
+class Error;
+
 // The steps a file saved whole takes, each checked: a failure throws Error
 // naming what (`what`) and why, of the kind its system error fits.
+
+// "<what> (<the system's reason>)", of the kind `error` fits.
+Error systemError(const QString &what, int error);
 
 // Writes all of `data` to `fd`.
 void writeWhole(int fd, const char *data, qint64 size, const QString &what);
@@ -15,6 +20,10 @@ void writeWhole(int fd, const char *data, qint64 size, const QString &what);
 void flushData(int fd, const QString &what);
 // Flushes a folder, so that a file renamed or named in it stays so after a crash.
 void flushFolder(const QString &folder);
+// flushFolder() for the folder of `file`, just saved and renamed into place
+// as `shown` ("The registry file /x/system.reg"): a failure says that the
+// save is in place but may not survive a crash, never that it is done.
+void flushFolderOfSaved(const QString &file, const QString &shown);
 
 // The mkstemp() template of the temporary that replaces `target`: hidden,
 // beside it, and named so that only Kelvane's own are ever taken for leftovers.

@@ -171,15 +171,7 @@ void WineRegistryFile::save()
     struct stat after {};
     if (::stat(QFile::encodeName(m_path).constData(), &after) == 0)
         m_stamp = FileStamp::of(after);
-    try {
-        flushFolder(info.absolutePath());
-    } catch (const Error &error) {
-        // In place, but the rename may not survive a crash of the machine:
-        // never said to be done.
-        throw Error(u"The registry file %1 was saved, but %2: the change may not survive a crash of this machine."_s
-                        .arg(shown, error.message()),
-                    error.kind(), m_path);
-    }
+    flushFolderOfSaved(m_path, u"The registry file "_s + shown);
 }
 
 } // namespace kelvane

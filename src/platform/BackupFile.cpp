@@ -46,30 +46,6 @@ void makeFolder(const QString &folder)
         throw Error(u"%1 is not a folder"_s.arg(QDir::toNativeSeparators(absolute)));
 }
 
-// Gives the written temporary its backup name, never replacing a file.
-// False when the name is taken.
-bool claim(const QByteArray &temp, const QByteArray &target)
-{
-    const auto refused = [&target](int error) {
-        return systemError(u"%1 cannot be named"_s.arg(QDir::toNativeSeparators(QFile::decodeName(target))), error);
-    };
-    if (::renameat2(AT_FDCWD, temp.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
-        return true;
-    if (const int error = errno; error == EEXIST)
-        return false;
-    else if (error != EINVAL && error != ENOSYS)
-        throw refused(error);
-    // A file system without an exclusive rename: a link claims the name as surely.
-    if (::link(temp.constData(), target.constData()) != 0) {
-        const int error = errno;
-        if (error == EEXIST)
-            return false;
-        throw refused(error);
-    }
-    ::unlink(temp.constData());
-    return true;
-}
-
 } // namespace
 
 QString writeBackupFile(const QString &folder, const QString &name,
@@ -103,13 +79,12 @@ QString writeBackupFile(const QString &folder, const QString &name,
         if (st.st_size != written)
             throw Error(u"the backup holds %1 of its %2 bytes"_s.arg(st.st_size).arg(written));
         open = false;
-        if (::close(fd) != 0)
-            throw systemError(u"the backup cannot be closed"_s, errno);
+        closeWritten(fd, u"the backup"_s);
         const qsizetype dot = name.lastIndexOf(u'.');
         for (int n = 1; n <= MaxNameTries; ++n) {
             const QString candidate = n == 1 ? name : name.left(dot) + u" (%1)"_s.arg(n) + name.mid(dot);
             const QString path = folder + u'/' + candidate;
-            if (!claim(temp, QFile::encodeName(path)))
+            if (!renameFile(temp, QFile::encodeName(path), false))
                 continue;
             try {
                 flushFolder(folder);

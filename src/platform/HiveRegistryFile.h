@@ -81,6 +81,7 @@ private:
     // Throws for a failed hivex call, with errno's reason, the file and the key.
     [[noreturn]] void fail(const QString &what, const QString &keyPath) const;
     void changed();
+    Error changedError() const;
     void backUpWholeHive() const;
 
     struct HiveCloser

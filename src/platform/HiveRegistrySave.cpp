@@ -31,15 +31,6 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace kelvane {
 
-namespace {
-
-QString reason(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
-} // namespace
-
 void HiveRegistryFile::checkWritable() const
 {
     if (m_path.isEmpty())
@@ -51,9 +42,7 @@ void HiveRegistryFile::checkWritable() const
                     // Said in these words: no catalogue text tells of log files.
                     ErrorKind::Other, m_path);
     if (changedOnDisk())
-        throw Error(u"The registry hive %1 was changed by another program since it was read; reload it and make "
-                    "the change again."_s.arg(m_name),
-                    ErrorKind::ChangedOnDisk, m_path);
+        throw changedError();
     const QString folder = QFileInfo(m_path).absolutePath();
     struct statvfs volume {};
     if (::statvfs(QFile::encodeName(folder).constData(), &volume) == 0 && (volume.f_flag & ST_RDONLY))
@@ -61,6 +50,13 @@ void HiveRegistryFile::checkWritable() const
                     "is mounted so), so Kelvane cannot change it."_s.arg(m_name),
                     ErrorKind::ReadOnly, m_path);
     ensureReplaceable(m_path, u"registry hive"_s);
+}
+
+Error HiveRegistryFile::changedError() const
+{
+    return Error(u"The registry hive %1 was changed by another program since it was read; reload it and make "
+                 "the change again."_s.arg(m_name),
+                 ErrorKind::ChangedOnDisk, m_path);
 }
 
 bool HiveRegistryFile::changedOnDisk() const
@@ -104,50 +100,26 @@ void HiveRegistryFile::save()
         backUpWholeHive();
         m_backedUp = true;
     }
-    const QFileInfo info(m_path);
-    struct stat st {};
-    if (::stat(QFile::encodeName(m_path).constData(), &st) != 0)
-        throw Error(u"Could not examine the registry hive %1: %2"_s.arg(m_name, reason(errno)));
-    removeLeftoverTemporaries(m_path);
-    QByteArray temp = temporaryBeside(m_path);
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) {
-        const int error = errno;
-        throw Error(u"Could not create a temporary file beside %1: %2"_s.arg(m_name, reason(error)), errorKindOf(error),
-                    m_path);
-    }
-    const auto fail = [&](const QString &what, int error) {
-        ::close(fd);
-        ::unlink(temp.constData());
-        return Error(u"Could not save the registry hive %1 (%2): %3"_s.arg(m_name, what, reason(error)),
-                     errorKindOf(error), m_path);
-    };
-    errno = 0;
-    if (hivex_commit(m_hive.get(), temp.constData(), 0) != 0)
-        throw fail(u"writing"_s, errno ? errno : EIO);
-    if (::fchmod(fd, st.st_mode & 07777) != 0)
-        throw fail(u"setting its mode"_s, errno);
-    if (::fsync(fd) != 0)
-        throw fail(u"flushing"_s, errno);
-    struct stat written {};
-    if (::fstat(fd, &written) != 0)
-        throw fail(u"examining it"_s, errno);
-    if (::close(fd) != 0) {
-        const int error = errno;
-        ::unlink(temp.constData());
-        throw Error(u"Could not save the registry hive %1 (closing): %2"_s.arg(m_name, reason(error)),
-                    errorKindOf(error), m_path);
-    }
-    if (::rename(temp.constData(), QFile::encodeName(m_path).constData()) != 0) {
-        const int error = errno;
-        ::unlink(temp.constData());
-        throw Error(u"Could not save the registry hive %1 (replacing it): %2"_s.arg(m_name, reason(error)),
-                    errorKindOf(error), m_path);
-    }
-    // What is on disk now is what hivex holds: no need to read it again.
-    m_stamp = FileStamp::of(written);
-    m_modified = false;
-    flushFolderOfSaved(m_path, u"The registry hive "_s + m_name);
+    replaceFileAtomically(
+        m_path, u"the registry hive "_s + m_name,
+        [this](int, const QByteArray &temp) {
+            // hivex writes the file itself, by its name; the writer checks
+            // and flushes it through the descriptor it holds.
+            if (const int fault = injectedFault ? injectedFault(FileCall::Write) : 0)
+                throw systemError(u"the new file cannot be written"_s, fault);
+            errno = 0;
+            if (hivex_commit(m_hive.get(), temp.constData(), 0) != 0)
+                throw systemError(u"the new file cannot be written"_s, errno ? errno : EIO);
+        },
+        [this] {
+            if (changedOnDisk())
+                throw changedError();
+        },
+        [this](const FileStamp &inPlace) {
+            // What is on disk now is what hivex holds: no need to read it again.
+            m_stamp = inPlace;
+            m_modified = false;
+        });
 }
 
 } // namespace kelvane

@@ -10,11 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
@@ -114,64 +110,26 @@ void WineRegistryFile::save()
         throw Error(u"The registry %1 has no file to save to."_s.arg(m_name));
     if (!m_modified)
         return;
-    const QString shown = QDir::toNativeSeparators(m_path);
-    const QFileInfo info(m_path);
     // Held until the file is in place, so that no wineserver starts meanwhile.
-    const WineServerLock lock(info.absolutePath());
+    const WineServerLock lock(QFileInfo(m_path).absolutePath());
     if (changedOnDisk())
         throw changedError();
     const QByteArray bytes = toBytes();
-
-    struct stat st {};
-    if (::stat(QFile::encodeName(m_path).constData(), &st) != 0)
-        throw Error(u"Could not examine the registry file %1: %2"_s.arg(shown, QString::fromLocal8Bit(std::strerror(errno))));
-    // A save killed midway left its temporary: ours, and gone from here on.
-    removeLeftoverTemporaries(m_path);
-    QByteArray temp = temporaryBeside(m_path);
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) {
-        const int error = errno;
-        throw Error(u"Could not create a temporary file beside %1: %2"_s.arg(shown, QString::fromLocal8Bit(std::strerror(error))),
-                    errorKindOf(error), m_path);
-    }
-    auto fail = [&](const QString &what) {
-        const int error = errno;
-        ::close(fd);
-        ::unlink(temp.constData());
-        return Error(u"Could not save the registry file %1 (%2): %3"_s.arg(shown, what, QString::fromLocal8Bit(std::strerror(error))),
-                     errorKindOf(error), m_path);
-    };
-    if (::fchmod(fd, st.st_mode & 07777) != 0)
-        throw fail(u"setting its mode"_s);
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            throw fail(u"writing"_s);
-        done += n;
-    }
-    if (::fsync(fd) != 0)
-        throw fail(u"flushing"_s);
-    if (::close(fd) != 0) {
-        const int error = errno;
-        ::unlink(temp.constData());
-        throw Error(u"Could not save the registry file %1 (closing): %2"_s.arg(shown, QString::fromLocal8Bit(std::strerror(error))),
-                    errorKindOf(error), m_path);
-    }
-    if (::rename(temp.constData(), QFile::encodeName(m_path).constData()) != 0) {
-        const int error = errno;
-        ::unlink(temp.constData());
-        throw Error(u"Could not save the registry file %1 (replacing it): %2"_s.arg(shown, QString::fromLocal8Bit(std::strerror(error))),
-                    errorKindOf(error), m_path);
-    }
-    // What is on disk now is what we hold.
-    load(bytes);
-    struct stat after {};
-    if (::stat(QFile::encodeName(m_path).constData(), &after) == 0)
-        m_stamp = FileStamp::of(after);
-    flushFolderOfSaved(m_path, u"The registry file "_s + shown);
+    replaceFileAtomically(
+        m_path, u"the registry file "_s + QDir::toNativeSeparators(m_path),
+        [&bytes](int fd, const QByteArray &) { writeWhole(fd, bytes.constData(), bytes.size(), u"the new file"_s); },
+        [this, &lock] {
+            // Once more with the new file written: a Wine of this prefix
+            // that started or saved meanwhile wins, and we refuse.
+            lock.ensureStillAlone();
+            if (changedOnDisk())
+                throw changedError();
+        },
+        [this, &bytes](const FileStamp &inPlace) {
+            // What is on disk now is what we hold.
+            load(bytes);
+            m_stamp = inPlace;
+        });
 }
 
 } // namespace kelvane

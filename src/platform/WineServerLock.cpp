@@ -12,6 +12,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <utility>
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace kelvane {
@@ -25,11 +27,12 @@ Error cannotTell(const QString &prefixFolder, const QString &reason)
                      QDir::toNativeSeparators(prefixFolder), reason));
 }
 
-// Every folder a wineserver of this prefix may use: upstream Wine keeps it in
-// /tmp/.wine-<uid> (or /run/user/<uid>/wine), Debian's build in a folder
-// whose name the prefix stores in its "wineserver" file, under $TMPDIR.
-// Throws when that file is there but cannot be read (a named pipe, say):
-// leaving its folder out could take a running server for none.
+// Every folder a wineserver of this prefix may use, the one Wine makes for
+// it first: Debian's build keeps it in a folder whose name the prefix stores
+// in its "wineserver" file, under $TMPDIR; upstream Wine in /tmp/.wine-<uid>
+// (or /run/user/<uid>/wine). Throws when that file is there but cannot be
+// read (a named pipe, say): leaving its folder out could take a running
+// server for none.
 QStringList candidateFolders(const QString &prefixFolder)
 {
     struct stat st {};
@@ -38,11 +41,11 @@ QStringList candidateFolders(const QString &prefixFolder)
         return {};
     const QString leaf = u"server-%1-%2"_s.arg(quint64(st.st_dev), 0, 16).arg(quint64(st.st_ino), 0, 16);
     const QString uid = QString::number(::getuid());
-    QStringList result{u"/tmp/.wine-"_s + uid + u'/' + leaf, u"/run/user/"_s + uid + u"/wine/"_s + leaf};
+    const QStringList upstream{u"/tmp/.wine-"_s + uid + u'/' + leaf, u"/run/user/"_s + uid + u"/wine/"_s + leaf};
     const QString namePath = prefixFolder + u"/wineserver"_s;
     struct stat nameStatus {};
     if (::stat(QFile::encodeName(namePath).constData(), &nameStatus) != 0 && errno == ENOENT)
-        return result; // upstream Wine writes no such file
+        return upstream; // upstream Wine writes no such file
     QByteArray bytes;
     try {
         bytes = HostFile(namePath).read(0, 256);
@@ -51,13 +54,31 @@ QStringList candidateFolders(const QString &prefixFolder)
     }
     const QString name = QString::fromUtf8(bytes).trimmed();
     // A plain folder name only: the file is data from the prefix.
-    if (!name.isEmpty() && !name.contains(u'/') && name != u".."_s && name != u"."_s) {
-        QString tmp = qEnvironmentVariable("TMPDIR");
-        if (tmp.isEmpty())
-            tmp = u"/tmp"_s;
-        result.append(tmp + u'/' + name + u'/' + leaf);
+    if (name.isEmpty() || name.contains(u'/') || name == u".."_s || name == u"."_s)
+        return upstream;
+    QString tmp = qEnvironmentVariable("TMPDIR");
+    if (tmp.isEmpty())
+        tmp = u"/tmp"_s;
+    return QStringList{tmp + u'/' + name + u'/' + leaf} + upstream;
+}
+
+// Makes the server folder as Wine would (each missing folder 0700), so that
+// its lock can be taken before any wineserver ran. Refuses one that is not
+// a folder of the user's own that only the user may enter: Wine refuses
+// those too.
+void makeServerFolder(const QString &prefixFolder, const QString &folder)
+{
+    const QString base = folder.left(folder.lastIndexOf(u'/'));
+    for (const QString &level : {base, folder}) {
+        const QByteArray native = QFile::encodeName(level);
+        if (::mkdir(native.constData(), 0700) != 0 && errno != EEXIST)
+            throw cannotTell(prefixFolder, HostFile::failureMessage(level, u"make"_s, errno));
+        struct stat st {};
+        if (::lstat(native.constData(), &st) != 0)
+            throw cannotTell(prefixFolder, HostFile::failureMessage(level, u"examine"_s, errno));
+        if (!S_ISDIR(st.st_mode) || st.st_uid != ::getuid() || (st.st_mode & 077) != 0)
+            throw cannotTell(prefixFolder, u"%1 is not a private folder of this user."_s.arg(level));
     }
-    return result;
 }
 
 // The lock file of a server folder opened with `mode` (O_RDONLY to test the
@@ -123,11 +144,7 @@ Error serverRunning(const QString &prefixFolder)
 QString WineServerLock::serverFolder(const QString &prefixFolder)
 {
     const QStringList candidates = candidateFolders(prefixFolder);
-    for (const QString &folder : candidates) {
-        if (QFile::exists(folder))
-            return folder;
-    }
-    return candidates.isEmpty() ? QString() : candidates.constLast();
+    return candidates.isEmpty() ? QString() : candidates.constFirst();
 }
 
 void WineServerLock::ensureNoServer(const QString &prefixFolder)
@@ -144,26 +161,48 @@ void WineServerLock::ensureNoServer(const QString &prefixFolder)
 }
 
 WineServerLock::WineServerLock(const QString &prefixFolder)
+    : m_prefixFolder(prefixFolder)
 {
     ensureNoServer(prefixFolder);
-    // The folder Wine uses for this prefix: the one whose lock file exists.
-    for (const QString &folder : candidateFolders(prefixFolder)) {
-        const int fd = openLock(prefixFolder, folder, O_RDWR);
-        if (fd < 0)
-            continue;
-        struct flock fl {};
-        fl.l_type = F_WRLCK;
-        fl.l_whence = SEEK_SET;
-        fl.l_start = 0;
-        fl.l_len = 1;
-        if (::fcntl(fd, F_SETLK, &fl) != 0) {
-            ::close(fd);
-            throw serverRunning(prefixFolder);
+    m_candidates = candidateFolders(prefixFolder);
+    if (m_candidates.isEmpty())
+        return; // no prefix folder: nothing to save there either
+    // The folder a wineserver starting now would lock, made if need be.
+    const QString folder = m_candidates.constFirst();
+    m_fd = openLock(prefixFolder, folder, O_RDWR);
+    if (m_fd < 0) {
+        makeServerFolder(prefixFolder, folder);
+        const QString path = folder + u"/lock"_s;
+        m_fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                      0600);
+        if (m_fd < 0)
+            throw cannotTell(prefixFolder, HostFile::failureMessage(path, u"make"_s, errno));
+        struct stat st {};
+        if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            ::close(std::exchange(m_fd, -1));
+            throw cannotTell(prefixFolder, HostFile::notRegularMessage(path, st.st_mode));
         }
-        // While we hold it, a wineserver starting for this prefix cannot take it.
-        m_fd = fd;
-        return;
     }
+    struct flock fl {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = 0;
+    fl.l_len = 1;
+    if (::fcntl(m_fd, F_SETLK, &fl) != 0) {
+        ::close(std::exchange(m_fd, -1));
+        throw serverRunning(prefixFolder);
+    }
+    // While we hold it, a wineserver starting for this prefix cannot take it:
+    // it ends, and its Windows program with it, without reading the registry.
+}
+
+void WineServerLock::ensureStillAlone() const
+{
+    // A "wineserver" file written meanwhile names a folder the lock does not
+    // cover: a Wine of this prefix has started.
+    if (m_fd >= 0 && candidateFolders(m_prefixFolder) != m_candidates)
+        throw serverRunning(m_prefixFolder);
+    ensureNoServer(m_prefixFolder); // our own lock does not show to us
 }
 
 WineServerLock::~WineServerLock()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace kelvane {
 
@@ -15,19 +16,27 @@ public:
     // there but is no regular file, or cannot be read).
     static void ensureNoServer(const QString &prefixFolder);
 
-    // Takes the server lock for the prefix (when its server folder exists), so
-    // that no wineserver starts while we write; throws Error when one serves it.
+    // Takes the server lock for the prefix, making its server folder and lock
+    // file as Wine would when no wineserver ran yet, so that none starts
+    // while we write; throws Error when one serves it, or cannot be told.
     explicit WineServerLock(const QString &prefixFolder);
     ~WineServerLock();
     WineServerLock(const WineServerLock &) = delete;
     WineServerLock &operator=(const WineServerLock &) = delete;
 
-    // The server folder Wine uses for this prefix, whether it exists or not
-    // (empty when the prefix folder cannot be examined); throws as
-    // ensureNoServer does when that cannot be told.
+    // Throws as ensureNoServer() does when a wineserver of the prefix has
+    // started since the lock was taken, in a folder the lock does not cover
+    // (the prefix named a new one): the last check before a file is replaced.
+    void ensureStillAlone() const;
+
+    // The server folder a wineserver starting now would use for this prefix,
+    // whether it exists or not (empty when the prefix folder cannot be
+    // examined); throws as ensureNoServer does when that cannot be told.
     static QString serverFolder(const QString &prefixFolder);
 
 private:
+    QString m_prefixFolder;
+    QStringList m_candidates;
     int m_fd = -1;
 };
 

@@ -60,6 +60,7 @@ enum class Setup {
     BackupsIsFile,
     BackupsReadOnly,
     BackupsDiskFull,
+    PrefixDiskFull,
     ServerRunning,
     ChangedOnDisk,
     RegistryReadOnly,
@@ -178,6 +179,7 @@ private slots:
             {"backup folder is a file", Setup::BackupsIsFile, ErrorKind::BackupFailed, u"data/Kelvane/backups"_s},
             {"backup folder read-only", Setup::BackupsReadOnly, ErrorKind::BackupFailed, u"data/Kelvane/backups"_s},
             {"backup disk full", Setup::BackupsDiskFull, ErrorKind::BackupFailed, u"data/Kelvane/backups"_s},
+            {"prefix disk full", Setup::PrefixDiskFull, ErrorKind::DiskFull, u"prefix/system.reg"_s},
             {"wineserver running", Setup::ServerRunning, ErrorKind::ServerRunning, u"prefix"_s},
             {"changed on disk", Setup::ChangedOnDisk, ErrorKind::ChangedOnDisk, u"prefix/system.reg"_s},
             {"registry read-only", Setup::RegistryReadOnly, ErrorKind::ReadOnly, u"prefix/system.reg"_s},
@@ -210,13 +212,23 @@ private slots:
             QVERIFY(QDir().mkpath(m_backups));
             QVERIFY(QFile::setPermissions(m_backups, QFile::ReadOwner | QFile::ExeOwner));
             break;
-        case Setup::BackupsDiskFull: {
+        case Setup::BackupsDiskFull:
+        case Setup::PrefixDiskFull: {
             // A real full disk: a small tmpfs, filled up.
-            QVERIFY(QDir().mkpath(m_backups));
-            if (::mount("tmpfs", QFile::encodeName(m_backups).constData(), "tmpfs", 0, "size=64k,mode=0700") != 0)
+            const QString disk = setup == Setup::BackupsDiskFull ? m_backups : m_prefix;
+            QVERIFY(QDir().mkpath(disk));
+            if (::mount("tmpfs", QFile::encodeName(disk).constData(), "tmpfs", 0, "size=64k,mode=0700") != 0)
                 QSKIP(qPrintable(u"a small tmpfs cannot be mounted here: "_s + QString::fromLocal8Bit(strerror(errno))));
-            m_mounted = m_backups;
-            QFile filler(m_backups + u"/filler"_s);
+            m_mounted = disk;
+            if (setup == Setup::PrefixDiskFull) { // the registry on it, read from there
+                QVERIFY(test::writeFileBytes(m_registry, test::wineRegistryFile(Keys)));
+                m_store = WineRegistryFile::open(m_registry);
+                m_entry = std::make_shared<TAppItem>(m_store);
+                m_entry->KeyName = u"App"_s;
+                m_entry->KeyPath = AppKey;
+                m_entry->DisplayName = u"App"_s;
+            }
+            QFile filler(disk + u"/filler"_s);
             QVERIFY(filler.open(QIODevice::WriteOnly));
             const QByteArray block(1024, 'x');
             while (filler.write(block) == block.size() && filler.flush()) {
@@ -252,6 +264,13 @@ private slots:
         QCOMPARE(test::fileBytes(m_registry), before);
         QVERIFY(m_store->keyExists(AppKey));
         QCOMPARE(m_entry->DisplayName, u"App"_s); // the record keeps its name too
+        if (setup == Setup::PrefixDiskFull) {
+            // No temporary left on the full disk; the backup made before the save is whole.
+            QCOMPARE(QDir(m_prefix).entryList(QDir::Files | QDir::Hidden), (QStringList{u"filler"_s, u"system.reg"_s}));
+            QCOMPARE(backups().size(), 1);
+            QCOMPARE(test::fileBytes(m_backups + u'/' + backups().constFirst()), regeditExport(*m_store, AppKey));
+            return;
+        }
         // Nor a backup of a key that stays, not even an empty one.
         QCOMPARE(backups(), setup == Setup::BackupsDiskFull ? QStringList{u"filler"_s} : QStringList());
     }

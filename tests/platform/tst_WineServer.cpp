@@ -6,6 +6,8 @@
 #include "platform/WineRegistryFile.h"
 #include "platform/WineServerLock.h"
 
+#include "FileFaults.h"
+
 #include "../support/ChildProcess.h"
 #include "../support/FakeWineServer.h"
 #include "../support/FileBytes.h"
@@ -19,6 +21,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -28,6 +31,7 @@ using namespace kelvane::test;
 using kelvane::Error;
 using kelvane::RegistryValue;
 using kelvane::WineRegistryFile;
+using kelvane::test::FileFaults;
 
 namespace {
 
@@ -80,6 +84,7 @@ private slots:
     void hostileServerFiles_data();
     void hostileServerFiles();
     void realWinePrefix();
+    void wineDuringASave();
 };
 
 void TestWineServer::refusesWhileServerLockHeld()
@@ -259,6 +264,70 @@ void TestWineServer::realWinePrefix()
     file->save();
     QCOMPARE(run(wine, {u"reg"_s, u"query"_s, u"HKLM\\Software\\Kelvane\\Test"_s, u"/v"_s, u"Lost"_s}, &output), 0);
     QCOMPARE(run(wineserver, {u"-w"_s}), 0);
+}
+
+void TestWineServer::wineDuringASave()
+{
+    if (QStandardPaths::findExecutable(u"wine"_s).isEmpty() || QStandardPaths::findExecutable(u"wineserver"_s).isEmpty())
+        QSKIP("wine is not installed");
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString prefix = dir.filePath(u"prefix"_s);
+    const QProcessEnvironment env = kelvane::test::wineTestEnvironment(prefix);
+    QCOMPARE(kelvane::test::makeTestPrefix(env), QString());
+    const auto run = [&env](const QStringList &args, QByteArray *output = nullptr) {
+        QProcess process;
+        process.setProcessEnvironment(env);
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(args.first(), args.mid(1));
+        process.waitForFinished(120000);
+        if (output)
+            *output = process.readAll();
+        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    };
+    QCOMPARE(run({u"wineserver"_s, u"-w"_s}), 0);
+    // As after a restart of the machine: no server folder yet. The save
+    // makes it, to hold its lock.
+    const QString server = kelvane::WineServerLock::serverFolder(prefix);
+    QVERIFY(QDir(server).exists());
+    QVERIFY(QDir(QFileInfo(server).path()).removeRecursively());
+    const QString path = prefix + u"/system.reg"_s;
+    const QString key = u"HKLM\\Software\\Kelvane"_s;
+
+    // A Windows program started while the new file is written but not yet
+    // in place does not read the old one: its wineserver cannot start.
+    auto file = WineRegistryFile::open(path);
+    file->setValue(u"Software\\Kelvane"_s, RegistryValue::fromText(u"v"_s, u"ours"_s));
+    int exitDuring = 0;
+    QByteArray said;
+    FileFaults::setPause([&](const QString &) { exitDuring = run({u"wine"_s, u"reg"_s, u"query"_s, key}, &said); });
+    file->save();
+    FileFaults::setPause({});
+    QVERIFY2(exitDuring != 0 && said.contains("cannot connect"), said.constData());
+    QByteArray output;
+    QCOMPARE(run({u"wine"_s, u"reg"_s, u"query"_s, key, u"/v"_s, u"v"_s}, &output), 0);
+    QVERIFY2(output.contains("ours"), output.constData());
+    QCOMPARE(run({u"wineserver"_s, u"-w"_s}), 0);
+
+    // A save Wine makes meanwhile (a new file renamed over the old, as a
+    // wineserver saves) is kept: ours is refused in words.
+    file->reload();
+    file->setValue(u"Software\\Kelvane"_s, RegistryValue::fromText(u"v"_s, u"lost"_s));
+    FileFaults::setPause([](const QString &target) {
+        writeFileBytes(target + u".wine"_s, fileBytes(target) + "\n[Software\\\\Saved] 1\n\"w\"=\"1\"\n");
+        ::rename(QFile::encodeName(target + u".wine"_s).constData(), QFile::encodeName(target).constData());
+    });
+    const QByteArray beforeSave = fileBytes(path);
+    try {
+        file->save();
+        QFAIL("saved over Wine's save");
+    } catch (const Error &error) {
+        QCOMPARE(error.kind(), kelvane::ErrorKind::ChangedOnDisk);
+        QVERIFY2(error.message().contains(path), qPrintable(error.message()));
+    }
+    FileFaults::setPause({});
+    QCOMPARE(fileBytes(path), beforeSave + "\n[Software\\\\Saved] 1\n\"w\"=\"1\"\n");
+    QCOMPARE(QDir(prefix).entryList({u".system.reg*"_s}, QDir::Files | QDir::Hidden), QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestWineServer)

@@ -65,6 +65,9 @@ inline constexpr QStringView KeyPartProducts = u"\\Products\\";
 inline constexpr QStringView KeyPartPatches = u"\\Patches";
 // The registry file of a Wine prefix (HKEY_LOCAL_MACHINE).
 inline constexpr QStringView WineSystemRegistry = u"system.reg";
+// Of a launcher's file (Steam's library list, a Lutris game, a bottle), the
+// bytes read when looking for prefixes; the rest of a longer one is ignored.
+inline constexpr qint64 MaxLauncherFileSize = 1024 * 1024;
 // The Windows program that opens a folder: "explorer.exe <folder>".
 inline constexpr QStringView ExplorerProgram = u"explorer.exe";
 inline constexpr int RefreshInterval = 1000;

@@ -7,7 +7,7 @@
 // complete new one; every backup that carries a name must be whole; and the
 // next save (another edit) must succeed and clean what the killed one left.
 //
-// Usage: kelvane-crash-trials [--trials N] [--seed S]
+// Usage: kelvane-crash-trials [--trials N] [--seed S] [--store wine|hive]
 // Prints one line per store and edit; exits 1 when any trial ended otherwise.
 // (Run as "kelvane-crash-trials --child EDIT STORE FILE", it is the child.)
 
@@ -159,8 +159,12 @@ struct Trials
     qint64 runWhole(const QString &edit) const
     {
         std::unique_ptr<QProcess> child(start(edit));
-        if (!child->waitForReadyRead(60000))
+        if (!child->waitForReadyRead(60000)) {
+            child->waitForFinished(60000);
+            std::fprintf(stderr, "the %s edit did not start: %s\n", qPrintable(edit),
+                         child->readAllStandardError().constData());
             return -1;
+        }
         QElapsedTimer timer;
         timer.start();
         child->waitForFinished(60000);
@@ -217,6 +221,9 @@ Tally runTrials(const Trials &t, const QString &edit, int count, std::mt19937 &r
         t.reset();
         std::unique_ptr<QProcess> child(t.start(edit));
         if (!child->waitForReadyRead(60000)) {
+            child->waitForFinished(60000);
+            std::fprintf(stderr, "%s, %s: trial %d did not start: %s\n", qPrintable(t.store), qPrintable(edit),
+                         trial + 1, child->readAllStandardError().constData());
             ++tally.other;
             continue;
         }
@@ -246,8 +253,11 @@ Tally runTrials(const Trials &t, const QString &edit, int count, std::mt19937 &r
         const int left = int(t.hidden(t.disk).size() + t.hidden(t.backups()).size());
         tally.leftovers += left;
         // The next save takes no leftover for its own and removes it.
-        if (t.runWhole(u"next"_s) < 0 || !t.hidden(t.disk).isEmpty() || !t.hidden(t.backups()).isEmpty())
+        if (t.runWhole(u"next"_s) < 0 || !t.hidden(t.disk).isEmpty() || !t.hidden(t.backups()).isEmpty()) {
+            std::fprintf(stderr, "%s, %s: trial %d: the next save failed or left %s\n", qPrintable(t.store),
+                         qPrintable(edit), trial + 1, qPrintable((t.hidden(t.disk) + t.hidden(t.backups())).join(u", "_s)));
             ++tally.notCleaned;
+        }
     }
     return tally;
 }
@@ -298,11 +308,14 @@ int main(int argc, char **argv)
         return runChild(args[2], args[3], args[4]);
     int count = 200;
     unsigned seed = unsigned(std::random_device{}());
+    QStringList stores{u"wine"_s, u"hive"_s};
     for (int i = 1; i + 1 < args.size(); i += 2) {
         if (args[i] == u"--trials"_s)
             count = args[i + 1].toInt();
         else if (args[i] == u"--seed"_s)
             seed = args[i + 1].toUInt();
+        else if (args[i] == u"--store"_s)
+            stores = QStringList{args[i + 1]};
     }
     std::mt19937 random(seed);
     QTemporaryDir root;
@@ -310,7 +323,7 @@ int main(int argc, char **argv)
     std::printf("%-5s %-9s %6s %5s %5s %5s %8s %10s %10s %11s\n", "store", "edit", "trials", "old", "new", "other",
                 "backups", "not whole", "leftovers", "not cleaned");
     bool sound = true;
-    for (const QString &store : {u"wine"_s, u"hive"_s}) {
+    for (const QString &store : std::as_const(stores)) {
         Trials t;
         t.store = store;
         t.pristine = store == u"hive"_s ? hiveRegistry(root.path()) : wineRegistry(root.path());

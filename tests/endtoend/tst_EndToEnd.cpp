@@ -10,6 +10,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QProcess>
 #include <QStandardPaths>
@@ -48,6 +51,7 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
     void treePanelAndExport();
+    void listEveryPrefix();
 #ifdef KELVANE_EXE
     void desktopProgramOpensTheDefaultPrefix();
 #endif
@@ -185,6 +189,43 @@ void TestEndToEnd::treePanelAndExport()
     QVERIFY2(bytes.contains(utf16(u"Kelvane Ledger\r\n\tLedger Fix 1\r\n"_s)), bytes.toHex().constData());
     QVERIFY(bytes.contains(utf16(u"Kelvane Probe\r\n"_s)));
     QVERIFY(bytes.endsWith(utf16(u"\r\n"_s)));
+}
+
+// kelvane-list --all over a home with this prefix (WINEPREFIX), a fresh
+// one (~/.wine) and a broken one: the two listed, the third said and skipped.
+void TestEndToEnd::listEveryPrefix()
+{
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    QCOMPARE(kelvane::test::makeTestPrefix(kelvane::test::wineTestEnvironment(home.filePath(u".wine"_s))), QString());
+    QVERIFY(QDir().mkpath(home.filePath(u".PlayOnLinux/wineprefix/broken"_s)));
+    QFile broken(home.filePath(u".PlayOnLinux/wineprefix/broken/system.reg"_s));
+    QVERIFY(broken.open(QIODevice::WriteOnly) && broken.write("not a registry\n") > 0);
+    broken.close();
+    QProcessEnvironment env = m_env;
+    env.insert(u"HOME"_s, home.path());
+    QProcess list;
+    list.setProcessEnvironment(env);
+    list.start(QStringLiteral(KELVANE_LIST_EXE), {u"--all"_s, u"--json"_s});
+    QVERIFY(list.waitForFinished(60000));
+    QCOMPARE(list.exitCode(), 0);
+    const QJsonArray prefixes = QJsonDocument::fromJson(list.readAllStandardOutput()).array();
+    QCOMPARE(prefixes.size(), 3);
+    const auto names = [](const QJsonObject &prefix) {
+        QStringList found;
+        for (const QJsonValue &entry : prefix.value(u"Inventory"_s).toObject().value(u"Applications"_s).toArray())
+            found.append(entry.toObject().value(u"DisplayName"_s).toString());
+        return found;
+    };
+    QCOMPARE(prefixes[0].toObject().value(u"Path"_s).toString(), QFileInfo(m_prefix).canonicalFilePath());
+    QVERIFY(names(prefixes[0].toObject()).contains(u"Kelvane Probe"_s));
+    QVERIFY(names(prefixes[0].toObject()).contains(u"Kelvane Ledger"_s));
+    QCOMPARE(prefixes[1].toObject().value(u"Name"_s).toString(), u"~/.wine"_s);
+    QVERIFY(prefixes[1].toObject().contains(u"Inventory"_s));
+    QVERIFY(!names(prefixes[1].toObject()).contains(u"Kelvane Probe"_s));
+    QVERIFY2(prefixes[2].toObject().value(u"Error"_s).toString().contains(u"is not a Wine registry file"_s),
+             qPrintable(prefixes[2].toObject().value(u"Error"_s).toString()));
+    QVERIFY(list.readAllStandardError().contains("is not a Wine registry file"));
 }
 
 #ifdef KELVANE_EXE

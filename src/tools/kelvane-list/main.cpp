@@ -5,6 +5,7 @@
 
 #include "common/kvDisplayText.h"
 #include "inventory/NameOrder.h"
+#include "inventory/PrefixDiscovery.h"
 #include "inventory/ProgramTree.h"
 #include "inventory/kvApplication.h"
 #include "platform/Error.h"
@@ -12,10 +13,14 @@
 #include "platform/Target.h"
 #include "settings/kvConfig.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcessEnvironment>
 #include <QStringList>
 
@@ -51,10 +56,15 @@ constexpr int ExitUsage = 2;
 constexpr int ExitOutput = 3;
 
 const char Usage[] =
-    "Usage: kelvane-list [--registry PATH] [--json | --tree] [--no-updates] [--filter TEXT]\n"
+    "Usage: kelvane-list [--registry PATH | --all] [--json | --tree] [--no-updates] [--filter TEXT]\n"
+    "       kelvane-list --prefixes [--json]\n"
     "\n"
     "Prints the applications, updates and hotfixes registered in a Windows registry.\n"
     "\n"
+    "  --prefixes       the Wine prefixes found on this machine (WINEPREFIX, ~/.wine,\n"
+    "                   Bottles, Lutris, Steam, Heroic, PlayOnLinux, CrossOver), one\n"
+    "                   a line: path, launcher, name, and whether it has a registry\n"
+    "  --all            the applications of every prefix found, prefix by prefix\n"
     "  --registry PATH  a Wine prefix folder, a Wine registry file (system.reg), a\n"
     "                   Windows partition's root folder or a registry hive file;\n"
     "                   without it: KELVANE_REGISTRY, WINEPREFIX, ~/.wine, the sample\n"
@@ -68,6 +78,8 @@ const char Usage[] =
 struct Options
 {
     QString registry;
+    bool prefixes = false;
+    bool all = false;
     bool json = false;
     bool showUpdates = true;
     QString filter;
@@ -188,6 +200,95 @@ void preferHugeHeapPages(const QString &registry)
     return status;
 }
 
+QJsonObject prefixObject(const FoundPrefix &prefix)
+{
+    return {{u"Path"_s, prefix.path},
+            {u"Launcher"_s, prefix.launcher},
+            {u"Name"_s, prefix.name},
+            {u"HasRegistry"_s, prefix.hasRegistry}};
+}
+
+QByteArray prefixListing(const QList<FoundPrefix> &prefixes, bool json)
+{
+    if (json) {
+        QJsonArray array;
+        for (const FoundPrefix &prefix : prefixes)
+            array.append(prefixObject(prefix));
+        return QJsonDocument(array).toJson(QJsonDocument::Indented);
+    }
+    QByteArray out;
+    for (const FoundPrefix &prefix : prefixes)
+        out += QStringList{SingleLine(prefix.path), SingleLine(prefix.launcher), SingleLine(prefix.name),
+                           prefix.hasRegistry ? u"registry"_s : u"no-registry"_s}
+                   .join(u'\t')
+                   .toUtf8()
+               + '\n';
+    return out;
+}
+
+// The listing of one prefix: its tree lines, or its inventory as JSON.
+QByteArray prefixInventory(const TApplications &inventory, const Options &options)
+{
+    if (options.json) {
+        QBuffer buffer;
+        buffer.open(QIODevice::WriteOnly);
+        WriteInventoryJson(inventory, buffer);
+        return buffer.data();
+    }
+    QList<ProgramTreeNode> tree = BuildProgramTree(inventory, options.filter, options.showUpdates, NameOrder());
+    makeListable(tree);
+    QByteArray out;
+    for (const QString &line : ProgramTreeLines(tree))
+        out.append("  ").append(line.toUtf8()).append('\n');
+    return out;
+}
+
+// Every prefix's applications, one after the other; one that cannot be
+// read gets its error in the listing, and the others still come.
+int listAll(const QList<FoundPrefix> &prefixes, const Options &options)
+{
+    int read = 0;
+    const int status = writeOut([&](QIODevice &out) {
+        WriteAll(out, options.json ? "[" : "");
+        bool first = true;
+        for (const FoundPrefix &prefix : prefixes) {
+            QByteArray piece;
+            QJsonObject head = prefixObject(prefix);
+            try {
+                if (!prefix.hasRegistry)
+                    throw Error(u"%1 has no registry file"_s.arg(prefix.path));
+                const std::unique_ptr<Target> target = Target::open(prefix.path);
+                TApplications inventory(target->registry());
+                inventory.LoadFromRegistry();
+                piece = prefixInventory(inventory, options);
+                ++read;
+            } catch (const Error &error) {
+                printError(error.message());
+                head.insert(u"Error"_s, error.message());
+                if (!options.json)
+                    piece = "  ! " + SingleLine(error.message()).toUtf8() + '\n';
+            }
+            if (options.json) {
+                QByteArray object = QJsonDocument(head).toJson(QJsonDocument::Compact);
+                if (!piece.isEmpty()) {
+                    object.chop(1);
+                    object += ",\"Inventory\":" + piece.trimmed() + '}';
+                }
+                piece = (first ? "\n" : ",\n") + object;
+            } else {
+                piece = SingleLine(QString(prefix.name + u" ("_s + prefix.launcher + u"): "_s + prefix.path)).toUtf8() + '\n'
+                        + piece;
+            }
+            first = false;
+            WriteAll(out, piece);
+        }
+        WriteAll(out, options.json ? "\n]\n" : "");
+    });
+    if (status != 0)
+        return finish(status);
+    return finish(read > 0 ? 0 : ExitTarget);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -209,6 +310,10 @@ int main(int argc, char *argv[])
         }
         if (argument == u"--json"_s) {
             options.json = true;
+        } else if (argument == u"--prefixes"_s) {
+            options.prefixes = true;
+        } else if (argument == u"--all"_s) {
+            options.all = true;
         } else if (argument == u"--tree"_s) {
             treeChosen = true;
         } else if (argument == u"--no-updates"_s) {
@@ -238,6 +343,14 @@ int main(int argc, char *argv[])
             return ExitUsage;
         }
     }
+    if (int(options.prefixes) + int(options.all) + int(!options.registry.isEmpty()) > 1) {
+        printError(u"--prefixes, --all and --registry exclude each other"_s);
+        return ExitUsage;
+    }
+    if (options.prefixes && (treeChosen || !options.filter.isEmpty() || !options.showUpdates)) {
+        printError(u"--prefixes takes no other option but --json"_s);
+        return ExitUsage;
+    }
     if (options.json && treeChosen) {
         printError(u"--json and --tree exclude each other"_s);
         return ExitUsage;
@@ -247,6 +360,15 @@ int main(int argc, char *argv[])
     if (options.json && (!options.filter.isEmpty() || !options.showUpdates)) {
         printError(u"--filter and --no-updates apply to --tree only"_s);
         return ExitUsage;
+    }
+
+    if (options.prefixes || options.all) {
+        const PrefixSearch search = findPrefixes(QDir::homePath(), QProcessEnvironment::systemEnvironment());
+        for (const QString &note : search.notes)
+            printError(u"skipped %1"_s.arg(note));
+        if (options.prefixes)
+            return writeOut([&](QIODevice &out) { WriteAll(out, prefixListing(search.prefixes, options.json)); });
+        return listAll(search.prefixes, options);
     }
 
     preferHugeHeapPages(options.registry);

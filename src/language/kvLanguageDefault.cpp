@@ -4,7 +4,7 @@ namespace kelvane {
 
 using L = QLatin1StringView;
 
-const DefaultText DefaultCaptions[49] = {
+const DefaultText DefaultCaptions[53] = {
     {L("ButtonAboutOk"), L("&OK")},
     {L("ButtonMenuAbout"), L("&About")},
     {L("ButtonMenuComponents"), L("&Windows components...")},
@@ -54,9 +54,13 @@ const DefaultText DefaultCaptions[49] = {
     {L("PopupProgramRename"), L("Re&name")},
     {L("PopupProgramUninstall"), L("&Uninstall")},
     {L("PopupProgramUninstallQuiet"), L("Uninstall (&silent mode)")},
+    {L("FormTargets"), L("Windows registry")},
+    {L("ButtonTargetsOpen"), L("&Open")},
+    {L("ButtonTargetsOther"), L("O&ther...")},
+    {L("ButtonTargetsCancel"), L("&Cancel")},
 };
 
-const DefaultText DefaultStrings[49] = {
+const DefaultText DefaultStrings[56] = {
     {L("ApplicationVersion"), L("Version: %VERSION%")},
     {L("ButtonCaptionNo"), L("&No")},
     {L("ButtonCaptionOk"), L("&OK")},
@@ -127,6 +131,13 @@ const DefaultText DefaultStrings[49] = {
     {L("Size1"), L("KB")},
     {L("Size2"), L("MB")},
     {L("Size3"), L("GB")},
+    {L("HintButtonStatusTarget"), L("Choose the Windows registry to manage")},
+    {L("TargetColumnName"), L("Name")},
+    {L("TargetColumnLauncher"), L("Found in")},
+    {L("TargetColumnFolder"), L("Folder")},
+    {L("TargetNoRegistry"), L("no registry yet")},
+    {L("ErrorTargetRefused"), L("Kelvane cannot manage %PATH%; it keeps the registry it had.|%ERROR%")},
+    {L("ConfirmSwitchTarget"), L("Kelvane was started again for the registry %PATH%.|Do you want to manage it instead of %CURRENT_PATH%?")},
 };
 
 } // namespace kelvane

@@ -14,7 +14,7 @@ struct DefaultText
 inline constexpr QLatin1StringView DefaultLanguageDisplayName{"English (default)"};
 
 // The built-in English texts, in the order in which a fresh catalogue holds them.
-extern const DefaultText DefaultCaptions[49];
-extern const DefaultText DefaultStrings[49];
+extern const DefaultText DefaultCaptions[53];
+extern const DefaultText DefaultStrings[56];
 
 } // namespace kelvane

@@ -137,14 +137,44 @@ std::unique_ptr<Target> Target::open(const QString &path)
                                                     QDir::cleanPath(info.absolutePath()), store));
 }
 
-std::unique_ptr<Target> Target::fromEnvironment(const QProcessEnvironment &environment, const QString &sampleSource)
+QString Target::namedByEnvironment(const QProcessEnvironment &environment)
 {
     const QString named = environment.value(u"KELVANE_REGISTRY"_s);
+    return named.isEmpty() ? environment.value(u"WINEPREFIX"_s) : named;
+}
+
+QString Target::placeOfRegistryFile(const QString &file)
+{
+    const QFileInfo info(file);
+    const QDir folder = info.absoluteDir();
+    if (info.fileName() == SystemRegistryName && folder.exists(u"drive_c"_s))
+        return folder.absolutePath();
+    // <root>/Windows/System32/config/SOFTWARE, in any letter case.
+    const QStringList parts = QDir::cleanPath(info.absoluteFilePath()).split(u'/');
+    const QStringList tail{u"windows"_s, u"system32"_s, u"config"_s, u"software"_s};
+    if (parts.size() > tail.size()
+        && parts.mid(parts.size() - tail.size()).join(u'/').compare(tail.join(u'/'), Qt::CaseInsensitive) == 0)
+    {
+        const QString root = parts.mid(0, parts.size() - tail.size()).join(u'/');
+        return root.isEmpty() ? u"/"_s : root;
+    }
+    return info.absoluteFilePath();
+}
+
+std::unique_ptr<Target> Target::fromEnvironment(const QProcessEnvironment &environment, const QString &sampleSource,
+                                                const QString &remembered)
+{
+    const QString named = namedByEnvironment(environment);
     if (!named.isEmpty())
         return open(named);
-    const QString prefix = environment.value(u"WINEPREFIX"_s);
-    if (!prefix.isEmpty())
-        return open(prefix);
+    if (!remembered.isEmpty()) {
+        try {
+            return open(remembered);
+        } catch (const Error &) {
+            // Gone or broken since it was chosen: the usual places then, and
+            // the status bar names the one taken.
+        }
+    }
     const QString home = environment.value(u"HOME"_s, QDir::homePath());
     const QString defaultPrefix = home + u"/.wine"_s;
     if (QFileInfo::exists(defaultPrefix + u'/' + SystemRegistryName))

@@ -55,11 +55,20 @@ public:
     Target &operator=(const Target &) = delete;
 
     // Chooses the target as every Kelvane program does: KELVANE_REGISTRY,
-    // then WINEPREFIX, then ~/.wine when it holds system.reg, then the
-    // bundled sample (sampleSource), copied on first use to the user's data
-    // folder so that edits never touch the shipped files.
+    // then WINEPREFIX, then `remembered` (the one chosen last in the desktop
+    // program) when it can still be opened, then ~/.wine when it holds
+    // system.reg, then the bundled sample (sampleSource), copied on first use
+    // to the user's data folder so that edits never touch the shipped files.
     static std::unique_ptr<Target> fromEnvironment(const QProcessEnvironment &environment,
-                                                   const QString &sampleSource);
+                                                   const QString &sampleSource, const QString &remembered = {});
+    // Whether the environment names the target (KELVANE_REGISTRY, WINEPREFIX),
+    // and which path then; empty when it does not.
+    static QString namedByEnvironment(const QProcessEnvironment &environment);
+
+    // What to open for a registry file picked in a file chooser: the prefix
+    // of a system.reg that sits in one, the partition of a SOFTWARE hive in
+    // its Windows\System32\config folder, else the file itself.
+    static QString placeOfRegistryFile(const QString &file);
 
     // The bundled sample folder: beside the installed program, or in the source tree.
     static QString defaultSampleSource();

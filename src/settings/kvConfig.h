@@ -42,6 +42,8 @@ inline constexpr const char SectionMain[] = "main";
 inline constexpr const char SectionOptions[] = "options";
 inline constexpr const char SectionCaptions[] = "captions";
 inline constexpr const char SectionStrings[] = "strings";
+// Kelvane's own settings, of no other section: the target chosen last.
+inline constexpr const char SectionKelvane[] = "kelvane";
 inline constexpr QStringView ExportExtension = u".txt";
 // QDateTime pattern: 20070619_2222.
 inline constexpr QStringView ExportDateFormat = u"yyyyMMdd'_'hhmm";

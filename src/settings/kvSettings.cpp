@@ -51,6 +51,7 @@ bool TSettings::Load(const QString &path)
         Height = ini.readInteger(SectionWindow, "height", -1);
         ShowUpdates = ini.readBool(SectionProgram, "showUpdates", DefaultShowUpdates);
         AllowEdition = ini.readBool(SectionProgram, "allowEdition", DefaultAllowEdition);
+        Target = ini.readString(SectionKelvane, "target", QString());
     } catch (const Error &error) {
         IniFile.reset();
         LastError = error.message();
@@ -92,6 +93,8 @@ bool TSettings::Save(const TWindowState &mainWindow, const QString &path)
         }
         ini.writeBool(SectionProgram, "showUpdates", ShowUpdates);
         ini.writeBool(SectionProgram, "allowEdition", AllowEdition);
+        if (!Target.isEmpty())
+            ini.writeString(SectionKelvane, "target", Target);
         ini.saveToFile(FileName);
     } catch (const Error &error) {
         IniFile.reset();

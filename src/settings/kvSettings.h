@@ -52,6 +52,9 @@ public:
     qint32 Left = 0;
     qint32 Width = 0;
     qint32 Height = 0;
+    // The registry chosen in the program last (a prefix folder, a registry
+    // or hive file, a partition's root); empty: none chosen.
+    QString Target;
 };
 
 } // namespace kelvane

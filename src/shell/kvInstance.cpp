@@ -14,7 +14,10 @@ namespace kelvane {
 
 namespace {
 
-const QByteArray ShowRequest = QByteArrayLiteral("show\n");
+// "show\n", or "show <the target's path in base64>\n".
+const QByteArray ShowRequest = QByteArrayLiteral("show");
+// A path of up to 4096 bytes, in base64, and the request around it.
+constexpr qint64 MaxRequest = 5500;
 // Long enough for a busy first instance (it may be scanning a registry and
 // answer between two keys), short enough never to leave a start hanging.
 constexpr int ConnectTimeout = 3000;
@@ -39,13 +42,14 @@ QString TkvInstance::serverName(const QString &productName)
     return runtime.isEmpty() ? socket : runtime + u'/' + socket;
 }
 
-bool TkvInstance::askRunningToShow() const
+bool TkvInstance::askRunningToShow(const QString &target) const
 {
     QLocalSocket socket;
     socket.connectToServer(m_name);
     if (!socket.waitForConnected(ConnectTimeout))
         return false;
-    socket.write(ShowRequest);
+    const QByteArray path = target.toUtf8().toBase64();
+    socket.write(ShowRequest + (target.isEmpty() ? QByteArray() : ' ' + path) + '\n');
     if (!socket.waitForBytesWritten(WriteTimeout))
         return false;
     socket.disconnectFromServer();
@@ -54,9 +58,9 @@ bool TkvInstance::askRunningToShow() const
     return true;
 }
 
-bool TkvInstance::handOverToRunning()
+bool TkvInstance::handOverToRunning(const QString &target)
 {
-    if (askRunningToShow())
+    if (askRunningToShow(target))
         return true;
     m_server = new QLocalServer(this);
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
@@ -65,7 +69,7 @@ bool TkvInstance::handOverToRunning()
         return false;
     if (m_server->serverError() == QAbstractSocket::AddressInUseError) {
         // Another start may have won the race to listen: ask once more.
-        if (askRunningToShow())
+        if (askRunningToShow(target))
             return true;
         // Nobody answers: the socket was left by an instance that ended
         // without cleaning up. Take its place.
@@ -81,16 +85,23 @@ void TkvInstance::acceptConnection()
     while (QLocalSocket *client = m_server->nextPendingConnection()) {
         connect(client, &QLocalSocket::disconnected, client, &QObject::deleteLater);
         connect(client, &QLocalSocket::readyRead, this, [this, client] {
-            // Only our one short request; anything longer is not from Kelvane.
-            if (client->bytesAvailable() > 64) {
+            // Only our one request; anything longer is not from Kelvane.
+            if (client->bytesAvailable() > MaxRequest) {
                 client->abort();
                 return;
             }
             if (!client->canReadLine())
                 return;
-            if (client->readLine(64) == ShowRequest)
-                emit showRequested();
+            const QByteArray line = client->readLine(MaxRequest + 1).chopped(1);
             client->disconnectFromServer();
+            if (line == ShowRequest) {
+                emit showRequested(QString());
+            } else if (line.startsWith(QByteArray(ShowRequest + ' '))) {
+                const auto path = QByteArray::fromBase64Encoding(line.mid(ShowRequest.size() + 1),
+                                                                 QByteArray::AbortOnBase64DecodingErrors);
+                if (path)
+                    emit showRequested(QString::fromUtf8(*path));
+            }
         });
     }
 }

@@ -9,7 +9,8 @@ namespace kelvane {
 
 // One running Kelvane per product name and user. The first start listens on
 // a local socket in the user's runtime folder (user-only access); a second
-// start connects, asks the first to come to the front, and leaves.
+// start connects, asks the first to come to the front (and to offer the
+// registry it was named, if any), and leaves.
 class TkvInstance : public QObject
 {
     Q_OBJECT
@@ -20,16 +21,18 @@ public:
     // The socket path for a product: <runtime folder>/<product>-<uid>.
     static QString serverName(const QString &productName);
 
-    // True when another instance took the request to show itself: this one
+    // True when another instance took the request to show itself (with
+    // `target`, the registry this start was named; empty: none): this one
     // must then end. Otherwise this instance now answers later starts.
-    bool handOverToRunning();
+    bool handOverToRunning(const QString &target = {});
 
 signals:
-    // A later start asked this instance to show itself.
-    void showRequested();
+    // A later start asked this instance to show itself; `target` is the
+    // registry that start was named, or empty.
+    void showRequested(const QString &target);
 
 private:
-    bool askRunningToShow() const;
+    bool askRunningToShow(const QString &target) const;
     void acceptConnection();
 
     QString m_name;

@@ -9,6 +9,7 @@
 #include "platform/kvOSCheck.h"
 #include "platform/kvSystemSupport.h"
 #include "settings/kvConfig.h"
+#include "settings/kvSettings.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -61,51 +62,70 @@ int RunKelvane(const TkvStartupOptions &options)
     QApplication::setWindowIcon(ApplicationIcon());
     QGuiApplication::setDesktopFileName(config::ApplicationId.toString());
 
+    // The registry chosen in the program last, unless the environment names one.
+    TSettings remembered;
+    remembered.Load(DefaultSettingsPath());
     std::unique_ptr<Target> target;
     try {
-        target = Target::fromEnvironment(options.environment, options.sampleSource.isEmpty()
-                                                                  ? Target::defaultSampleSource()
-                                                                  : options.sampleSource);
+        target = Target::fromEnvironment(options.environment,
+                                         options.sampleSource.isEmpty() ? Target::defaultSampleSource()
+                                                                        : options.sampleSource,
+                                         remembered.Target);
     } catch (const Error &error) {
         showBox(QMessageBox::Critical, title,
                 title + u" cannot use the Windows registry it was given.\n\n"_s + error.message(),
                 options.messageBoxHook);
         return ExitCannotStart;
     }
-    const TOSCheck osCheck(*target->registry());
-    const TSystemSupport support(osCheck, *target->registry());
-    if (support.Compatibility() == ocUnsupported) {
+    const TOSCheck firstCheck(*target->registry());
+    if (TSystemSupport(firstCheck, *target->registry()).Compatibility() == ocUnsupported) {
         // No language is loaded yet: the refusal is fixed English.
-        showBox(QMessageBox::NoIcon, title, UnsupportedSystemMessage(title, osCheck.GetOSName()),
+        showBox(QMessageBox::NoIcon, title, UnsupportedSystemMessage(title, firstCheck.GetOSName()),
                 options.messageBoxHook);
         return ExitDone;
     }
 
     TkvInstance instance(title);
     try {
-        if (instance.handOverToRunning())
+        // A registry the environment names is offered to the running window.
+        const bool named = !Target::namedByEnvironment(options.environment).isEmpty();
+        if (instance.handOverToRunning(named ? target->description() : QString()))
             return ExitDone;
     } catch (const Error &error) {
         showBox(QMessageBox::Critical, title, error.message(), options.messageBoxHook);
         return ExitCannotStart;
     }
 
-    std::unique_ptr<TkvFormMain> main;
-    try {
-        main = std::make_unique<TkvFormMain>(*target, osCheck, options.programFrame, options.settingsFrame);
-        // In this order: both dialogs take the catalogue the main window loaded.
-        auto *message = new TkvFormMessage(main->lang(), main.get());
-        auto *about = new TkvFormAbout(main->lang(), TkvAboutInfo::fromConfig(), main.get());
-        main->setForms(message, about);
-    } catch (const Error &error) {
-        main.reset();
-        showBox(QMessageBox::Critical, title, error.message(), options.messageBoxHook);
-        return ExitCannotStart;
+    // One window per target: switching closes it and opens the next.
+    for (;;) {
+        const TOSCheck osCheck(*target->registry());
+        std::unique_ptr<Target> next;
+        std::unique_ptr<TkvFormMain> main;
+        try {
+            main = std::make_unique<TkvFormMain>(*target, osCheck, options.programFrame, options.settingsFrame);
+            // In this order: both dialogs take the catalogue the main window loaded.
+            auto *message = new TkvFormMessage(main->lang(), main.get());
+            auto *about = new TkvFormAbout(main->lang(), TkvAboutInfo::fromConfig(), main.get());
+            main->setForms(message, about);
+        } catch (const Error &error) {
+            main.reset();
+            showBox(QMessageBox::Critical, title, error.message(), options.messageBoxHook);
+            return ExitCannotStart;
+        }
+        main->setTargetSwitcher([&next](std::unique_ptr<Target> chosen) { next = std::move(chosen); });
+        if (options.windowHook)
+            options.windowHook(*main);
+        QObject::connect(&instance, &TkvInstance::showRequested, main.get(), [window = main.get()](const QString &path) {
+            window->BringToFront();
+            window->OfferTarget(path);
+        });
+        main->show();
+        QApplication::exec();
+        main.reset(); // before the target it refers to
+        if (!next)
+            return ExitDone;
+        target = std::move(next);
     }
-    QObject::connect(&instance, &TkvInstance::showRequested, main.get(), &TkvFormMain::BringToFront);
-    main->show();
-    QApplication::exec();
-    return ExitDone;
 }
 
 } // namespace kelvane

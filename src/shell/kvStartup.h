@@ -19,6 +19,8 @@ struct TkvStartupOptions
     QString sampleSource;
     // Answers the refusal and error boxes shown before the main window (tests).
     DialogHook messageBoxHook;
+    // Receives each main window before it is shown (tests).
+    std::function<void(TkvFormMain &window)> windowHook;
 };
 
 // Exit statuses: every regular path ends with 0 (a normal end, a refused

@@ -136,13 +136,23 @@ void TkvFormMain::buildLayout()
     m_statusHint->setObjectName(u"StatusBarMainHint"_s);
     m_statusHint->setTextFormat(Qt::PlainText);
     m_statusHint->setFixedWidth(HintPanelWidth);
-    // A long path loses its middle, not the file name at its end.
-    m_statusTarget = new TkvValueLabel(StatusBarMain, Qt::ElideMiddle);
+    // The target, on a flat button that opens the list of the others. A
+    // long path loses its middle, not the file name at its end.
+    ButtonStatusTarget = new QPushButton(StatusBarMain);
+    ButtonStatusTarget->setObjectName(u"ButtonStatusTarget"_s);
+    ButtonStatusTarget->setFlat(true);
+    ButtonStatusTarget->installEventFilter(this);
+    m_statusTarget = new TkvValueLabel(ButtonStatusTarget, Qt::ElideMiddle);
     m_statusTarget->setObjectName(u"StatusBarMainTarget"_s);
+    m_statusTarget->setAttribute(Qt::WA_TransparentForMouseEvents);
+    auto *targetLayout = new QHBoxLayout(ButtonStatusTarget);
+    targetLayout->setContentsMargins(4, 0, 4, 0);
+    targetLayout->addWidget(m_statusTarget);
     StatusBarMain->addWidget(m_statusHint);
-    StatusBarMain->addWidget(m_statusTarget, 1);
+    StatusBarMain->addWidget(ButtonStatusTarget, 1);
     setStatusBar(StatusBarMain);
 
+    connect(ButtonStatusTarget, &QPushButton::clicked, this, &TkvFormMain::ChooseTarget);
     connect(ButtonMenuPrograms, &QPushButton::clicked, this, &TkvFormMain::LaunchProgram);
     connect(ButtonMenuComponents, &QPushButton::clicked, this, &TkvFormMain::LaunchWindowsComponents);
     connect(ButtonMenuSettings, &QPushButton::clicked, this, &TkvFormMain::LaunchSettings);

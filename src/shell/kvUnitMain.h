@@ -62,6 +62,19 @@ public:
     void DisplayFrame(QWidget *frame);
     // A second start asked for this window: out of the task bar, to the front.
     void BringToFront();
+    // A second start named `path` as its registry: when that is another one
+    // than this window's, asks whether to switch to it.
+    void OfferTarget(const QString &path);
+
+    // Receives the target the user switches to; the window then closes, and
+    // start-up opens a new one on it.
+    using TargetSwitcher = std::function<void(std::unique_ptr<Target> target)>;
+    void setTargetSwitcher(TargetSwitcher switcher) { m_switchTarget = std::move(switcher); }
+    // The list of the prefixes found here, and "Other...", from the status bar.
+    void ChooseTarget();
+    // Opens `path` as the new target: refused in words (and the current one
+    // kept) when it cannot be opened or its system is not supported.
+    bool SwitchTarget(const QString &path);
 
     // The command that opens the Windows components dialog of the target:
     // "OptionalFeatures.exe" on Vista, else sysocmgr.exe with the Windows
@@ -118,6 +131,7 @@ private:
     TkvWaitNotice *m_waitNotice = nullptr;
     DialogHook m_dialogHook;
     CommandRunner *m_runner = nullptr;
+    TargetSwitcher m_switchTarget;
     QList<QWidget *> FrameList;
     bool PendingMaximize = false;
     bool m_centreOnShow = false;
@@ -131,6 +145,7 @@ private:
     QFrame *PanelFrames = nullptr;
     QStatusBar *StatusBarMain = nullptr;
     QLabel *m_statusHint = nullptr;
+    QPushButton *ButtonStatusTarget = nullptr;
     TkvValueLabel *m_statusTarget = nullptr;
 };
 

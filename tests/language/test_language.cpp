@@ -126,8 +126,8 @@ private slots:
     {
         TLang lang(m_program.path());
         lang.LoadDefaults();
-        QCOMPARE(lang.Captions.count(), 49);
-        QCOMPARE(lang.Strings.count(), 49); // with Kelvane's own settings, waiting, refusal, hive and runner texts
+        QCOMPARE(lang.Captions.count(), 53);
+        QCOMPARE(lang.Strings.count(), 56); // with Kelvane's own settings, waiting, refusal, hive, runner and target texts
         QCOMPARE(lang.Main.count(), 0);
         QCOMPARE(lang.Name, u"default"_s);
         QCOMPARE(lang.Captions.keyAt(0), u"ButtonAboutOk"_s);
@@ -144,7 +144,7 @@ private slots:
         for (qsizetype i = 0; i < lang.Strings.count(); ++i)
             keys << lang.Strings.keyAt(i).toLower();
         keys.removeDuplicates();
-        QCOMPARE(keys.size(), 98);
+        QCOMPARE(keys.size(), 109);
     }
 
     void defaultOverlayAndSwitchBack()
@@ -156,7 +156,7 @@ private slots:
         QCOMPARE(lang.Captions.value(u"ButtonMenuQuit"_s), u"&Leave"_s);
         QCOMPARE(lang.Captions.keyAt(5), u"ButtonMenuQuit"_s); // replaced in place
         QCOMPARE(lang.Captions.value(u"LabelProgramTitle"_s), QString()); // empty value removes
-        QCOMPARE(lang.Captions.count(), 49);
+        QCOMPARE(lang.Captions.count(), 53);
         QCOMPARE(lang.Strings.value(u"ErrorUnknown"_s), u"Unknown failure"_s);
         QCOMPARE(lang.RightToLeft, false); // "yes" is not a number
         QCOMPARE(lang.Main.value(u"author"_s), u"Tester"_s);
@@ -173,7 +173,7 @@ private slots:
         lang.LoadLanguage(u"nowhere"_s, true);
         QCOMPARE(lang.Name, u"default"_s);
         QCOMPARE(lang.FileName, languages() + u"/nowhere.lng"_s);
-        QCOMPARE(lang.Captions.count(), 49);
+        QCOMPARE(lang.Captions.count(), 53);
     }
 
     // A language file that cannot be read, and a name that is not the base
@@ -225,7 +225,7 @@ private slots:
         lang.LoadLanguage(name, true);
         QCOMPARE(lang.Name, u"default"_s);
         QCOMPARE(lang.Captions.value(u"ButtonMenuQuit"_s), u"&Quit"_s);
-        QCOMPARE(lang.Captions.count(), 49);
+        QCOMPARE(lang.Captions.count(), 53);
     }
 
     void fileNameCaseIgnored()

@@ -1,7 +1,10 @@
 #include "platform/RegistryValue.h"
+#include "platform/Target.h"
 #include "shell/kvInstance.h"
 #include "shell/kvStartup.h"
+#include "shell/kvTargetChooser.h"
 #include "shell/kvUnitMain.h"
+#include "shell/kvUnitMessage.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -9,6 +12,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFrame>
+#include <QLabel>
 #include <QLocalSocket>
 #include <QMessageBox>
 #include <QProcess>
@@ -17,6 +21,8 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
 
 #include "EmptyHive.h"
 
@@ -53,6 +59,7 @@ class TestStartup : public QObject
 private slots:
     void initTestCase()
     {
+        m_realHome = qgetenv("HOME");
         QStandardPaths::setTestModeEnabled(true);
         QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
     }
@@ -76,6 +83,7 @@ private slots:
         m_processes.clear();
         qunsetenv("XDG_RUNTIME_DIR");
         qunsetenv("appdata");
+        qputenv("HOME", m_realHome);
     }
 
     void unsupportedSystemRefused_data()
@@ -192,11 +200,78 @@ private slots:
         QVERIFY(second->waitForFinished(20000));
         QCOMPARE(second->exitCode(), 0);
         QCOMPARE(shown.count(), 1);
+        // With the registry it was named, for the running window to offer.
+        QCOMPARE(shown.at(0).at(0).toString(), QStringLiteral(KELVANE_TEST_DATA "/shell/xp/system.reg"));
         QCOMPARE(QFile::permissions(TkvInstance::serverName(u"Kelvane"_s))
                      & (QFile::ReadOther | QFile::WriteOther | QFile::ReadGroup | QFile::WriteGroup),
                  QFile::Permissions());
     }
 #endif
+
+    // The status bar's list of the prefixes found in the home: a choice
+    // opens a new window on it and is kept for the next start; a prefix
+    // that cannot be read is refused in words, and the window stays.
+    void targetChosenInTheWindow()
+    {
+        const QString home = m_home->path();
+        qputenv("HOME", QFile::encodeName(home));
+        const QString prefixes = home + u"/.PlayOnLinux/wineprefix/"_s;
+        for (const QString &name : {u"xp"_s, u"win7"_s, u"broken"_s}) {
+            QVERIFY(QDir().mkpath(prefixes + name));
+            if (name != u"broken"_s)
+                QVERIFY(QFile::copy(QStringLiteral(KELVANE_TEST_DATA "/shell/") + name + u"/system.reg"_s,
+                                    prefixes + name + u"/system.reg"_s));
+        }
+        QFile broken(prefixes + u"broken/system.reg"_s);
+        QVERIFY(broken.open(QIODevice::WriteOnly) && broken.write("not a registry\n") > 0);
+        broken.close();
+        const QString chosen = QFileInfo(prefixes + u"xp"_s).canonicalFilePath();
+
+        QStringList targets; // of each window, in turn
+        QStringList said;
+        TkvStartupOptions start = options(QString(), nullptr);
+        start.windowHook = [&](TkvFormMain &window) {
+            targets.append(window.target().description());
+            window.findChild<TkvFormMessage *>()->setTestHook([&said](QDialog &dialog) {
+                QStringList texts;
+                for (const QLabel *label : dialog.findChildren<QLabel *>())
+                    texts.append(label->text());
+                said.append(texts.join(u' ').remove(QChar(0x200B))); // the path's break chances out
+                dialog.accept();
+            });
+            const QString pick = targets.size() == 1 ? chosen : QFileInfo(prefixes + u"broken"_s).canonicalFilePath();
+            window.setDialogHook([pick](QDialog &dialog) {
+                auto *list = qobject_cast<TkvFormTargets *>(&dialog);
+                QVERIFY(list);
+                QCOMPARE(list->TreeTargets->topLevelItemCount(), 3);
+                for (int i = 0; i < list->TreeTargets->topLevelItemCount(); ++i)
+                    if (list->TreeTargets->topLevelItem(i)->text(2) == pick)
+                        list->TreeTargets->setCurrentItem(list->TreeTargets->topLevelItem(i));
+                QTest::keyClick(list->ButtonTargetsOpen, Qt::Key_Space);
+            });
+            const bool last = targets.size() == 2;
+            QTimer::singleShot(0, &window, [&window, last] {
+                QTest::mouseClick(window.findChild<QPushButton *>(u"ButtonStatusTarget"_s), Qt::LeftButton);
+                if (last)
+                    window.close();
+            });
+        };
+        QCOMPARE(RunKelvane(start), ExitDone);
+        QCOMPARE(targets.size(), 2);
+        QCOMPARE(targets[1], chosen);
+        QCOMPARE(said.size(), 1);
+        QVERIFY2(said[0].contains(prefixes + u"broken"_s) && said[0].contains(u"not a Wine registry file"_s),
+                 qPrintable(said[0]));
+
+        // The next start opens the chosen one.
+        targets.clear();
+        start.windowHook = [&targets](TkvFormMain &window) {
+            targets.append(window.target().description());
+            QTimer::singleShot(0, &window, &QWidget::close);
+        };
+        QCOMPARE(RunKelvane(start), ExitDone);
+        QCOMPARE(targets, QStringList{chosen});
+    }
 
 private:
     QString runtimeDir() const { return m_home->path() + u"/run"_s; }
@@ -205,7 +280,8 @@ private:
     {
         TkvStartupOptions result;
         QProcessEnvironment environment;
-        environment.insert(u"KELVANE_REGISTRY"_s, registry);
+        if (!registry.isEmpty())
+            environment.insert(u"KELVANE_REGISTRY"_s, registry);
         environment.insert(u"HOME"_s, m_home->path());
         result.environment = environment;
         result.programFrame = result.settingsFrame = [](TkvFrameHost &, QWidget *parent) -> QWidget * {
@@ -213,6 +289,8 @@ private:
         };
         result.messageBoxHook = [box](QDialog &dialog) {
             auto &message = static_cast<QMessageBox &>(dialog);
+            if (!box)
+                QFAIL(qPrintable(u"unexpected box: "_s + message.text()));
             box->title = message.windowTitle();
             box->text = message.text();
             box->icon = message.icon();
@@ -254,6 +332,7 @@ private:
     }
 
     std::unique_ptr<QTemporaryDir> m_home;
+    QByteArray m_realHome;
     QList<QProcess *> m_processes;
 };
 

@@ -32,9 +32,8 @@ void TkvFormMain::ChooseTarget()
     } else if (list.otherRequested()) {
         // The registry file itself: a prefix's system.reg, a SOFTWARE hive
         // (of a mounted Windows or on its own), or a registry file elsewhere.
-        QFileDialog file(this);
+        QFileDialog file(this, list.windowTitle(), QDir::homePath());
         file.setFileMode(QFileDialog::ExistingFile);
-        file.setOption(QFileDialog::DontResolveSymlinks, false);
         if (ExecDialog(file, m_dialogHook) != QDialog::Accepted || file.selectedFiles().isEmpty())
             return;
         path = Target::placeOfRegistryFile(file.selectedFiles().constFirst());

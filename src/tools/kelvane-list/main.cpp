@@ -12,6 +12,7 @@
 #include "platform/HostFile.h"
 #include "platform/Target.h"
 #include "settings/kvConfig.h"
+#include "settings/kvSettings.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -67,7 +68,8 @@ const char Usage[] =
     "  --all            the applications of every prefix found, prefix by prefix\n"
     "  --registry PATH  a Wine prefix folder, a Wine registry file (system.reg), a\n"
     "                   Windows partition's root folder or a registry hive file;\n"
-    "                   without it: KELVANE_REGISTRY, WINEPREFIX, ~/.wine, the sample\n"
+    "                   without it: KELVANE_REGISTRY, WINEPREFIX, the one chosen last\n"
+    "                   in kelvane, ~/.wine, the sample\n"
     "  --tree           the sorted list as the program list shows it (default)\n"
     "  --json           every record in scan order, as JSON\n"
     "  --no-updates     leave out updates and the hotfix group (tree only)\n"
@@ -198,6 +200,13 @@ void preferHugeHeapPages(const QString &registry)
     std::_Exit(status);
 #endif
     return status;
+}
+
+// The registry chosen last in the desktop program, as it opens it too.
+QString rememberedTarget()
+{
+    TSettings settings;
+    return settings.Load(DefaultSettingsPath()) ? settings.Target : QString();
 }
 
 QJsonObject prefixObject(const FoundPrefix &prefix)
@@ -375,7 +384,8 @@ int main(int argc, char *argv[])
     std::unique_ptr<Target> target;
     try {
         target = options.registry.isEmpty()
-            ? Target::fromEnvironment(QProcessEnvironment::systemEnvironment(), Target::defaultSampleSource())
+            ? Target::fromEnvironment(QProcessEnvironment::systemEnvironment(), Target::defaultSampleSource(),
+                                      rememberedTarget())
             : Target::open(options.registry);
     } catch (const Error &error) {
         printError(error.message());

@@ -32,6 +32,9 @@ public:
     // Adds `folder` when it holds system.reg and was not found before.
     void consider(const QString &folder, const QString &launcher, const QString &name)
     {
+        // A launcher file's relative path would be taken from our own working folder.
+        if (QDir::isRelativePath(folder))
+            return;
         const QFileInfo info(folder);
         if (!info.exists()) {
             if (info.isSymLink())

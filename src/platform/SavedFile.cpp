@@ -143,6 +143,11 @@ void replaceFileAtomically(const QString &target, const QString &shown, const Co
     bool open = true;
     const QString step = u"the new file"_s;
     struct stat written {};
+    const auto discard = [&] {
+        if (open)
+            ::close(fd);
+        ::unlink(temp.constData());
+    };
     try {
         if (::fchmod(fd, old.st_mode & 07777) != 0)
             throw systemError(u"its mode cannot be set"_s, errno);
@@ -158,12 +163,13 @@ void replaceFileAtomically(const QString &target, const QString &shown, const Co
             lastCheck();
         renameFile(temp, native, true);
     } catch (const Error &error) {
-        if (open)
-            ::close(fd);
-        ::unlink(temp.constData());
+        discard();
         if (!error.path().isEmpty())
             throw; // a refusal of the last check, complete in itself
         throw Error(u"Could not save %1: %2"_s.arg(shown, error.message()), error.kind(), target);
+    } catch (...) {
+        discard();
+        throw;
     }
     // What is on disk now is what was written: the rename keeps the inode.
     replaced(FileStamp::of(written));

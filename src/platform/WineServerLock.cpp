@@ -1,13 +1,16 @@
 #include "WineServerLock.h"
 
 #include "Error.h"
+#include "FileStamp.h"
 #include "HostFile.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStringList>
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -62,6 +65,15 @@ QStringList candidateFolders(const QString &prefixFolder)
     return QStringList{tmp + u'/' + name + u'/' + leaf} + upstream;
 }
 
+// The server folder or lock file `path` cannot be made: nothing is changed.
+Error cannotLock(const QString &prefixFolder, const QString &path, int error)
+{
+    return Error(u"Kelvane cannot make %1, where Wine keeps the lock that keeps a wineserver of the prefix %2 from "
+                 u"starting during a save (%3), so it changes nothing."_s.arg(
+                     path, QDir::toNativeSeparators(prefixFolder), QString::fromLocal8Bit(std::strerror(error))),
+                 errorKindOf(error), prefixFolder);
+}
+
 // Makes the server folder as Wine would (each missing folder 0700), so that
 // its lock can be taken before any wineserver ran. Refuses one that is not
 // a folder of the user's own that only the user may enter: Wine refuses
@@ -72,7 +84,7 @@ void makeServerFolder(const QString &prefixFolder, const QString &folder)
     for (const QString &level : {base, folder}) {
         const QByteArray native = QFile::encodeName(level);
         if (::mkdir(native.constData(), 0700) != 0 && errno != EEXIST)
-            throw cannotTell(prefixFolder, HostFile::failureMessage(level, u"make"_s, errno));
+            throw cannotLock(prefixFolder, level, errno);
         struct stat st {};
         if (::lstat(native.constData(), &st) != 0)
             throw cannotTell(prefixFolder, HostFile::failureMessage(level, u"examine"_s, errno));
@@ -149,7 +161,12 @@ QString WineServerLock::serverFolder(const QString &prefixFolder)
 
 void WineServerLock::ensureNoServer(const QString &prefixFolder)
 {
-    for (const QString &folder : candidateFolders(prefixFolder)) {
+    ensureNoServerIn(prefixFolder, candidateFolders(prefixFolder));
+}
+
+void WineServerLock::ensureNoServerIn(const QString &prefixFolder, const QStringList &folders)
+{
+    for (const QString &folder : folders) {
         const int fd = openLock(prefixFolder, folder, O_RDONLY);
         if (fd < 0)
             continue;
@@ -170,13 +187,17 @@ WineServerLock::WineServerLock(const QString &prefixFolder)
     // The folder a wineserver starting now would lock, made if need be.
     const QString folder = m_candidates.constFirst();
     m_fd = openLock(prefixFolder, folder, O_RDWR);
+    // A registry file outside a prefix (a copy, the sample) has no Wine to
+    // keep out: the checks alone do there, and nothing is made for it.
+    if (m_fd < 0 && !QFileInfo::exists(prefixFolder + u"/drive_c"_s))
+        return;
     if (m_fd < 0) {
         makeServerFolder(prefixFolder, folder);
         const QString path = folder + u"/lock"_s;
         m_fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
                       0600);
         if (m_fd < 0)
-            throw cannotTell(prefixFolder, HostFile::failureMessage(path, u"make"_s, errno));
+            throw cannotLock(prefixFolder, path, errno);
         struct stat st {};
         if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode)) {
             ::close(std::exchange(m_fd, -1));
@@ -200,9 +221,12 @@ void WineServerLock::ensureStillAlone() const
 {
     // A "wineserver" file written meanwhile names a folder the lock does not
     // cover: a Wine of this prefix has started.
-    if (m_fd >= 0 && candidateFolders(m_prefixFolder) != m_candidates)
+    const QStringList now = candidateFolders(m_prefixFolder);
+    if (m_fd >= 0 && now != m_candidates)
         throw serverRunning(m_prefixFolder);
-    ensureNoServer(m_prefixFolder); // our own lock does not show to us
+    // Not the folder whose lock we hold: closing any descriptor of that lock
+    // file would release our lock, and holding it proves no server is there.
+    ensureNoServerIn(m_prefixFolder, m_fd >= 0 ? now.mid(1) : now);
 }
 
 WineServerLock::~WineServerLock()

@@ -35,6 +35,9 @@ public:
     static QString serverFolder(const QString &prefixFolder);
 
 private:
+    // ensureNoServer() over these server folders only.
+    static void ensureNoServerIn(const QString &prefixFolder, const QStringList &folders);
+
     QString m_prefixFolder;
     QStringList m_candidates;
     int m_fd = -1;

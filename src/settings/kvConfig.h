@@ -73,6 +73,9 @@ inline constexpr qint64 MaxLauncherFileSize = 1024 * 1024;
 // The Windows program that opens a folder: "explorer.exe <folder>".
 inline constexpr QStringView ExplorerProgram = u"explorer.exe";
 inline constexpr int RefreshInterval = 1000;
+// How often a registry a second start named is offered again while a
+// question or a wait holds the window (ms).
+inline constexpr int TargetOfferRetry = 1000;
 // The Windows components dialog: Vista's program, and the older setup's.
 inline constexpr QStringView ComponentsProgramVista = u"OptionalFeatures.exe";
 inline constexpr QStringView ComponentsProgram = u"sysocmgr.exe /i:";

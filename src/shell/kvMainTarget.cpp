@@ -5,18 +5,20 @@
 
 #include "common/kvCommon.h"
 #include "inventory/PrefixDiscovery.h"
-#include "kvStartup.h"
 #include "kvTargetChooser.h"
 #include "language/kvLanguage.h"
 #include "platform/Error.h"
 #include "platform/Target.h"
 #include "platform/kvOSCheck.h"
+#include "settings/kvConfig.h"
 #include "settings/kvSettings.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QProcessEnvironment>
+#include <QTimer>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -49,7 +51,7 @@ bool TkvFormMain::SwitchTarget(const QString &path)
         chosen = Target::open(path);
         const TOSCheck osCheck(*chosen->registry());
         if (TSystemSupport(osCheck, *chosen->registry()).Compatibility() == ocUnsupported)
-            throw Error(UnsupportedSystemMessage(OwnVersionValue(u"ProductName"_s), osCheck.GetOSName()));
+            throw Error(u"%1 manages no %2 registry."_s.arg(OwnVersionValue(u"ProductName"_s), osCheck.GetOSName()));
     } catch (const Error &error) {
         DisplayMessage(ReplaceText(u"%ERROR%"_s, error.message(),
                                    ReplaceText(u"%PATH%"_s, QDir::toNativeSeparators(path),
@@ -65,10 +67,29 @@ bool TkvFormMain::SwitchTarget(const QString &path)
     return true;
 }
 
+namespace {
+
+// The registry a path names as a target, to compare two: a prefix, its
+// system.reg; a partition, its SOFTWARE hive.
+QString placeOf(const QString &path)
+{
+    QString place = QFileInfo(path).isFile() ? Target::placeOfRegistryFile(path) : path;
+    if (QFileInfo(place).isDir() && QFileInfo::exists(place + u'/' + config::WineSystemRegistry))
+        place += u'/' + config::WineSystemRegistry;
+    return QFileInfo(place).canonicalFilePath();
+}
+
+} // namespace
+
 void TkvFormMain::OfferTarget(const QString &path)
 {
-    if (path.isEmpty() || QFileInfo(path).canonicalFilePath() == QFileInfo(m_target.description()).canonicalFilePath())
+    if (path.isEmpty() || placeOf(path) == placeOf(m_target.description()))
         return;
+    // Never over a question or a wait: its answer must stay its own.
+    if (QApplication::activeModalWidget() || !isEnabled()) {
+        QTimer::singleShot(config::TargetOfferRetry, this, [this, path] { OfferTarget(path); });
+        return;
+    }
     const QString question = ReplaceText(u"%CURRENT_PATH%"_s, QDir::toNativeSeparators(m_target.description()),
                                          ReplaceText(u"%PATH%"_s, QDir::toNativeSeparators(path),
                                                      m_lang->Strings.value(u"ConfirmSwitchTarget"_s)));

@@ -12,6 +12,7 @@
 #include "settings/kvSettings.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QIcon>
 #include <QMessageBox>
 
@@ -88,8 +89,9 @@ int RunKelvane(const TkvStartupOptions &options)
     TkvInstance instance(title);
     try {
         // A registry the environment names is offered to the running window.
-        const bool named = !Target::namedByEnvironment(options.environment).isEmpty();
-        if (instance.handOverToRunning(named ? target->description() : QString()))
+        // Absolute: the running one has a working folder of its own.
+        const QString named = Target::namedByEnvironment(options.environment);
+        if (instance.handOverToRunning(named.isEmpty() ? QString() : QFileInfo(named).absoluteFilePath()))
             return ExitDone;
     } catch (const Error &error) {
         showBox(QMessageBox::Critical, title, error.message(), options.messageBoxHook);

@@ -115,6 +115,12 @@ void TestWineServer::refusesWhileServerLockHeld()
     }
     file->save();
     QCOMPARE(WineRegistryFile::open(path)->value(u"Software\\A"_s, u"v"_s)->text(), u"2"_s);
+
+    // The last check before a rename keeps the lock it checks under.
+    const kelvane::WineServerLock lock(prefix);
+    lock.ensureStillAlone();
+    ServerLockHolder starting(server + u"/lock"_s);
+    QVERIFY(!starting.locked());
 }
 
 void TestWineServer::hostileServerFiles_data()
@@ -290,7 +296,9 @@ void TestWineServer::wineDuringASave()
     // makes it, to hold its lock.
     const QString server = kelvane::WineServerLock::serverFolder(prefix);
     QVERIFY(QDir(server).exists());
-    QVERIFY(QDir(QFileInfo(server).path()).removeRecursively());
+    // Debian's folder of this prefix alone, never upstream's /tmp/.wine-<uid> that all prefixes share.
+    const bool ownParent = QFileInfo::exists(prefix + u"/wineserver"_s);
+    QVERIFY(QDir(ownParent ? QFileInfo(server).path() : server).removeRecursively());
     const QString path = prefix + u"/system.reg"_s;
     const QString key = u"HKLM\\Software\\Kelvane"_s;
 

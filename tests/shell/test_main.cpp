@@ -288,6 +288,29 @@ private slots:
         QCOMPARE(m_main->statusText(), hint);
     }
 
+    // A registry a second start names waits for the question or the wait on
+    // screen: answering it must not answer another.
+    void targetOfferedOnlyToAFreeWindow()
+    {
+        createMain();
+        showMain();
+        QStringList asked;
+        m_message->setTestHook([&asked](QDialog &dialog) {
+            asked.append(dialog.findChild<QLabel *>(u"LabelMessage"_s) ? u"message"_s : u"question"_s);
+            dialog.reject();
+        });
+        m_main->setEnabled(false); // as while an uninstaller runs
+        m_main->OfferTarget(QStringLiteral(KELVANE_TEST_DATA "/shell/win7/system.reg"));
+        QTest::qWait(50);
+        QVERIFY(asked.isEmpty());
+        m_main->setEnabled(true);
+        QTRY_COMPARE_WITH_TIMEOUT(asked.size(), 1, 5000);
+        // The registry it already manages is not offered.
+        m_main->OfferTarget(QStringLiteral(KELVANE_TEST_DATA "/shell/xp"));
+        QTest::qWait(50);
+        QCOMPARE(asked.size(), 1);
+    }
+
     void frameSwitching()
     {
         createMain();

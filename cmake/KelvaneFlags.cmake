@@ -3,6 +3,10 @@
 add_library(kelvane_flags INTERFACE)
 target_compile_options(kelvane_flags INTERFACE
     -Wall -Wextra -Wold-style-cast -Wnon-virtual-dtor)
+# No path of the build machine in what is built (debug information, file
+# names of messages): sources and build files are named from their tree.
+target_compile_options(kelvane_flags INTERFACE
+    -ffile-prefix-map=${PROJECT_SOURCE_DIR}/= -ffile-prefix-map=${PROJECT_BINARY_DIR}/=)
 if(KELVANE_WERROR)
     target_compile_options(kelvane_flags INTERFACE -Werror)
 endif()

@@ -207,11 +207,8 @@ std::unique_ptr<Target> Target::openSample(const QString &sampleSource)
 
 QString Target::defaultSampleSource()
 {
-    // Installed, or beside a copy of the program; else a build tree's source.
-    const QString shipped = GetProgramFolder() + config::SampleFolder;
-    if (QFileInfo::exists(shipped + u'/' + SystemRegistryName))
-        return QDir::cleanPath(shipped);
-    return QStringLiteral(KELVANE_SAMPLE_SOURCE);
+    // Installed, or in the build tree, which holds a copy beside the programs.
+    return QDir::cleanPath(GetProgramFolder() + config::SampleFolder);
 }
 
 DriveMap::DriveMap(QString driveFolder, Layout layout)

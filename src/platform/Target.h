@@ -70,7 +70,8 @@ public:
     // its Windows\System32\config folder, else the file itself.
     static QString placeOfRegistryFile(const QString &file);
 
-    // The bundled sample folder: beside the installed program, or in the source tree.
+    // The bundled sample folder: in the program's data folder (installed, or
+    // the build tree's copy).
     static QString defaultSampleSource();
 
     Kind kind() const { return m_kind; }

@@ -230,6 +230,7 @@ private slots:
         QStringList targets; // of each window, in turn
         QStringList said;
         TkvStartupOptions start = options(QString(), nullptr);
+        start.sampleSource = QStringLiteral(KELVANE_TEST_DATA "/../../data/sample"); // the first window's
         start.windowHook = [&](TkvFormMain &window) {
             targets.append(window.target().description());
             window.findChild<TkvFormMessage *>()->setTestHook([&said](QDialog &dialog) {

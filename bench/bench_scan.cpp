@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Times a full scan of a Wine registry file against the cheap check that
 // decides whether a rescan is needed at all.
 #include "inventory/kvApplication.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Kills entry edits at random points and checks what each leaves behind.
 //
 // A child process deletes, renames or recommands an entry (its backup

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Makes a Windows registry hive from a Wine registry file's Software tree:
 // the same entries as the Wine benchmarks, in the SOFTWARE hive's format.
 // Usage: kelvane-bench-generate-hive SYSTEM_REG OUT_HIVE

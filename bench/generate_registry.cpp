@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Adds synthetic uninstall entries to a Wine system.reg, so scans can be
 // timed on registries of realistic shape and size; or makes the hostile
 // files whose memory the benchmark watches.

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Times kelvane-list --json against wc -l on synthetic registries of 1k, 10k
 # and 50k uninstall entries. The two run alternately, PAIRS pairs after a
 # warm-up (default 15): the table gives the medians of their wall and CPU

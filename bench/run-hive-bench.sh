@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Times kelvane-list --json on a SOFTWARE hive of 10,000 uninstall entries
 # against hivexregedit --export of its Uninstall key on the same hive: the two
 # run alternately, one warm-up pair then 11 measured pairs, and the median of

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Times kelvane-list --prefixes and --all on a home holding PREFIXES Wine
 # prefixes (copies of one real prefix, default 50) against the sum of
 # kelvane-list --registry P over the same prefixes. The two run alternately

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Times two commands run alternately (A B A B ...), after one warm-up run of
 // each, with their output thrown away. On a shared machine the load drifts:
 // each pair runs under much the same load, so the median of the per-pair

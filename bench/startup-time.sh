@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Times kelvane from exec to the first paint of the filled program list on a
 # Wine prefix with N uninstall entries (default 10,000), on the offscreen
 # platform and, when xvfb-run is there, on a real X server. Prints the median

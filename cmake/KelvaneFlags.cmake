@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Every Kelvane target links kelvane_flags, which carries all warning, Qt and
 # sanitizer settings, so that no target can drift from the others.
 add_library(kelvane_flags INTERFACE)

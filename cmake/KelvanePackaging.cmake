@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The installed layout (GNU directories) and the Debian package made from it
 # by CPack (`cpack -G DEB` in the build folder). The program finds its data in
 # ../share/kelvane from its executable when nothing is beside it.
@@ -42,6 +43,7 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME kelvane)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "The Kelvane developers")
+set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_SOURCE_DIR}/COPYING)
 set(CPACK_PACKAGE_CONTACT "The Kelvane developers <developers@kelvane.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "uninstall manager for Windows programs in Wine prefixes")
 set(CPACK_PACKAGE_DESCRIPTION

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Adds every direct subfolder of the current source folder that holds a
 # CMakeLists.txt, in name order, so that a new area needs no edit up here.
 function(kelvane_add_subdirectories)

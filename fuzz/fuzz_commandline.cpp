@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/CommandRunner.h"
 #include "platform/WindowsCommandLine.h"
 #include "platform/Target.h"

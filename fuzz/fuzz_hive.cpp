@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Opens arbitrary bytes as a Windows registry hive through hivex, reads every
 // key and value, and edits one key in memory, so that both Kelvane's checks
 // and hivex's reader and writer see the input.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Icons at several numbers and version strings out of arbitrary bytes: from
 // memory, and from a file that is cut short after it was opened (the last
 // input byte says where), as an uninstaller deleting a program would.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Wildcard masks come from the user's typing: no mask, however odd, may
 // crash or hang the matcher. Input: mask, a NUL byte, text (UTF-8).
 #include "inventory/Wildcard.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Parses arbitrary bytes as a Wine registry file, reads every key and value
 // (one by one and in one pass, which must agree), edits one key and
 // serialises, so that the lazy value parser and the writer both see the input.

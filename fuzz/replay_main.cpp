@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs a fuzz target over every file of a corpus folder (or over single files),
 // so that the normal build and CTest replay what the fuzzers found.
 #include <cstdint>

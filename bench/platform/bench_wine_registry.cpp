@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Loads a Wine registry file and reads every value of every key, timed.
 // Usage: bench_wine_registry FILE   (compare with: time wc -l FILE)
 #include "platform/Error.h"

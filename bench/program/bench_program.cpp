@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Times the program list's tree build on a large registry: the rebuild from
 // the records in memory (filter mode) against one 60 Hz frame, and a full
 // refresh (rescan + rebuild) against twice the scan alone, and the rebuilds

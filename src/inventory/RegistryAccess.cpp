@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "RegistryAccess.h"
 
 #include "platform/Error.h"

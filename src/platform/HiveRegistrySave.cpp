@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Saving an offline hive: the checks before a write, the copy of the whole
 // hive before the first one, and the save itself, whole or not at all.
 

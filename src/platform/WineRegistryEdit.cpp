@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Changing a WineRegistryFile and writing it out.
 #include "WineRegistryTree.h"
 

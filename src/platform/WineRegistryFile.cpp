@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Opening, reading again and saving a WineRegistryFile.
 #include "WineRegistryTree.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Building a WineRegistryFile's key tree from the bytes of the file.
 #include "WineRegistryTree.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading a WineRegistryFile: key paths, links, subkeys and values.
 #include "WineRegistryTree.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program list's actions that hand control to an application's own
 // installer: uninstalling (normally or quietly) and modifying; and the words
 // for a registry edit that was refused.

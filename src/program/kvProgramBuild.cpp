@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program list's tree: its nodes, and the rebuild that fills it from an
 // inventory while keeping the selection, the top row and the nodes it can.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program list's commands editor: an entry's two uninstall commands,
 // edited in the place of the information panel while the list stands still.
 

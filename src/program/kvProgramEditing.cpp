@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program list's edits of an entry in the registry: renaming it in place,
 // removing it, and the shortcuts that follow the entry last clicked.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program list's export: the tree as shown, into a text file the user names.
 
 #include "kvUnitProgram.h"

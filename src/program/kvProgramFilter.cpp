@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program list's type-ahead filter: typing in the tree opens a box over
 // it that narrows the list keystroke by keystroke, from the records already
 // read; a second after the last key release the box closes by itself.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program list's information panel: the details of the selected entry,
 // its two links, and the actions on what it shows (the install folder, the
 // compatibility warning).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program list's nodes: made once per sorted tree and put into the tree
 // as each build's filter selects them.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's choice of the registry it manages: the list of the
 // prefixes found here, a registry picked by hand, and a second start that
 // names another one.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kelvane: the desktop program. Reads no command-line arguments; the managed
 // registry is chosen from the environment (KELVANE_REGISTRY, WINEPREFIX, ~/.wine).
 //

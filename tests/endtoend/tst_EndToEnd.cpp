@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // End to end through the program list: a fresh Wine prefix with an NSIS
 // program, a Windows Installer product and a patch of it, shown in the frame's
 // tree and information panel and exported to a file.

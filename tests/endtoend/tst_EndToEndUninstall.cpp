@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // End to end: uninstalling through the program list on a fresh Wine prefix,
 // with the prefix's own runner. Two NSIS programs (each uninstaller copies
 // itself to the temp folder, starts the copy and ends at once) and a Windows

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // An entry's backup on a real Wine prefix: refused while a wineserver runs,
 // and after the delete, Wine's own regedit brings every value back.
 #include "WineTestEnvironment.h"

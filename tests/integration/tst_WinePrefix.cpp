@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // End to end: a real Wine prefix, filled by a real installer and by Wine's
 // own reg.exe, read back through the registry file store and kelvane-list.
 #include "WineTestEnvironment.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Deleting, renaming and recommanding an entry in a Wine registry file: its
 // backup first, then the edit through the store's safe save. Every refusal
 // says why, with a kind the user interface can word, and leaves the file on

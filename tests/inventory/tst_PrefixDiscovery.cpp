@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The prefixes found in a home laid out as each launcher lays out its own,
 // with the files a hostile or broken home may hold.
 #include "inventory/LauncherFiles.h"

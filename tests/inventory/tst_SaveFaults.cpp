@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A disk that fails at each file call of a delete: every write, flush,
 // close, rename and folder flush of its backups and of the save, with each
 // error a full, failing or read-only disk gives. The registry is never

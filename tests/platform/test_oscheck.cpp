@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/kvOSCheck.h"
 #include "platform/kvSystemSupport.h"
 #include "platform/RegistryStore.h"

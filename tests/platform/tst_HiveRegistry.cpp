@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The SOFTWARE hive of an offline Windows as a registry store: what hivex
 // wrote is read back exactly, damaged hives are refused in words, and edits
 // are saved whole, after a copy of the hive, or refused.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The regedit export: each value type in regedit's own syntax (lines as
 // Wine's regedit /e writes them), and whole files.
 #include "platform/Error.h"

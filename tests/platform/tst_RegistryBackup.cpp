@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Backup files: names any file system takes, and never one file replacing another.
 #include "platform/RegistryBackup.h"
 #include "platform/WineRegistryFile.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Registries made to exhaust the reader: keys nested deeper than any call
 // stack, far more keys than the file's size allows, links that loop.
 #include "platform/Error.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading a Wine registry file as a scan does: key lines that share names
 // with the line before, keys with many subkeys, and values read in one pass
 // or checked only when they are read.

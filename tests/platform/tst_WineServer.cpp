@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The registry of a Wine prefix beside Wine: the lock a running wineserver
 // holds, hostile files where Wine keeps its server's, and Wine itself.
 #include "WineTestEnvironment.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Uninstalling and modifying from the program list, with a runner that
 // records what it is asked to run and answers with the codes a test chooses.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Renaming an entry in place and editing its commands, driven with real key
 // events on the widget that has the focus, with injected answers.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program list's export: the file's name, its bytes, and its failures.
 
 #include "ProgramFixture.h"

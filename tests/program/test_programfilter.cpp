@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program list's type-ahead filter, driven with real key events: a key
 // press goes to the widget with the focus, and so does its release (which,
 // for the key that opens the box, is the box).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program list's information panel: what it shows of each node, its
 // links, Browse and the compatibility warning; hostile registry values stay
 // text, never markup, links only to web and mail addresses, one line each.

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Writes data/sample/: a Windows XP machine's HKLM as Wine's system.reg, and
 the drive_c files its commands and icons point to.
 

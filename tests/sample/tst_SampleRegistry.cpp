@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The bundled sample registry: written as Wine writes system.reg, and holding
 // an example of every inventory rule (see data/sample/README.md).
 #include "inventory/kvApplication.h"

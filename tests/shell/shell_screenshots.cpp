@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes the shell's screenshots (docs/screenshots/shell-*.png) in English and
 // Hebrew. Run by hand: shell_screenshots <folder>; not a test.
 #include "language/kvLanguage.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window with the real program list, driven by keys and clicks on
 // whatever widget has the focus: where the keyboard is after the questions.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // A running wineserver as Kelvane sees one: the write lock on the lock file

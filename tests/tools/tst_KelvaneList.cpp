@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "../support/CompactHive.h"
 #include "../support/WineRegistryText.h"
 #include "platform/WineRegistryFile.h"

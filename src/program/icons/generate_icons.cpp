@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Draws Kelvane's own icons: the 32 x 32 "no icon" picture and the nine
 // 16 x 16 pictures of the program list's popup menu. Run once after a change:
 //   g++ -std=c++20 -fPIC generate_icons.cpp $(pkg-config --cflags --libs Qt6Gui) -o /tmp/gen

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kelvane-list: prints the inventory of the managed registry, for scripts and
 // offline reports. Exit status: 0 done, 1 the registry could not be used,
 // 2 bad arguments or filter, 3 the output could not be written.

@@ -49,6 +49,9 @@ public:
     // Subkey names of the current key; empty when none is open.
     QStringList SubkeyNames() const;
 
+    // The single-value reads below are the access interface of the program's
+    // design; the scan itself reads each key in one pass, through ReadValues.
+
     // Text of a plain or expandable text value, unexpanded; "" when missing.
     // Throws for a value of another kind.
     QString ReadText(const QString &name) const;
@@ -68,7 +71,6 @@ public:
     void WriteTexts(const QList<std::pair<QString, QString>> &values,
                     const std::function<void(const QString &)> &backUp = {});
 
-    bool IsOpen() const { return m_current.has_value(); }
     // Path of the current key below the hive, no leading '\'; "" when none.
     QString CurrentKeyPath() const { return m_current.value_or(QString()); }
 

@@ -141,9 +141,4 @@ bool Wildcard::matches(const QString &text) const
     return p == count;
 }
 
-bool matchesMask(const QString &text, const QString &mask)
-{
-    return Wildcard(mask).matches(text);
-}
-
 } // namespace kelvane

@@ -37,7 +37,4 @@ private:
     std::vector<Token> m_tokens;
 };
 
-// One-shot form of Wildcard(mask).matches(text).
-bool matchesMask(const QString &text, const QString &mask);
-
 } // namespace kelvane

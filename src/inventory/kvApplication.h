@@ -144,7 +144,8 @@ public:
     void AddHotfix(TAppItemPtr entry) { Hotfixes.append(std::move(entry)); }
 
     // Builds an entry from the current key of access, which must be the
-    // entry's own key; none when it has no uninstall command.
+    // entry's own key; none when it has no uninstall command. (The scan
+    // reads its keys in one pass each, through RegistryStore::readMany.)
     TAppItemPtr ReadApplication(RegistryAccess &access, const QString &keyName) const;
 
 private:

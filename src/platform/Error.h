@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <cstring>
 #include <exception>
 
 namespace kelvane {
@@ -49,5 +50,12 @@ private:
     ErrorKind m_kind = ErrorKind::Other;
     QString m_path;
 };
+
+// The system's words for errno `error`, in the user's language: the one
+// place a failed call is put into text.
+inline QString systemReason(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
 
 } // namespace kelvane

@@ -50,11 +50,6 @@ struct FreeDeleter
 template<typename T>
 using Owned = std::unique_ptr<T, FreeDeleter>;
 
-QString reason(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
 // Why a file of `size` bytes starting with `head` is no hive hivex should
 // read; empty when its base block holds.
 QString baseBlockProblem(const QByteArray &head, qint64 size)
@@ -174,7 +169,7 @@ std::unique_ptr<HiveRegistryFile> HiveRegistryFile::fromBytes(const QByteArray &
     const MemoryFile memory(bytes);
     if (!memory.ok())
         throw Error(u"Cannot read the registry hive %1: no memory to hold it (%2)."_s.arg(nameForMessages,
-                                                                                          reason(errno)));
+                                                                                          systemReason(errno)));
     file->load(bytes.left(BaseBlockSize), bytes.size(), memory.name(),
                [&bytes](qint64 offset, qint64 length) { return bytes.mid(offset, length); });
     return file;
@@ -200,8 +195,8 @@ void HiveRegistryFile::load(const QByteArray &head, qint64 size, const QByteArra
         const int error = errno ? errno : EINVAL;
         // hivex says EINVAL or ENOTSUP for what it cannot make sense of.
         if (error == EINVAL || error == ENOTSUP || error == EFAULT || error == ERANGE)
-            throw Error(u"Cannot read the registry hive %1: it is damaged (%2)."_s.arg(m_name, reason(error)));
-        throw Error(u"Cannot read the registry hive %1: %2."_s.arg(m_name, reason(error)), errorKindOf(error));
+            throw Error(u"Cannot read the registry hive %1: it is damaged (%2)."_s.arg(m_name, systemReason(error)));
+        throw Error(u"Cannot read the registry hive %1: %2."_s.arg(m_name, systemReason(error)), errorKindOf(error));
     }
     m_minorVersion = qFromLittleEndian<quint32>(head.constData() + MinorVersion);
     m_hive.reset(hive);
@@ -234,7 +229,7 @@ void HiveRegistryFile::fail(const QString &what, const QString &keyPath) const
 {
     const int error = errno ? errno : EINVAL;
     throw Error(u"Cannot %1 HKEY_LOCAL_MACHINE\\%2 in the registry hive %3: %4"_s.arg(what, keyPath, m_name,
-                                                                                      reason(error)),
+                                                                                      systemReason(error)),
                 errorKindOf(error), m_path);
 }
 

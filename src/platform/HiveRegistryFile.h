@@ -48,8 +48,6 @@ public:
     HiveRegistryFile &operator=(const HiveRegistryFile &) = delete;
 
     // Whether the hive's log files hold newer data (see above).
-    bool isDirty() const { return m_dirty; }
-
     bool mayBeOutOfDate() const override { return m_dirty; }
     QString location() const override;
     bool keyExists(const QString &path) const override;

@@ -39,11 +39,6 @@ QString notTextMessage(const QString &name)
            u"(or make a link to it whose name is valid UTF-8) and try again."_s.arg(QDir::toNativeSeparators(name));
 }
 
-QString systemReason(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
 } // namespace
 
 HostFile::HostFile(const QString &path)

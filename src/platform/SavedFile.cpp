@@ -46,7 +46,7 @@ void flushFolderOfSaved(const QString &file, const QString &shown)
 
 Error systemError(const QString &what, int error)
 {
-    return Error(u"%1 (%2)"_s.arg(what, QString::fromLocal8Bit(std::strerror(error))), errorKindOf(error));
+    return Error(u"%1 (%2)"_s.arg(what, systemReason(error)), errorKindOf(error));
 }
 
 void writeWhole(int fd, const char *data, qint64 size, const QString &what)
@@ -129,7 +129,7 @@ void replaceFileAtomically(const QString &target, const QString &shown, const Co
     struct stat old {};
     if (::stat(native.constData(), &old) != 0) {
         const int error = errno;
-        throw Error(u"Could not examine %1: %2"_s.arg(shown, QString::fromLocal8Bit(std::strerror(error))),
+        throw Error(u"Could not examine %1: %2"_s.arg(shown, systemReason(error)),
                     errorKindOf(error), target);
     }
     removeLeftoverTemporaries(target);
@@ -138,7 +138,7 @@ void replaceFileAtomically(const QString &target, const QString &shown, const Co
     if (fd < 0) {
         const int error = errno;
         throw Error(u"Could not create a temporary file beside %1: %2"_s.arg(
-                        QDir::toNativeSeparators(target), QString::fromLocal8Bit(std::strerror(error))),
+                        QDir::toNativeSeparators(target), systemReason(error)),
                     errorKindOf(error), target);
     }
     bool open = true;

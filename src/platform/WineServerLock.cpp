@@ -71,7 +71,7 @@ Error cannotLock(const QString &prefixFolder, const QString &path, int error)
 {
     return Error(u"Kelvane cannot make %1, where Wine keeps the lock that keeps a wineserver of the prefix %2 from "
                  u"starting during a save (%3), so it changes nothing."_s.arg(
-                     path, QDir::toNativeSeparators(prefixFolder), QString::fromLocal8Bit(std::strerror(error))),
+                     path, QDir::toNativeSeparators(prefixFolder), systemReason(error)),
                  errorKindOf(error), prefixFolder);
 }
 

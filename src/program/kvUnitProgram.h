@@ -143,6 +143,7 @@ public:
 
     QTreeWidget *tree() const { return m_tree; }
     const TApplications *inventory() const { return m_inventory.get(); }
+    // The counts the status bar shows (the status text is set from them as the list is built).
     int ListItemCount() const { return m_listItemCount; }
     int ListUpdateCount() const { return m_listUpdateCount; }
     const QString &LastSelectedKey() const { return m_lastSelectedKey; }

@@ -182,7 +182,7 @@ void TestRegistryAccess::deleteTree()
     QVERIFY(access.DeleteTree(u"\\Software\\Vendor"_s));
     QVERIFY(!m_store.keyExists(u"Software\\Vendor\\App"_s));
     QVERIFY(m_store.keyExists(u"Software"_s));
-    QVERIFY(!access.IsOpen()); // the current key went with the tree
+    QCOMPARE(access.CurrentKeyPath(), QString()); // the current key went with the tree
     QVERIFY(!access.DeleteTree(u"\\Software\\Vendor"_s));
     QCOMPARE(m_store.saveCount, 1);
 }

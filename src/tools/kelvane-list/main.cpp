@@ -114,7 +114,7 @@ protected:
         while (n < 0 && errno == EINTR);
         if (n < 0) {
             m_failure = errno;
-            setErrorString(QString::fromLocal8Bit(std::strerror(errno)));
+            setErrorString(systemReason(errno));
             return -1;
         }
         return n;

@@ -17,15 +17,11 @@ list=$build/src/tools/kelvane-list
 generate=$build/bench/kelvane-bench-generate
 scan=$build/bench/kelvane-bench-scan
 alternate=$build/bench/kelvane-bench-pairs
-for exe in "$list" "$generate" "$scan" "$alternate"; do
-    [[ -x $exe ]] || { echo "run-bench.sh: $exe missing; build first" >&2; exit 1; }
-done
+source "$(dirname "$0")/bench-common.sh"
+require_built run-bench.sh "$list" "$generate" "$scan" "$alternate"
 
-prefix=/tmp/kelvane-bench-prefix
-if [[ ! -f $prefix/system.reg ]]; then
-    WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1
-    WINEPREFIX=$prefix wineserver -w
-fi
+make_bench_prefix
+prefix=$bench_prefix
 out=$(mktemp -d /tmp/kelvane-bench.XXXXXX)
 trap 'rm -rf "$out"' EXIT
 

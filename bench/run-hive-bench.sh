@@ -10,16 +10,12 @@ set -euo pipefail
 build=${1:-build}
 entries=${2:-10000}
 list=$build/src/tools/kelvane-list
-for exe in "$list" "$build/bench/kelvane-bench-generate" "$build/bench/kelvane-bench-generate-hive"; do
-    [[ -x $exe ]] || { echo "run-hive-bench.sh: $exe missing; build first" >&2; exit 1; }
-done
+source "$(dirname "$0")/bench-common.sh"
+require_built run-hive-bench.sh "$list" "$build/bench/kelvane-bench-generate" "$build/bench/kelvane-bench-generate-hive"
 command -v hivexregedit >/dev/null || { echo "run-hive-bench.sh: hivexregedit missing (libwin-hivex-perl)" >&2; exit 1; }
 
-prefix=/tmp/kelvane-bench-prefix
-if [[ ! -f $prefix/system.reg ]]; then
-    WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1
-    WINEPREFIX=$prefix wineserver -w
-fi
+make_bench_prefix
+prefix=$bench_prefix
 out=$(mktemp -d /tmp/kelvane-hive-bench.XXXXXX)
 trap 'rm -rf "$out"' EXIT
 "$build/bench/kelvane-bench-generate" "$prefix/system.reg" "$entries" "$out/system.reg"

@@ -13,15 +13,11 @@ pairs=${PAIRS:-11}
 count=${PREFIXES:-50}
 list=$(realpath "$build/src/tools/kelvane-list")
 alternate=$build/bench/kelvane-bench-pairs
-for exe in "$list" "$alternate"; do
-    [[ -x $exe ]] || { echo "run-prefix-bench.sh: $exe missing; build first" >&2; exit 1; }
-done
+source "$(dirname "$0")/bench-common.sh"
+require_built run-prefix-bench.sh "$list" "$alternate"
 
-prefix=/tmp/kelvane-bench-prefix
-if [[ ! -f $prefix/system.reg ]]; then
-    WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1
-    WINEPREFIX=$prefix wineserver -w
-fi
+make_bench_prefix
+prefix=$bench_prefix
 home=$(mktemp -d /tmp/kelvane-prefix-bench.XXXXXX)
 trap 'rm -rf "$home"' EXIT
 for i in $(seq 1 "$count"); do

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Times a full scan of a Wine registry file against the cheap check that
 // decides whether a rescan is needed at all.
+#include "host/Error.h"
 #include "inventory/kvApplication.h"
-#include "platform/Error.h"
-#include "platform/WineRegistryFile.h"
+#include "registry/WineRegistryFile.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -12,11 +12,11 @@
 // Prints one line per store and edit; exits 1 when any trial ended otherwise.
 // (Run as "kelvane-crash-trials --child EDIT STORE FILE", it is the child.)
 
+#include "host/Error.h"
 #include "inventory/kvApplication.h"
-#include "platform/Error.h"
-#include "platform/HiveRegistryFile.h"
-#include "platform/RegeditExport.h"
-#include "platform/WineRegistryFile.h"
+#include "registry/HiveRegistryFile.h"
+#include "registry/RegeditExport.h"
+#include "registry/WineRegistryFile.h"
 
 #include "EmptyHive.h"
 #include "FileBytes.h"

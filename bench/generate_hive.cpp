@@ -3,8 +3,8 @@
 // the same entries as the Wine benchmarks, in the SOFTWARE hive's format.
 // Usage: kelvane-bench-generate-hive SYSTEM_REG OUT_HIVE
 #include "CompactHive.h"
-#include "platform/Error.h"
-#include "platform/WineRegistryFile.h"
+#include "host/Error.h"
+#include "registry/WineRegistryFile.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -2,7 +2,7 @@
 // Adds synthetic uninstall entries to a Wine system.reg, so scans can be
 // timed on registries of realistic shape and size; or makes the hostile
 // files whose memory the benchmark watches.
-#include "platform/Error.h"
+#include "host/Error.h"
 
 #include <QByteArray>
 #include <QCoreApplication>

@@ -14,7 +14,12 @@ install(DIRECTORY ${CMAKE_SOURCE_DIR}/data/sample/ DESTINATION ${KELVANE_DATA_DI
 
 install(FILES ${CMAKE_SOURCE_DIR}/data/desktop/${KELVANE_APP_ID}.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-install(FILES ${CMAKE_SOURCE_DIR}/data/desktop/${KELVANE_APP_ID}.metainfo.xml
+# The metainfo, the changelog and the manual pages take the version from
+# the project.
+configure_file(${CMAKE_SOURCE_DIR}/data/desktop/${KELVANE_APP_ID}.metainfo.xml.in
+               ${CMAKE_BINARY_DIR}/packaging/${KELVANE_APP_ID}.metainfo.xml @ONLY)
+configure_file(${CMAKE_SOURCE_DIR}/packaging/changelog.in ${CMAKE_BINARY_DIR}/packaging/changelog @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/${KELVANE_APP_ID}.metainfo.xml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/data/icons/hicolor/ DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor)
 install(FILES ${CMAKE_SOURCE_DIR}/data/icons/${KELVANE_APP_ID}.svg
@@ -23,17 +28,17 @@ install(FILES ${CMAKE_SOURCE_DIR}/data/icons/${KELVANE_APP_ID}.svg
 # Manual pages and the changelog go in compressed, as Debian has them.
 set(compressed_docs)
 foreach(page kelvane.1 kelvane-list.1)
+    configure_file(${CMAKE_SOURCE_DIR}/docs/man/${page}.in ${CMAKE_BINARY_DIR}/man/${page} @ONLY)
     add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/man/${page}.gz
-                       COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
-                       COMMAND gzip -9nc ${CMAKE_SOURCE_DIR}/docs/man/${page} > ${CMAKE_BINARY_DIR}/man/${page}.gz
-                       DEPENDS ${CMAKE_SOURCE_DIR}/docs/man/${page} VERBATIM)
+                       COMMAND gzip -9nc ${CMAKE_BINARY_DIR}/man/${page} > ${CMAKE_BINARY_DIR}/man/${page}.gz
+                       DEPENDS ${CMAKE_BINARY_DIR}/man/${page} VERBATIM)
     list(APPEND compressed_docs ${CMAKE_BINARY_DIR}/man/${page}.gz)
     install(FILES ${CMAKE_BINARY_DIR}/man/${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endforeach()
 add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/packaging/changelog.gz
                    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/packaging
-                   COMMAND gzip -9nc ${CMAKE_SOURCE_DIR}/packaging/changelog > ${CMAKE_BINARY_DIR}/packaging/changelog.gz
-                   DEPENDS ${CMAKE_SOURCE_DIR}/packaging/changelog VERBATIM)
+                   COMMAND gzip -9nc ${CMAKE_BINARY_DIR}/packaging/changelog > ${CMAKE_BINARY_DIR}/packaging/changelog.gz
+                   DEPENDS ${CMAKE_BINARY_DIR}/packaging/changelog VERBATIM)
 list(APPEND compressed_docs ${CMAKE_BINARY_DIR}/packaging/changelog.gz)
 add_custom_target(kelvane_docs ALL DEPENDS ${compressed_docs})
 install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz ${CMAKE_SOURCE_DIR}/packaging/copyright

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "platform/CommandRunner.h"
-#include "platform/WindowsCommandLine.h"
-#include "platform/Target.h"
+#include "target/CommandRunner.h"
+#include "target/Target.h"
+#include "target/WindowsCommandLine.h"
 
 #include <QDir>
 #include <QFile>

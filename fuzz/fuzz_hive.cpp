@@ -2,8 +2,8 @@
 // Opens arbitrary bytes as a Windows registry hive through hivex, reads every
 // key and value, and edits one key in memory, so that both Kelvane's checks
 // and hivex's reader and writer see the input.
-#include "platform/Error.h"
-#include "platform/HiveRegistryFile.h"
+#include "host/Error.h"
+#include "registry/HiveRegistryFile.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "common/IniFile.h"
-#include "platform/Error.h"
+#include "host/Error.h"
+#include "host/IniFile.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "common/IniFile.h"
+#include "host/IniFile.h"
 #include "language/kvLanguage.h"
 
 #include <QStringDecoder>

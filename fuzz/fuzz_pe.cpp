@@ -2,8 +2,8 @@
 // Icons at several numbers and version strings out of arbitrary bytes: from
 // memory, and from a file that is cut short after it was opened (the last
 // input byte says where), as an uninstaller deleting a program would.
-#include "platform/HostFile.h"
-#include "platform/PeResources.h"
+#include "host/HostFile.h"
+#include "host/PeResources.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Wildcard masks come from the user's typing: no mask, however odd, may
 // crash or hang the matcher. Input: mask, a NUL byte, text (UTF-8).
+#include "host/Error.h"
 #include "inventory/Wildcard.h"
-#include "platform/Error.h"
 
 #include <QString>
 

@@ -2,8 +2,8 @@
 // Parses arbitrary bytes as a Wine registry file, reads every key and value
 // (one by one and in one pass, which must agree), edits one key and
 // serialises, so that the lazy value parser and the writer both see the input.
-#include "platform/Error.h"
-#include "platform/WineRegistryFile.h"
+#include "host/Error.h"
+#include "registry/WineRegistryFile.h"
 
 #include <QByteArray>
 #include <QString>

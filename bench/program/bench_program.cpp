@@ -5,8 +5,8 @@
 // of typing a word into the filter box and erasing it.
 // Usage: QT_QPA_PLATFORM=offscreen bench_program REGISTRY_FILE [RUNS]
 #include "FakeFrameHost.h"
+#include "host/Error.h"
 #include "inventory/kvApplication.h"
-#include "platform/Error.h"
 #include "program/kvUnitProgram.h"
 
 #include <QApplication>

@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "kvCommon.h"
 
-#include "platform/CommandRunner.h"
-#include "platform/Error.h"
-#include "platform/PeResources.h"
-#include "settings/kvConfig.h"
+#include "config/kvConfig.h"
+#include "config/kvVersion.h"
+#include "host/Error.h"
+#include "host/PeResources.h"
+#include "target/CommandRunner.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -37,9 +38,9 @@ QString ownVersionString(const QString &key)
     if (key == u"ProductName")
         return u"Kelvane"_s;
     if (key == u"ProductVersion")
-        return u"2.0 PR3"_s;
+        return QString::fromUtf8(KELVANE_PRODUCT_VERSION);
     if (key == u"FileVersion")
-        return u"2.0.0.27"_s;
+        return QString::fromUtf8(KELVANE_FILE_VERSION);
     return {};
 }
 
@@ -179,6 +180,11 @@ QString GetProgramFolder()
 {
     return ProgramFolderFor(QCoreApplication::instance() ? QCoreApplication::applicationDirPath()
                                                          : QFileInfo(u"/proc/self/exe"_s).canonicalPath());
+}
+
+QString GetSampleFolder()
+{
+    return QDir::cleanPath(GetProgramFolder() + config::SampleFolder);
 }
 
 QStringList GetVersionInfo(const QString &fileName)

@@ -4,7 +4,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "settings/kvConfig.h"
+#include "config/kvConfig.h"
 
 #include <functional>
 
@@ -30,6 +30,9 @@ struct DateStrings
 QString ProgramFolderFor(const QString &executableFolder);
 // ProgramFolderFor the running executable.
 QString GetProgramFolder();
+// The bundled sample registry's folder, in the program's data folder
+// (installed, or the build tree's copy beside the programs).
+QString GetSampleFolder();
 
 // "key=value" lines of the version strings; an empty name means Kelvane itself.
 QStringList GetVersionInfo(const QString &fileName);

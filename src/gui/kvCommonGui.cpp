@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "kvCommonGui.h"
 
-#include "common/kvDisplayText.h"
 #include "kvValueLabel.h"
-#include "settings/kvConfig.h"
+#include "config/kvConfig.h"
+#include "host/kvDisplayText.h"
 
 #include <QDesktopServices>
 #include <QLabel>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "kvValueLabel.h"
 
-#include "common/kvDisplayText.h"
-#include "settings/kvConfig.h"
+#include "config/kvConfig.h"
+#include "host/kvDisplayText.h"
 
 #include <QEvent>
 #include <QPainter>

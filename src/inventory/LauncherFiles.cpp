@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "LauncherFiles.h"
 
-#include "platform/Error.h"
-#include "platform/HostFile.h"
-#include "settings/kvConfig.h"
+#include "config/kvConfig.h"
+#include "host/Error.h"
+#include "host/HostFile.h"
 
 using namespace Qt::Literals::StringLiterals;
 

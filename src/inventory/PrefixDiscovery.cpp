@@ -2,7 +2,7 @@
 #include "PrefixDiscovery.h"
 
 #include "LauncherFiles.h"
-#include "settings/kvConfig.h"
+#include "config/kvConfig.h"
 
 #include <QDir>
 #include <QFileInfo>

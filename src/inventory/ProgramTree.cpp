@@ -3,7 +3,7 @@
 
 #include "NameOrder.h"
 #include "Wildcard.h"
-#include "settings/kvConfig.h"
+#include "config/kvConfig.h"
 
 #include <algorithm>
 #include <optional>

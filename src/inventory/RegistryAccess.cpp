@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "RegistryAccess.h"
 
-#include "platform/Error.h"
-#include "platform/RegistryStore.h"
-#include "platform/RegistryValue.h"
+#include "host/Error.h"
+#include "registry/RegistryStore.h"
+#include "registry/RegistryValue.h"
 
 #include <algorithm>
 

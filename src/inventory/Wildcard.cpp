@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Wildcard.h"
 
-#include "platform/Error.h"
+#include "host/Error.h"
 
 using namespace Qt::Literals::StringLiterals;
 

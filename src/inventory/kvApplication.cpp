@@ -3,10 +3,10 @@
 
 #include "RegistryAccess.h"
 #include "Wildcard.h"
-#include "settings/kvConfig.h"
-#include "platform/Error.h"
-#include "platform/RegistryBackup.h"
-#include "platform/RegistryStore.h"
+#include "config/kvConfig.h"
+#include "host/Error.h"
+#include "registry/RegistryBackup.h"
+#include "registry/RegistryStore.h"
 
 #include <QtEndian>
 
@@ -28,19 +28,17 @@ static qint32 clampToInt32(qint64 number)
 
 using Reading = std::optional<RegistryStore::Reading>;
 
-// An optional value of the wrong kind is taken as missing: one odd value
-// must not hide the rest of the entry.
+// A value that is missing or of the wrong kind is taken as missing: one odd
+// value must not hide the rest of the entry. (A reading holds text only for
+// a text type.)
 static QString textOf(const Reading &reading)
 {
-    return reading && reading->isText() ? reading->text : QString();
+    return reading ? reading->text : QString();
 }
 
-// A REG_DWORD of four bytes, as RegistryAccess::ReadNumber takes it.
 static std::optional<quint32> numberOf(const Reading &reading)
 {
-    if (!reading || reading->type != RegDword || reading->data.size() != 4)
-        return std::nullopt;
-    return qFromLittleEndian<quint32>(reading->data.constData());
+    return reading ? reading->dword() : std::nullopt;
 }
 
 ArpCacheRecord ArpCacheRecord::fromBytes(const QByteArray &bytes)

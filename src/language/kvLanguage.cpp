@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "kvLanguage.h"
 
-#include "common/IniFile.h"
 #include "kvLanguageDefault.h"
-#include "platform/Error.h"
-#include "platform/HostFile.h"
-#include "settings/kvConfig.h"
+#include "config/kvConfig.h"
+#include "host/Error.h"
+#include "host/HostFile.h"
+#include "host/IniFile.h"
 
 #include <algorithm>
 

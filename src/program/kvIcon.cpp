@@ -2,8 +2,8 @@
 #include "kvIcon.h"
 
 #include "common/kvCommon.h"
+#include "host/PeResources.h"
 #include "inventory/kvApplication.h"
-#include "platform/PeResources.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "platform/Target.h"
+#include "target/Target.h"
 
 #include <QImage>
 #include <QPointer>

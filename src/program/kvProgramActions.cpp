@@ -6,12 +6,12 @@
 #include "kvUnitProgram.h"
 
 #include "common/kvCommon.h"
-#include "common/kvDisplayText.h"
 #include "gui/kvFrameHost.h"
+#include "host/Error.h"
+#include "host/kvDisplayText.h"
 #include "language/kvLanguage.h"
-#include "platform/CommandRunner.h"
-#include "platform/Error.h"
-#include "platform/Target.h"
+#include "target/CommandRunner.h"
+#include "target/Target.h"
 
 #include <QDir>
 #include <QTreeWidget>

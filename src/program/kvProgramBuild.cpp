@@ -4,13 +4,13 @@
 
 #include "kvUnitProgram.h"
 
+#include "config/kvConfig.h"
 #include "gui/kvFrameHost.h"
+#include "host/Error.h"
 #include "inventory/ProgramTree.h"
-#include "platform/Error.h"
-#include "platform/RegistryStore.h"
-#include "platform/Target.h"
-#include "settings/kvConfig.h"
+#include "registry/RegistryStore.h"
 #include "settings/kvSettings.h"
+#include "target/Target.h"
 
 #include <QAbstractItemDelegate>
 #include <QApplication>

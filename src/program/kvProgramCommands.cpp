@@ -4,12 +4,12 @@
 
 #include "kvUnitProgram.h"
 
-#include "common/kvCommon.h"
-#include "common/kvDisplayText.h"
-#include "gui/kvFrameHost.h"
 #include "kvProgramLayout.h"
+#include "common/kvCommon.h"
+#include "gui/kvFrameHost.h"
+#include "host/Error.h"
+#include "host/kvDisplayText.h"
 #include "language/kvLanguage.h"
-#include "platform/Error.h"
 #include "settings/kvSettings.h"
 
 #include <QEvent>

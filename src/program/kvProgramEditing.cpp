@@ -5,9 +5,9 @@
 #include "kvUnitProgram.h"
 
 #include "common/kvCommon.h"
+#include "config/kvConfig.h"
 #include "gui/kvFrameHost.h"
-#include "platform/Error.h"
-#include "settings/kvConfig.h"
+#include "host/Error.h"
 
 #include <QAction>
 #include <QApplication>

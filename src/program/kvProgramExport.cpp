@@ -3,9 +3,9 @@
 
 #include "kvUnitProgram.h"
 
-#include "common/kvDisplayText.h"
+#include "config/kvConfig.h"
 #include "gui/kvFrameHost.h"
-#include "settings/kvConfig.h"
+#include "host/kvDisplayText.h"
 
 #include <QDateTime>
 #include <QSaveFile>

@@ -5,7 +5,7 @@
 
 #include "kvUnitProgram.h"
 
-#include "settings/kvConfig.h"
+#include "config/kvConfig.h"
 
 #include <QApplication>
 #include <QFrame>

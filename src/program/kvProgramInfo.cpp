@@ -5,16 +5,16 @@
 
 #include "kvUnitProgram.h"
 
+#include "kvIcon.h"
+#include "kvProgramLayout.h"
 #include "common/kvCommon.h"
+#include "config/kvConfig.h"
 #include "gui/kvCommonGui.h"
 #include "gui/kvFrameHost.h"
 #include "gui/kvValueLabel.h"
-#include "kvIcon.h"
-#include "kvProgramLayout.h"
+#include "host/Error.h"
 #include "language/kvLanguage.h"
-#include "platform/Error.h"
-#include "platform/kvSystemSupport.h"
-#include "settings/kvConfig.h"
+#include "target/kvSystemSupport.h"
 
 #include <QLabel>
 

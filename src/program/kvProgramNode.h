@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "inventory/ProgramTree.h"
 #include "inventory/kvApplication.h"
+#include "inventory/ProgramTree.h"
 
 #include <QList>
 #include <QString>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "kvProgramTree.h"
 
-#include "common/kvDisplayText.h"
+#include "host/kvDisplayText.h"
 
 #include <QLineEdit>
 #include <QMouseEvent>

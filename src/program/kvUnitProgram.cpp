@@ -1,22 +1,22 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "kvUnitProgram.h"
 
-#include "common/kvCommon.h"
-#include "common/kvDisplayText.h"
-#include "gui/kvCommonGui.h"
-#include "gui/kvFrameHost.h"
-#include "gui/kvValueLabel.h"
-#include "inventory/ProgramTree.h"
 #include "kvIcon.h"
 #include "kvIconLoaders.h"
 #include "kvProgramLayout.h"
 #include "kvProgramTree.h"
+#include "common/kvCommon.h"
+#include "config/kvConfig.h"
+#include "gui/kvCommonGui.h"
+#include "gui/kvFrameHost.h"
+#include "gui/kvValueLabel.h"
+#include "host/Error.h"
+#include "host/kvDisplayText.h"
+#include "inventory/ProgramTree.h"
 #include "language/kvLanguage.h"
-#include "platform/Error.h"
-#include "platform/Target.h"
-#include "platform/kvSystemSupport.h"
-#include "settings/kvConfig.h"
 #include "settings/kvSettings.h"
+#include "target/kvSystemSupport.h"
+#include "target/Target.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "kvProgramNode.h"
 #include "inventory/kvApplication.h"
 #include "inventory/NameOrder.h"
 #include "inventory/ProgramTree.h"
-#include "kvProgramNode.h"
 
 #include <QFrame>
 #include <QIcon>

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "kvSettings.h"
 
-#include "common/IniFile.h"
-#include "platform/Error.h"
-#include "settings/kvConfig.h"
+#include "config/kvConfig.h"
+#include "host/Error.h"
+#include "host/IniFile.h"
 
 #include <QDir>
 #include <QFileInfo>

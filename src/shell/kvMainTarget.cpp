@@ -4,15 +4,15 @@
 // names another one.
 #include "kvUnitMain.h"
 
-#include "common/kvCommon.h"
-#include "inventory/PrefixDiscovery.h"
 #include "kvTargetChooser.h"
+#include "common/kvCommon.h"
+#include "config/kvConfig.h"
+#include "host/Error.h"
+#include "inventory/PrefixDiscovery.h"
 #include "language/kvLanguage.h"
-#include "platform/Error.h"
-#include "platform/Target.h"
-#include "platform/kvOSCheck.h"
-#include "settings/kvConfig.h"
 #include "settings/kvSettings.h"
+#include "target/kvOSCheck.h"
+#include "target/Target.h"
 
 #include <QApplication>
 #include <QDir>

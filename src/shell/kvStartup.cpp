@@ -4,13 +4,14 @@
 #include "kvInstance.h"
 #include "kvUnitAbout.h"
 #include "kvUnitMessage.h"
+#include "common/kvCommon.h"
+#include "config/kvConfig.h"
+#include "host/Error.h"
 #include "language/kvLanguage.h"
-#include "platform/Error.h"
-#include "platform/Target.h"
-#include "platform/kvOSCheck.h"
-#include "platform/kvSystemSupport.h"
-#include "settings/kvConfig.h"
 #include "settings/kvSettings.h"
+#include "target/kvOSCheck.h"
+#include "target/kvSystemSupport.h"
+#include "target/Target.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -70,7 +71,7 @@ int RunKelvane(const TkvStartupOptions &options)
     std::unique_ptr<Target> target;
     try {
         target = Target::fromEnvironment(options.environment,
-                                         options.sampleSource.isEmpty() ? Target::defaultSampleSource()
+                                         options.sampleSource.isEmpty() ? GetSampleFolder()
                                                                         : options.sampleSource,
                                          remembered.Target);
     } catch (const Error &error) {

@@ -16,7 +16,7 @@ struct TkvStartupOptions
     FrameFactory settingsFrame;
     // Where the target is chosen from (KELVANE_REGISTRY, WINEPREFIX, HOME).
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    // The bundled sample; empty: Target::defaultSampleSource().
+    // The bundled sample; empty: GetSampleFolder().
     QString sampleSource;
     // Answers the refusal and error boxes shown before the main window (tests).
     DialogHook messageBoxHook;

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "kvTargetChooser.h"
 
+#include "config/kvConfig.h"
 #include "language/kvLanguage.h"
-#include "settings/kvConfig.h"
 
 #include <QDialogButtonBox>
 #include <QFileInfo>

@@ -2,9 +2,9 @@
 #include "kvUnitAbout.h"
 
 #include "common/kvCommon.h"
+#include "config/kvConfig.h"
 #include "gui/kvCommonGui.h"
 #include "language/kvLanguage.h"
-#include "settings/kvConfig.h"
 
 #include <QEvent>
 #include <QFrame>

@@ -1,22 +1,22 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "kvUnitMain.h"
 
-#include "common/kvCommon.h"
-#include "gui/kvCommonGui.h"
-#include "gui/kvValueLabel.h"
 #include "kvMenuButton.h"
 #include "kvUnitAbout.h"
 #include "kvUnitMessage.h"
 #include "kvWaitNotice.h"
 #include "kvWindowPlacement.h"
+#include "common/kvCommon.h"
+#include "config/kvConfig.h"
+#include "gui/kvCommonGui.h"
+#include "gui/kvValueLabel.h"
+#include "host/Error.h"
 #include "language/kvLanguage.h"
-#include "platform/CommandRunner.h"
-#include "platform/Error.h"
-#include "platform/RegistryStore.h"
-#include "platform/Target.h"
-#include "platform/kvOSCheck.h"
-#include "settings/kvConfig.h"
+#include "registry/RegistryStore.h"
 #include "settings/kvSettings.h"
+#include "target/CommandRunner.h"
+#include "target/kvOSCheck.h"
+#include "target/Target.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "gui/kvFrameHost.h"
 #include "kvShellCommon.h"
-#include "platform/kvSystemSupport.h"
+#include "gui/kvFrameHost.h"
+#include "target/kvSystemSupport.h"
 
 #include <QList>
 #include <QMainWindow>

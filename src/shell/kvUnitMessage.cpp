@@ -2,8 +2,8 @@
 #include "kvUnitMessage.h"
 
 #include "common/kvCommon.h"
+#include "config/kvConfig.h"
 #include "language/kvLanguage.h"
-#include "settings/kvConfig.h"
 
 #include <QGuiApplication>
 #include <QLabel>

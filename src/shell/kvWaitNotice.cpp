@@ -2,8 +2,8 @@
 #include "kvWaitNotice.h"
 
 #include "kvShellCommon.h"
+#include "config/kvConfig.h"
 #include "language/kvLanguage.h"
-#include "settings/kvConfig.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -7,8 +7,8 @@
 // the program list has been painted with its nodes for the first time, and quits.
 // Two more lines say what was painted, for the package checks: the list's
 // caption (in the chosen language) and the sizes of the window's icon.
+#include "gui/kvUnitSettings.h"
 #include "program/kvUnitProgram.h"
-#include "settings/kvUnitSettings.h"
 #include "shell/kvStartup.h"
 
 #include <QApplication>

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "RequiredTool.h"
 #include "common/kvCommon.h"
-#include "platform/Error.h"
+#include "config/kvVersion.h"
+#include "host/Error.h"
 
 #include <QLocale>
 #include <QProcess>
@@ -161,8 +163,8 @@ private slots:
     {
         const QStringList info = GetVersionInfo({});
         QVERIFY(info.contains(u"ProductName=Kelvane"_s));
-        QVERIFY(info.contains(u"ProductVersion=2.0 PR3"_s));
-        QVERIFY(info.contains(u"FileVersion=2.0.0.27"_s));
+        QVERIFY(info.contains(u"ProductVersion="_s + QString::fromUtf8(KELVANE_PRODUCT_VERSION)));
+        QVERIFY(info.contains(u"FileVersion="_s + QString::fromUtf8(KELVANE_FILE_VERSION)));
         for (const QString &line : info)
             QVERIFY2(!line.endsWith(u'='), qPrintable(line));
     }
@@ -173,7 +175,7 @@ private slots:
     {
         const QString makensis = QStandardPaths::findExecutable(u"makensis"_s);
         if (makensis.isEmpty())
-            QSKIP("makensis is not installed");
+            KELVANE_SKIP_WITHOUT_TOOL("makensis is not installed");
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         const auto build = [&](const QString &name, bool unicode) {
@@ -182,14 +184,14 @@ private slots:
                 return QString();
             // Keys out of order, one empty, one in other case, one unknown.
             script.write("Unicode " + QByteArray(unicode ? "true" : "false") + "\nOutFile \"" + name.toUtf8()
-                         + ".exe\"\nVIProductVersion \"2.0.0.27\"\n"
-                           "VIAddVersionKey /LANG=1033 \"ProductVersion\" \"2.0 PR3\"\n"
+                         + ".exe\"\nVIProductVersion \"7.1.0.3\"\n"
+                           "VIAddVersionKey /LANG=1033 \"ProductVersion\" \"7.1 Beta\"\n"
                            "VIAddVersionKey /LANG=1033 \"Comments\" \"Test build\"\n"
                            "VIAddVersionKey /LANG=1033 \"companyname\" \"Kelvane Makers\"\n"
                            "VIAddVersionKey /LANG=1033 \"FileDescription\" \"\"\n"
                            "VIAddVersionKey /LANG=1033 \"Flavour\" \"mint\"\n"
                            "VIAddVersionKey /LANG=1033 \"ProductName\" \"Kelvane Test\"\n"
-                           "VIAddVersionKey /LANG=1033 \"FileVersion\" \"2.0.0.27\"\n"
+                           "VIAddVersionKey /LANG=1033 \"FileVersion\" \"7.1.0.3\"\n"
                            "Section\nSectionEnd\n");
             script.close();
             QProcess p;
@@ -201,8 +203,8 @@ private slots:
         };
         const QString ansi = build(u"ansi"_s, false);
         QVERIFY(!ansi.isEmpty());
-        QCOMPARE(GetVersionInfo(ansi), (QStringList{u"CompanyName=Kelvane Makers"_s, u"FileVersion=2.0.0.27"_s,
-                                                    u"ProductName=Kelvane Test"_s, u"ProductVersion=2.0 PR3"_s,
+        QCOMPARE(GetVersionInfo(ansi), (QStringList{u"CompanyName=Kelvane Makers"_s, u"FileVersion=7.1.0.3"_s,
+                                                    u"ProductName=Kelvane Test"_s, u"ProductVersion=7.1 Beta"_s,
                                                     u"Comments=Test build"_s}));
         const QString unicode = build(u"unicode"_s, true);
         QVERIFY(!unicode.isEmpty());

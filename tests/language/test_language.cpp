@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "common/IniFile.h"
+#include "config/kvConfig.h"
+#include "host/IniFile.h"
 #include "language/kvLanguage.h"
-#include "settings/kvConfig.h"
 
-#include "../support/HostilePaths.h"
+#include "HostilePaths.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "settings/kvConfig.h"
+#include "config/kvConfig.h"
 
 #include <QTest>
 

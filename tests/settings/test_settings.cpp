@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "common/IniFile.h"
-#include "platform/Error.h"
-#include "settings/kvConfig.h"
+#include "config/kvConfig.h"
+#include "host/Error.h"
+#include "host/IniFile.h"
 #include "settings/kvSettings.h"
 
-#include "../support/HostilePaths.h"
+#include "HostilePaths.h"
 
 #include <QBuffer>
 #include <QFile>

@@ -1,16 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Writes the shell's screenshots (docs/screenshots/shell-*.png) in English and
 // Hebrew. Run by hand: shell_screenshots <folder>; not a test.
+#include "gui/kvUnitSettings.h"
 #include "language/kvLanguage.h"
 #include "program/kvUnitProgram.h"
-#include "platform/Target.h"
-#include "platform/kvOSCheck.h"
 #include "settings/kvSettings.h"
-#include "settings/kvUnitSettings.h"
 #include "shell/kvStartup.h"
 #include "shell/kvUnitAbout.h"
 #include "shell/kvUnitMain.h"
 #include "shell/kvUnitMessage.h"
+#include "target/kvOSCheck.h"
+#include "target/Target.h"
 
 #include <QApplication>
 #include <QTreeWidget>

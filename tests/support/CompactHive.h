@@ -7,8 +7,8 @@
 // square of a key's subkeys (10,000 Uninstall entries make hundreds of MB);
 // benchmarks need hives of the size Windows keeps.
 
-#include "platform/RegistryStore.h"
-#include "platform/RegistryValue.h"
+#include "registry/RegistryStore.h"
+#include "registry/RegistryValue.h"
 
 #include <QByteArray>
 #include <QList>

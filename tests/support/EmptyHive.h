@@ -6,7 +6,7 @@
 // checksum, one bin, the root key and its security cell), which hivex then
 // fills.
 
-#include "platform/RegistryValue.h"
+#include "registry/RegistryValue.h"
 
 #include <QByteArray>
 #include <QHash>

@@ -4,7 +4,7 @@
 // A running wineserver as Kelvane sees one: the write lock on the lock file
 // of the prefix's server folder. Header-only, like HostilePaths.h.
 
-#include "platform/WineServerLock.h"
+#include "registry/WineServerLock.h"
 
 #include <QByteArray>
 #include <QDir>

@@ -6,7 +6,7 @@
 // one fail. A test that links this file's object gets them; others keep the
 // real calls.
 
-#include "platform/SavedFile.h"
+#include "host/SavedFile.h"
 
 #include <QString>
 

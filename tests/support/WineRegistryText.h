@@ -5,7 +5,7 @@
 // Header-only, so a test can include it by its relative path without linking
 // the support library.
 
-#include "platform/WineRegistryFile.h"
+#include "registry/WineRegistryFile.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "platform/Error.h"
-#include "platform/WineServerLock.h"
+#include "host/Error.h"
+#include "registry/WineServerLock.h"
 
 #include <QDeadlineTimer>
 #include <QDir>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ListOutput.h"
 
-#include "platform/Error.h"
+#include "host/Error.h"
 
 #include <QIODevice>
 #include <QtAlgorithms>

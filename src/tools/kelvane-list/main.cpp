@@ -4,16 +4,17 @@
 // 2 bad arguments or filter, 3 the output could not be written.
 #include "ListOutput.h"
 
-#include "common/kvDisplayText.h"
+#include "common/kvCommon.h"
+#include "config/kvConfig.h"
+#include "host/Error.h"
+#include "host/HostFile.h"
+#include "host/kvDisplayText.h"
+#include "inventory/kvApplication.h"
 #include "inventory/NameOrder.h"
 #include "inventory/PrefixDiscovery.h"
 #include "inventory/ProgramTree.h"
-#include "inventory/kvApplication.h"
-#include "platform/Error.h"
-#include "platform/HostFile.h"
-#include "platform/Target.h"
-#include "settings/kvConfig.h"
 #include "settings/kvSettings.h"
+#include "target/Target.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -385,7 +386,7 @@ int main(int argc, char *argv[])
     std::unique_ptr<Target> target;
     try {
         target = options.registry.isEmpty()
-            ? Target::fromEnvironment(QProcessEnvironment::systemEnvironment(), Target::defaultSampleSource(),
+            ? Target::fromEnvironment(QProcessEnvironment::systemEnvironment(), GetSampleFolder(),
                                       rememberedTarget())
             : Target::open(options.registry);
     } catch (const Error &error) {

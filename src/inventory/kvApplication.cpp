@@ -29,11 +29,10 @@ static qint32 clampToInt32(qint64 number)
 using Reading = std::optional<RegistryStore::Reading>;
 
 // A value that is missing or of the wrong kind is taken as missing: one odd
-// value must not hide the rest of the entry. (A reading holds text only for
-// a text type.)
+// value must not hide the rest of the entry.
 static QString textOf(const Reading &reading)
 {
-    return reading ? reading->text : QString();
+    return reading && reading->isText() ? reading->text : QString();
 }
 
 static std::optional<quint32> numberOf(const Reading &reading)

@@ -6,6 +6,7 @@
 
 #include <QLocale>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -163,8 +164,16 @@ private slots:
     {
         const QStringList info = GetVersionInfo({});
         QVERIFY(info.contains(u"ProductName=Kelvane"_s));
-        QVERIFY(info.contains(u"ProductVersion="_s + QString::fromUtf8(KELVANE_PRODUCT_VERSION)));
-        QVERIFY(info.contains(u"FileVersion="_s + QString::fromUtf8(KELVANE_FILE_VERSION)));
+        const QString fileVersion = QString::fromUtf8(KELVANE_FILE_VERSION);
+        const QString productVersion = QString::fromUtf8(KELVANE_PRODUCT_VERSION);
+        QVERIFY(info.contains(u"ProductVersion="_s + productVersion));
+        QVERIFY(info.contains(u"FileVersion="_s + fileVersion));
+        // Four numbers, as a version resource holds them; the product version
+        // is the first two and the release label.
+        QVERIFY2(QRegularExpression(u"^\\d+\\.\\d+\\.\\d+\\.\\d+$"_s).match(fileVersion).hasMatch(),
+                 qPrintable(fileVersion));
+        QCOMPARE(productVersion,
+                 QString(fileVersion.section(u'.', 0, 1) + u' ' + QString::fromUtf8(KELVANE_RELEASE_LABEL)).trimmed());
         for (const QString &line : info)
             QVERIFY2(!line.endsWith(u'='), qPrintable(line));
     }

@@ -228,7 +228,7 @@ private slots:
             [&]() -> QByteArray {
                 if (!test::dropRootOverrideForGood())
                     return "(cannot drop root's permission override)";
-                // Quoted: unquoted, the shorter "C:\Program" would name C:\Program.exe.
+                // Quoted, as unquoted the fixture's C:\Program.exe is the program.
                 return QByteArray::number(
                     ResolveCommandLine(u"\"C:\\Program Files\\Locked\\locked.exe\""_s, *m_target).code);
             },

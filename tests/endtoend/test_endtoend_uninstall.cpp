@@ -242,7 +242,7 @@ void TestEndToEndUninstall::initTestCase()
 void TestEndToEndUninstall::cleanupTestCase()
 {
     if (!m_prefix.isEmpty())
-        runTool(m_env, u"wineserver"_s, {u"-k"_s}, {}, 30000);
+        test::stopWineServer(m_env);
 }
 
 void TestEndToEndUninstall::uninstallRemovesTheProgram_data()

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "CompactHive.h"
 
+#include "Utf16.h"
+
 #include <QtEndian>
 
 #include <algorithm>
@@ -29,7 +31,7 @@ StoredName stored(const QString &name)
     const bool latin1 = std::all_of(name.begin(), name.end(), [](QChar c) { return c.unicode() < 0x100; });
     if (latin1)
         return {name.toLatin1(), true};
-    return {QByteArray(reinterpret_cast<const char *>(name.utf16()), name.size() * 2), false};
+    return {utf16Bytes(name), false};
 }
 
 quint32 nameHash(const QString &name)

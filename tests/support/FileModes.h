@@ -7,7 +7,10 @@ namespace kelvane::test {
 // root as to any user: root's override (CAP_DAC_OVERRIDE and
 // CAP_DAC_READ_SEARCH) leaves the effective set and comes back at the end.
 // So a test of a read-only file or folder is run, not skipped, as root (CI).
-// Nothing changes for another user.
+// Nothing changes for another user. Opening, writing and renaming follow the
+// effective set; access(), and with it QFileInfo::isReadable() and
+// isWritable(), still answers as root: for those, dropRootOverrideForGood()
+// in a child process.
 class FileModesApply
 {
 public:
@@ -22,6 +25,7 @@ public:
 private:
     bool m_applies = true;
     bool m_lowered = false;
+    unsigned m_savedEffective = 0;
 };
 
 // Gives up root's override for the rest of the process (effective,

@@ -4,6 +4,8 @@
 #include "host/Error.h"
 #include "registry/WineServerLock.h"
 
+#include "WineTestEnvironment.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QProcess>
@@ -59,7 +61,7 @@ inline QString makeTestPrefix(const QProcessEnvironment &env, int attempts = 3)
             break;
         qWarning("Making the Wine prefix failed; trying again in a clean folder (%d of %d): %s", attempt + 1,
                  attempts, qPrintable(failed));
-        runTool(env, QStringLiteral("wineserver"), {QStringLiteral("-k")}, {}, 30000);
+        stopWineServer(env);
         QDir(prefix).removeRecursively();
     }
     return failed;

@@ -11,7 +11,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "ChildProcess.h"
 #include "EmptyHive.h"
 #include "FileModes.h"
 
@@ -224,10 +223,8 @@ private slots:
         QVERIFY(QFile::setPermissions(path, QFileDevice::WriteOwner));
         // In a child that holds no right to read every file, also when the
         // tests run as root.
-        const QByteArray code = test::answerFromChild(
+        const QByteArray code = test::answerWithoutRootOverride(
             [&]() -> QByteArray {
-                if (!test::dropRootOverrideForGood())
-                    return "(cannot drop root's permission override)";
                 // Quoted, as unquoted the fixture's C:\Program.exe is the program.
                 return QByteArray::number(
                     ResolveCommandLine(u"\"C:\\Program Files\\Locked\\locked.exe\""_s, *m_target).code);

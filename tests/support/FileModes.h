@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "ChildProcess.h"
+
 namespace kelvane::test {
 
 // While one lives, the calling thread's file permission checks apply to
@@ -33,5 +35,19 @@ private:
 // permission checks, which look at the permitted set, answer as for a user.
 // For a child process of a test (answerFromChild). False when that failed.
 bool dropRootOverrideForGood();
+
+// What `work` returns in a child process that gave up root's override for
+// good (answerFromChild, stopped after `seconds`); "(cannot drop root's
+// permission override)" when it could not.
+inline QByteArray answerWithoutRootOverride(const std::function<QByteArray()> &work, int seconds)
+{
+    return answerFromChild(
+        [&]() -> QByteArray {
+            if (!dropRootOverrideForGood())
+                return "(cannot drop root's permission override)";
+            return work();
+        },
+        seconds);
+}
 
 } // namespace kelvane::test

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
 
@@ -17,16 +16,6 @@ inline QProcessEnvironment wineTestEnvironment(const QString &prefix)
     env.insert(QStringLiteral("WINEDLLOVERRIDES"), QStringLiteral("mscoree,mshtml="));
     env.remove(QStringLiteral("DISPLAY"));
     return env;
-}
-
-// Stops the wineserver of the environment's prefix, waiting up to 30 s: the
-// clean-up of a test that ran Wine, so that no server outlives its prefix.
-inline void stopWineServer(const QProcessEnvironment &env)
-{
-    QProcess process;
-    process.setProcessEnvironment(env);
-    process.start(QStringLiteral("wineserver"), {QStringLiteral("-k")});
-    process.waitForFinished(30000);
 }
 
 } // namespace kelvane::test

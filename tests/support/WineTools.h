@@ -40,6 +40,13 @@ inline QString runTool(const QProcessEnvironment &env, const QString &program, c
     return {};
 }
 
+// Stops the wineserver of the environment's prefix, waiting up to 30 s: the
+// clean-up of a test that ran Wine, so that no server outlives its prefix.
+inline void stopWineServer(const QProcessEnvironment &env)
+{
+    runTool(env, QStringLiteral("wineserver"), {QStringLiteral("-k")}, {}, 30000);
+}
+
 // Makes a fresh prefix as a user's Wine would: `wineboot -i`, then
 // `wineserver -w`, so that its registry is on disk. A Wine that fails while
 // the prefix starts (it has exited with 53 at once, failing to load kernel32,

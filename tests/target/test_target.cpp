@@ -2,7 +2,6 @@
 #include "host/Error.h"
 #include "target/Target.h"
 
-#include "ChildProcess.h"
 #include "EmptyHive.h"
 #include "FileModes.h"
 
@@ -66,10 +65,8 @@ QByteArray treeDigest(const QString &folder)
 // dropped there for good, so a refusal can be shown when the tests run as root.
 QString refusal(const QProcessEnvironment &environment, const QString &sample)
 {
-    const QByteArray answer = kelvane::test::answerFromChild(
+    const QByteArray answer = kelvane::test::answerWithoutRootOverride(
         [&]() -> QByteArray {
-            if (!kelvane::test::dropRootOverrideForGood())
-                return "(cannot drop root's permission override)";
             try {
                 Target::fromEnvironment(environment, sample);
             } catch (const Error &error) {
